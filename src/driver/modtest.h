@@ -1,0 +1,52 @@
+// Module modTest: the program's entry procedure, the run log, and three
+// value helpers the engine shares.
+#ifndef TARNWICK_DRIVER_MODTEST_H_
+#define TARNWICK_DRIVER_MODTEST_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "platform/variant.h"
+
+namespace modTest {
+
+// Log levels.
+inline constexpr int32_t kLevelError = 1;
+inline constexpr int32_t kLevelWarning = 2;
+inline constexpr int32_t kLevelInfo = 4;
+inline constexpr int32_t kLevelDetail = 8;
+inline constexpr int32_t kLevelTrace = 12;  // written nowhere
+
+// Exit statuses of Main.
+inline constexpr int kExitComplete = 0;
+inline constexpr int kExitNoSession = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs the program once on the argument text (the arguments after the
+// program name joined by single blanks). Needs a runtime installed
+// (platform::RuntimeScope). Returns the exit status.
+int Main(const std::string& argument_text);
+
+// Appends "<time stamp><marker><message>" CR LF to Tarnwick.log in the
+// program directory and echoes the bare message to StdOut. Level 12 writes
+// nothing anywhere. Never fails towards its caller.
+void WriteLog(const std::string& message, int32_t level);
+
+// The time stamp of a log line: the locale's short date, a blank, the
+// locale's long time (LC_TIME); under the C or POSIX locale the US English
+// form "12/31/2008 11:59:07 PM". At exactly midnight the date alone.
+std::string FormatTimestamp(const std::tm& local_time);
+
+// Removes whole occurrences of the delimiter at the end, then at the start;
+// changes `text` and returns it. An empty delimiter leaves the text unchanged.
+std::string TrimDelimiter(std::string& text, const std::string& delimiter);
+// True for a value that holds an array with readable bounds (also length 0).
+bool IsValidArray(const platform::Variant& value);
+// Uppercase hexadecimal of each element, at least two digits each; "" for
+// anything that is not a valid array.
+std::string BytesToHex(const platform::Variant& value);
+
+}  // namespace modTest
+
+#endif  // TARNWICK_DRIVER_MODTEST_H_

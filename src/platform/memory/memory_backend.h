@@ -1,0 +1,59 @@
+// The memory backend: an organisation loaded from a profile (JSON) and its
+// directory (LDIF), held in memory. It fills a Runtime with every class name
+// the engine creates ("MAPI.Session", the helper library unless the profile
+// switches it off, "ADODB.Connection", "ADODB.Command") and with the GC://
+// directory binding.
+#ifndef TARNWICK_PLATFORM_MEMORY_MEMORY_BACKEND_H_
+#define TARNWICK_PLATFORM_MEMORY_MEMORY_BACKEND_H_
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/memory/faults.h"
+#include "platform/runtime.h"
+
+namespace platform::memory {
+
+class Organisation;
+
+// A profile or LDIF file that cannot be read or parsed. what() names the
+// file, the line (when there is one) and the fault: "dir.ldif:12: ...".
+class ProfileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Loads a profile and the LDIF file it names. Raises ProfileError; never
+// gives a half-loaded organisation.
+std::shared_ptr<Organisation> LoadProfile(const std::string& profile_path);
+
+// The same from texts, for tests: the profile JSON (its "directory" key is
+// ignored) and the LDIF. `origin` names the texts in error messages.
+std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json,
+                                           const std::string& ldif, const std::string& origin);
+
+// The fault plan every object of the organisation consults.
+FaultPlan& Faults(Organisation& organisation);
+
+// Turns the server switch into an organisation at logon; raises
+// ProfileError (reported on the error stream, then the logon fails) or
+// returns nullptr for a server it does not know (the logon fails).
+using OrganisationSource = std::function<std::shared_ptr<Organisation>(const std::string& server)>;
+
+// The source that treats the server as a profile path and loads it.
+OrganisationSource ProfileFileSource();
+// A source that gives the one organisation for every server.
+OrganisationSource FixedSource(std::shared_ptr<Organisation> organisation);
+
+// Registers the backend's classes in the runtime's factory and installs its
+// directory binder. Until a session created from "MAPI.Session" is logged
+// on, the helper classes and the directory fail as on a machine without a
+// logon (429 for the helper classes, 0x8007203A for the directory). The
+// runtime must outlive every object the backend gives out.
+void Install(Runtime& runtime, OrganisationSource source);
+
+}  // namespace platform::memory
+
+#endif  // TARNWICK_PLATFORM_MEMORY_MEMORY_BACKEND_H_

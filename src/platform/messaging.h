@@ -1,0 +1,195 @@
+// The messaging session and its objects, as the engine uses them.
+//
+// Every method may raise PlatformError. A session that is not logged on raises
+// MAPI_E_NOT_INITIALIZED from every member but Logon and Logoff, and so do
+// the objects it gave out once it is logged off. Methods that give an object
+// raise rather than give nullptr unless their comment says otherwise.
+#ifndef TARNWICK_PLATFORM_MESSAGING_H_
+#define TARNWICK_PLATFORM_MESSAGING_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/object.h"
+#include "platform/variant.h"
+
+namespace platform {
+
+// Property tags the engine reads.
+namespace tag {
+inline constexpr int32_t kEmailAddress = 0x3003001E;      // PR_EMAIL_ADDRESS
+inline constexpr int32_t kSmtpAddress = 0x39FE001E;       // PR_SMTP_ADDRESS
+inline constexpr int32_t kProxyAddresses = static_cast<int32_t>(0x800F101E);
+inline constexpr int32_t kPublicFoldersEntryId = 0x66310102;  // PR_IPM_PUBLIC_FOLDERS_ENTRYID
+}  // namespace tag
+
+// MAPI display types.
+namespace display_type {
+inline constexpr int32_t kMailUser = 0;
+inline constexpr int32_t kDistList = 1;
+inline constexpr int32_t kForum = 2;
+inline constexpr int32_t kAgent = 3;
+inline constexpr int32_t kOrganization = 4;
+inline constexpr int32_t kPrivateDistList = 5;
+inline constexpr int32_t kRemoteMailUser = 6;
+}  // namespace display_type
+
+// The underlying MAPI session of a logged-on messaging session. Opaque: it
+// is only handed from the session to helper-library objects, which then work
+// on the same logon.
+class MapiObject {
+ public:
+  virtual ~MapiObject() = default;
+};
+using MapiHandle = std::shared_ptr<const MapiObject>;
+
+class AddressEntries;
+
+class AddressEntry : public AutomationObject {
+ public:
+  // "EX" for a directory entry, "SMTP" for a one-off internet address.
+  virtual std::string Type() = 0;
+  // The ODN of an "EX" entry, the e-mail address of an "SMTP" entry.
+  virtual std::string Address() = 0;
+  virtual std::string Name() = 0;
+  // Hexadecimal identifier, accepted by Session::GetAddressEntry.
+  virtual std::string ID() = 0;
+  virtual int32_t DisplayType() = 0;
+  // The members of a distribution list, in the list's order; an empty
+  // collection for an entry that has none.
+  virtual std::shared_ptr<AddressEntries> Members() = 0;
+  // The value of the field with that property tag; raises MAPI_E_NOT_FOUND
+  // when the entry has no such field.
+  virtual Variant Field(int32_t property_tag) = 0;
+};
+
+class AddressEntries : public AutomationObject {
+ public:
+  // Number of entries, honouring the filter.
+  virtual int32_t Count() = 0;
+  // Entry at a 1-based position, honouring the filter; raises
+  // MAPI_E_NOT_FOUND outside 1..Count().
+  virtual std::shared_ptr<AddressEntry> Item(int32_t position) = 0;
+  // The first entry whose Name equals the text without regard to case;
+  // raises MAPI_E_NOT_FOUND when there is none.
+  virtual std::shared_ptr<AddressEntry> ItemByName(const std::string& name) = 0;
+  // Restricts the collection to entries that resolve from the address
+  // ("EX:" + ODN or "SMTP:" + address); std::nullopt clears the filter.
+  virtual void SetFilterAddress(const std::optional<std::string>& address) = 0;
+};
+
+class Recipient : public AutomationObject {
+ public:
+  virtual std::string Name() = 0;
+  // Resolves the name against the address book, never with user interaction.
+  // Raises MAPI_E_NOT_FOUND or MAPI_E_AMBIGUOUS_RECIP when it does not resolve.
+  virtual void Resolve(bool show_dialog) = 0;
+  // The resolved entry; raises the failure of the last Resolve, or
+  // MAPI_E_NOT_FOUND when Resolve was never called.
+  virtual std::shared_ptr<AddressEntry> AddressEntry() = 0;
+};
+
+class Recipients : public AutomationObject {
+ public:
+  virtual std::shared_ptr<Recipient> Add(const std::string& name) = 0;
+  virtual int32_t Count() = 0;
+  // True when every recipient of the collection is resolved (and there is one).
+  virtual bool Resolved() = 0;
+};
+
+class Message : public AutomationObject {
+ public:
+  virtual std::shared_ptr<Recipients> Recipients() = 0;
+  // Removes the message from its folder; later calls on it raise
+  // MAPI_E_NOT_FOUND.
+  virtual void Delete() = 0;
+  virtual std::string ID() = 0;
+  virtual std::string Subject() = 0;
+  virtual std::string Class() = 0;
+  // A field by name; raises MAPI_E_NOT_FOUND when the message has none.
+  virtual Variant FieldByName(const std::string& name) = 0;
+};
+
+class Messages : public AutomationObject {
+ public:
+  // A new, unsaved message in the folder.
+  virtual std::shared_ptr<Message> Add() = 0;
+  virtual int32_t Count() = 0;
+  // 1-based position honouring the filter; raises MAPI_E_NOT_FOUND outside.
+  virtual std::shared_ptr<Message> Item(int32_t position) = 0;
+  // The first message of that class, or nullptr when there is none.
+  virtual std::shared_ptr<Message> GetFirst(const std::string& message_class) = 0;
+  // Restricts the collection to one message class; std::nullopt clears it.
+  virtual void SetFilterClass(const std::optional<std::string>& message_class) = 0;
+};
+
+class Folder;
+
+class Folders : public AutomationObject {
+ public:
+  virtual int32_t Count() = 0;
+  // 1-based position; raises MAPI_E_NOT_FOUND outside 1..Count().
+  virtual std::shared_ptr<Folder> Item(int32_t position) = 0;
+  // Exact name; raises MAPI_E_NOT_FOUND when there is none.
+  virtual std::shared_ptr<Folder> ItemByName(const std::string& name) = 0;
+  virtual std::shared_ptr<Folder> Add(const std::string& name) = 0;
+};
+
+class Folder : public AutomationObject {
+ public:
+  virtual std::shared_ptr<Messages> Messages() = 0;
+  virtual std::shared_ptr<Folders> Folders() = 0;
+  virtual std::string ID() = 0;
+  virtual std::string StoreID() = 0;
+  virtual std::string Name() = 0;
+};
+
+class InfoStore : public AutomationObject {
+ public:
+  virtual std::string ID() = 0;
+  virtual std::string Name() = 0;
+  virtual std::shared_ptr<Folder> RootFolder() = 0;
+  // Raises MAPI_E_NOT_FOUND when the store has no such field (a mailbox store
+  // has no public top-folder identifier).
+  virtual Variant Field(int32_t property_tag) = 0;
+};
+
+class InfoStores : public AutomationObject {
+ public:
+  virtual int32_t Count() = 0;
+  // 1-based, in a stable order; raises MAPI_E_NOT_FOUND outside.
+  virtual std::shared_ptr<InfoStore> Item(int32_t position) = 0;
+  // "" names the default store; raises MAPI_E_NOT_FOUND for an unknown name.
+  virtual std::shared_ptr<InfoStore> ItemByName(const std::string& name) = 0;
+};
+
+class Session : public AutomationObject {
+ public:
+  // Profile information: the server, a line feed, the mailbox alias. Raises
+  // MAPI_E_LOGON_FAILED when the organisation or the mailbox is unknown; the
+  // session then stays logged off.
+  virtual void Logon(const std::string& profile_info) = 0;
+  virtual void Logoff() = 0;
+  virtual MapiHandle MAPIOBJECT() = 0;
+  // The entry with that identifier; raises MAPI_E_NOT_FOUND.
+  virtual std::shared_ptr<AddressEntry> GetAddressEntry(const std::string& entry_id) = 0;
+  // Without a store identifier the default store is searched.
+  virtual std::shared_ptr<Folder> GetFolder(const std::string& folder_id,
+                                            const std::optional<std::string>& store_id) = 0;
+  virtual std::shared_ptr<Message> GetMessage(const std::string& message_id,
+                                              const std::optional<std::string>& store_id) = 0;
+  virtual std::shared_ptr<InfoStores> InfoStores() = 0;
+  // True when both identifiers name the same object.
+  virtual bool CompareIDs(const std::string& a, const std::string& b) = 0;
+  // The folder where scratch messages are added, resolved and deleted; they
+  // are never saved or sent.
+  virtual std::shared_ptr<Folder> ScratchFolder() = 0;
+  // The global address list's entries, for hosts that fill GALEntries.
+  virtual std::shared_ptr<AddressEntries> GlobalAddressEntries() = 0;
+};
+
+}  // namespace platform
+
+#endif  // TARNWICK_PLATFORM_MESSAGING_H_

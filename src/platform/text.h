@@ -1,0 +1,35 @@
+// Text helpers shared by every layer. Texts are UTF-8 inside; letter case is
+// handled with Unicode simple case mapping, so non-ASCII letters compare and
+// lower-case correctly. A blank is the space character only.
+#ifndef TARNWICK_PLATFORM_TEXT_H_
+#define TARNWICK_PLATFORM_TEXT_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace text {
+
+// Removes space characters (and nothing else) at both ends.
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+// Unicode simple lower-casing; invalid UTF-8 bytes are kept as they are.
+std::string LCase(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view s, std::string_view prefix);
+bool ContainsNoCase(std::string_view haystack, std::string_view needle);
+
+// Splits at every exact occurrence of the delimiter, no limit on pieces; an
+// empty text gives one empty piece. The delimiter must not be empty.
+std::vector<std::string> Split(std::string_view s, std::string_view delimiter);
+// Replaces every exact occurrence, scanning left to right without rescanning.
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+bool StartsWith(std::string_view s, std::string_view prefix);
+bool EndsWith(std::string_view s, std::string_view suffix);
+bool Contains(std::string_view s, std::string_view needle);
+
+}  // namespace text
+
+#endif  // TARNWICK_PLATFORM_TEXT_H_
