@@ -36,7 +36,7 @@ class HelperAddressEntry : public AutomationObject {
 class HelperRecipient : public AutomationObject {
  public:
   virtual std::string Address() = 0;
-  virtual std::shared_ptr<HelperAddressEntry> AddressEntry() = 0;
+  virtual std::shared_ptr<platform::HelperAddressEntry> AddressEntry() = 0;
   virtual std::string EntryID() = 0;
 };
 

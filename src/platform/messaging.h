@@ -88,7 +88,7 @@ class Recipient : public AutomationObject {
   virtual void Resolve(bool show_dialog) = 0;
   // The resolved entry; raises the failure of the last Resolve, or
   // MAPI_E_NOT_FOUND when Resolve was never called.
-  virtual std::shared_ptr<AddressEntry> AddressEntry() = 0;
+  virtual std::shared_ptr<platform::AddressEntry> AddressEntry() = 0;
 };
 
 class Recipients : public AutomationObject {
@@ -101,7 +101,7 @@ class Recipients : public AutomationObject {
 
 class Message : public AutomationObject {
  public:
-  virtual std::shared_ptr<Recipients> Recipients() = 0;
+  virtual std::shared_ptr<platform::Recipients> Recipients() = 0;
   // Removes the message from its folder; later calls on it raise
   // MAPI_E_NOT_FOUND.
   virtual void Delete() = 0;
@@ -139,8 +139,8 @@ class Folders : public AutomationObject {
 
 class Folder : public AutomationObject {
  public:
-  virtual std::shared_ptr<Messages> Messages() = 0;
-  virtual std::shared_ptr<Folders> Folders() = 0;
+  virtual std::shared_ptr<platform::Messages> Messages() = 0;
+  virtual std::shared_ptr<platform::Folders> Folders() = 0;
   virtual std::string ID() = 0;
   virtual std::string StoreID() = 0;
   virtual std::string Name() = 0;
@@ -180,7 +180,7 @@ class Session : public AutomationObject {
                                             const std::optional<std::string>& store_id) = 0;
   virtual std::shared_ptr<Message> GetMessage(const std::string& message_id,
                                               const std::optional<std::string>& store_id) = 0;
-  virtual std::shared_ptr<InfoStores> InfoStores() = 0;
+  virtual std::shared_ptr<platform::InfoStores> InfoStores() = 0;
   // True when both identifiers name the same object.
   virtual bool CompareIDs(const std::string& a, const std::string& b) = 0;
   // The folder where scratch messages are added, resolved and deleted; they

@@ -44,8 +44,7 @@ std::string LCase(std::string_view s) {
     const UChar32 lower = u_tolower(c);
     char buffer[U8_MAX_LENGTH];
     int32_t n = 0;
-    UBool error = false;
-    U8_APPEND(reinterpret_cast<uint8_t*>(buffer), n, U8_MAX_LENGTH, lower, error);
+    U8_APPEND_UNSAFE(reinterpret_cast<uint8_t*>(buffer), n, lower);
     out.append(buffer, static_cast<size_t>(n));
   }
   return out;
