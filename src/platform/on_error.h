@@ -63,8 +63,8 @@ class OnError {
 
 // The object behind a reference; raises 91 when there is none, as a member
 // call on a variable holding nothing does.
-template <class T>
-T& Obj(const std::shared_ptr<T>& p) {
+template <class Pointer>
+auto& Obj(const Pointer& p) {
   if (!p) throw PlatformError(errnum::kObjectNotSet);
   return *p;
 }

@@ -26,6 +26,10 @@ std::shared_ptr<DirectoryObject> GetObject(const std::string& path) {
   return directory->Bind(path);
 }
 
+void DoEvents() {
+  if (auto& process = CurrentRuntime().process) process->DoEvents();
+}
+
 RuntimeScope::RuntimeScope(Runtime& runtime) : previous_(g_current) { g_current = &runtime; }
 
 RuntimeScope::~RuntimeScope() { g_current = previous_; }

@@ -34,6 +34,10 @@ std::shared_ptr<T> CreateObjectAs(const std::string& class_name) {
 // Binds a directory object; raises 0x8007203A without a directory.
 std::shared_ptr<DirectoryObject> GetObject(const std::string& path);
 
+// Lets the process serve pending events (a stop request among them); does
+// nothing without process services.
+void DoEvents();
+
 // Installs a runtime for its lifetime and restores the previous one after.
 class RuntimeScope {
  public:

@@ -1,0 +1,86 @@
+#include "addressing/bas_cdo.h"
+
+#include <optional>
+
+#include "driver/globals.h"
+#include "driver/modtest.h"
+#include "platform/on_error.h"
+#include "platform/text.h"
+
+using platform::Obj;
+using platform::OnError;
+
+namespace basCDO {
+
+std::string PrimarySMTPfromAE(const std::shared_ptr<platform::AddressEntry>& entry) {
+  OnError err;
+  const std::string type = err.Run([&] { return Obj(entry).Type(); });
+  // The type tests are exact and the proxy test too (only the primary
+  // proxy is written in upper case); the prefix strip ignores case.
+  if (type == "SMTP") {
+    std::string address = err.Run([&] { return entry->Address(); });
+    if (text::StartsWithNoCase(address, "SMTP:")) address.erase(0, 5);
+    return address;
+  }
+  if (type != "EX") return {};
+  const platform::Variant proxies =
+      err.Run([&] { return entry->Field(platform::tag::kProxyAddresses); });
+  if (!modTest::IsValidArray(proxies)) return {};
+  for (const auto& element : proxies.Array()->items) {
+    const std::string proxy = err.Run([&] { return element.ToText(); });
+    if (text::StartsWith(proxy, "SMTP:")) return proxy.substr(5);
+  }
+  return {};
+}
+
+namespace {
+
+// The host's global address list, when it set one: its entry for the ODN.
+std::string SmtpFromGlobalAddressEntries(const std::string& odn) {
+  const auto& gal = basGlobals::GALEntries;
+  if (!gal) return {};
+  OnError err;
+  std::string result;
+  err.Run([&] { gal->SetFilterAddress("EX:" + odn); });
+  if (!err.Pending()) {
+    const int32_t count = err.Run([&] { return gal->Count(); });
+    if (!err.Pending() && count == 1) {
+      result = err.Run(
+          [&] { return Obj(gal->Item(1)).Field(platform::tag::kSmtpAddress).ToText(); });
+    }
+  }
+  // The filter is shared by every user of the collection: always clear it.
+  err.Run([&] { gal->SetFilterAddress(std::nullopt); });
+  return result;
+}
+
+}  // namespace
+
+std::string PrimarySMTPfromODN(const std::string& odn) {
+  std::string result = SmtpFromGlobalAddressEntries(odn);
+  if (!result.empty()) return result;
+
+  OnError err;
+  auto message = err.Run([] {
+    return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add();
+  });
+  auto recipients = err.Run([&] { return Obj(message).Recipients(); });
+  auto recipient = err.Run([&] { return Obj(recipients).Add(odn); });
+  err.Run([&] { Obj(recipient).Resolve(false); });
+  std::optional<bool> resolved;
+  err.Run([&] { resolved = Obj(recipients).Resolved(); });
+  if (resolved.has_value() && *resolved) {
+    auto entry = err.Run([&] { return Obj(recipient).AddressEntry(); });
+    result = PrimarySMTPfromAE(entry);
+  } else if (resolved.has_value()) {
+    modTest::WriteLog("PrimarySMTPfromODN:failed to retrieve primary SMTP address for '" + odn +
+                          "': address did not resolve",
+                      modTest::kLevelWarning);
+  }
+  recipient.reset();
+  recipients.reset();
+  err.Run([&] { Obj(message).Delete(); });
+  return result;
+}
+
+}  // namespace basCDO

@@ -1,0 +1,91 @@
+// Entry addition: a person is reported, an ordinary list is registered and
+// walked depth first, a query-based list is registered and handed to the
+// directory expansion. Registration comes before the walk, so a list that
+// reaches itself is expanded once and then met as a repeat.
+#include <memory>
+#include <string>
+
+#include "addressing/bas_cdo.h"
+#include "driver/modtest.h"
+#include "engine/kvl.h"
+#include "platform/on_error.h"
+#include "platform/text.h"
+
+using platform::Obj;
+using platform::OnError;
+
+void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
+  OnError err;
+  const std::string smtp = text::LCase(text::Trim(basCDO::PrimarySMTPfromAE(entry)));
+  const std::string address = text::LCase(text::Trim(
+      err.Run([&] { return Obj(entry).Field(platform::tag::kEmailAddress).ToText(); })));
+  const std::string raw_name = err.Run([&] { return Obj(entry).Name(); });
+  const std::string name = text::Trim(raw_name);
+  // An unreadable display type reads as 0: the entry is taken as a person.
+  const int32_t display_type = err.Run([&] { return Obj(entry).DisplayType(); });
+
+  switch (display_type) {
+    case platform::display_type::kMailUser:
+    case platform::display_type::kRemoteMailUser:
+      if (smtp.empty() && address.empty()) {
+        modTest::WriteLog("KVL::AddToSourceMCL:skipping " + raw_name + ":no valid email address",
+                          modTest::kLevelWarning);
+      } else {
+        modTest::WriteLog("KVL::AddToSourceMCL:reading properties for " + name,
+                          modTest::kLevelDetail);
+      }
+      return;
+
+    case platform::display_type::kDistList:
+    case platform::display_type::kOrganization: {
+      // A list without an SMTP address is registered under its ODN, so that
+      // two different such lists are not taken for one; only a list with
+      // neither shares the empty key.
+      const std::string key = smtp.empty() ? address : smtp;
+      err.Clear();
+      err.Run([&] { Obj(ExpandedLists).Add(key, key); });
+      if (err.Pending()) {
+        err.Clear();
+        modTest::WriteLog("KVL::AddToSourceMCL:skipping repeat expansion of DL " + raw_name,
+                          modTest::kLevelDetail);
+        return;
+      }
+      const auto members = err.Run([&] { return entry->Members(); });
+      const int32_t count = err.Run([&] { return Obj(members).Count(); });
+      if (count <= 0) {
+        modTest::WriteLog(
+            "KVL::AddToSourceMCL:skipping DL " + name + " because it has no members",
+            modTest::kLevelInfo);
+        return;
+      }
+      if (smtp.empty()) {
+        modTest::WriteLog("KVL::AddToSourceMCL:skipping " + name + ": no SMTP address",
+                          modTest::kLevelWarning);
+      }
+      modTest::WriteLog("KVL::AddToSourceMCL:expanding DL " + name, modTest::kLevelDetail);
+      for (int32_t i = 1; i <= count; ++i) {
+        const auto member = err.Run([&] { return members->Item(i); });
+        if (member) AddToSourceMCL(member);
+      }
+      return;
+    }
+
+    case platform::display_type::kAgent:
+      if (smtp.empty()) return;
+      err.Clear();
+      err.Run([&] { Obj(ExpandedLists).Add(smtp, smtp); });
+      if (err.Pending()) {
+        err.Clear();
+        modTest::WriteLog("KVL::AddToSourceMCL:skipping repeat expansion of " + raw_name,
+                          modTest::kLevelInfo);
+        return;
+      }
+      modTest::WriteLog("KVL::AddToSourceMCL:attempting to expand " + smtp + " as query-based DL",
+                        modTest::kLevelDetail);
+      ExpandQueryDL(smtp, true);
+      return;
+
+    default:
+      return;
+  }
+}
