@@ -25,17 +25,30 @@ inline constexpr int kExitUsage = 2;
 
 // Runs the program once on the argument text (the arguments after the
 // program name joined by single blanks). Needs a runtime installed
-// (platform::RuntimeScope). Returns the exit status.
+// (platform::RuntimeScope). Returns the exit status: kExitUsage for an empty
+// argument text (usage line on StdOut; the pending error, if any, on the
+// error stream) and for a missing server or alias; kExitNoSession when
+// "MAPI.Session" gives an error or no object; kExitComplete once "complete"
+// was logged, also after a failed logon (the engine then logs its own
+// failures). Sets ServerName and MailboxAlias, and releases StdOut,
+// MAPISession and GALEntries before it returns, so it can run again.
 int Main(const std::string& argument_text);
 
 // Appends "<time stamp><marker><message>" CR LF to Tarnwick.log in the
 // program directory and echoes the bare message to StdOut. Level 12 writes
-// nothing anywhere. Never fails towards its caller.
+// nothing anywhere. Never fails towards its caller: a file that cannot be
+// written loses the line, a missing or failing StdOut loses the echo, and
+// each still leaves the other. The file is opened and closed per call. Needs
+// a runtime installed (its process services give the directory and clock).
 void WriteLog(const std::string& message, int32_t level);
 
 // The time stamp of a log line: the locale's short date, a blank, the
 // locale's long time (LC_TIME); under the C or POSIX locale the US English
-// form "12/31/2008 11:59:07 PM". At exactly midnight the date alone.
+// form "12/31/2008 11:59:07 PM" (M/d/yyyy h:mm:ss AM|PM). At exactly
+// midnight the date alone. Other locales give strftime of their D_FMT and
+// T_FMT (nl_langinfo), for example "31.12.2008 23:59:07" under de_DE; the C
+// forms stand in when a locale defines no such format. "C.UTF-8" counts as
+// C. The locale is that of the calling thread (uselocale), else the global.
 std::string FormatTimestamp(const std::tm& local_time);
 
 // Removes whole occurrences of the delimiter at the end, then at the start;
@@ -43,8 +56,11 @@ std::string FormatTimestamp(const std::tm& local_time);
 std::string TrimDelimiter(std::string& text, const std::string& delimiter);
 // True for a value that holds an array with readable bounds (also length 0).
 bool IsValidArray(const platform::Variant& value);
-// Uppercase hexadecimal of each element, at least two digits each; "" for
-// anything that is not a valid array.
+// Uppercase hexadecimal of each element, at least two digits each (an
+// element above 255 with all the digits it needs, a negative one as its
+// 32-bit two's complement); "" for anything that is not a valid array, and
+// for an array holding an element that is not a number, since a partial
+// identifier would name another object.
 std::string BytesToHex(const platform::Variant& value);
 
 }  // namespace modTest

@@ -24,6 +24,23 @@ struct Fault {
   int times = -1;
 };
 
+// A fault that raises the number (with its standard description).
+inline Fault Raise(int32_t number, int skip = 0, int times = -1) {
+  Fault fault;
+  fault.number = number;
+  fault.skip = skip;
+  fault.times = times;
+  return fault;
+}
+// A fault that makes the call give no object, or an empty value.
+inline Fault NoObject(int skip = 0, int times = -1) {
+  Fault fault;
+  fault.no_object = true;
+  fault.skip = skip;
+  fault.times = times;
+  return fault;
+}
+
 class FaultPlan {
  public:
   void Inject(const std::string& operation, Fault fault);

@@ -1,0 +1,208 @@
+// Sub Main and the run log of module modTest.
+#include "driver/modtest.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "driver/globals.h"
+#include "driver/switches.h"
+#include "engine/kvl.h"
+#include "platform/error.h"
+#include "platform/messaging.h"
+#include "platform/on_error.h"
+#include "platform/process.h"
+#include "platform/runtime.h"
+
+namespace modTest {
+namespace {
+
+// What a write to a console stream that cannot take it raises on the
+// original platform; it is what the usage case reports on the error stream.
+constexpr int32_t kDeviceIoError = 57;
+
+constexpr std::string_view kUsage =
+    "missing parameters: you must supply /s <servername> /a <mailbox alias> /l <list smtp "
+    "address>";
+
+// Writes one line to StdOut; raises 91 without a stream, 57 when the stream
+// refuses the line.
+void WriteOut(const std::string& line) {
+  if (!platform::Obj(basGlobals::StdOut).WriteLine(line)) {
+    throw platform::PlatformError(kDeviceIoError, "Device I/O error");
+  }
+}
+
+// Runs a step of WriteLog whose failure must neither reach the caller nor
+// stop the later steps.
+template <class F>
+void Ignoring(F&& step) {
+  try {
+    std::forward<F>(step)();
+  } catch (const std::exception&) {
+  }
+}
+
+bool IsCLocale(const char* name) {
+  const std::string_view n = name == nullptr ? std::string_view("C") : std::string_view(name);
+  return n == "C" || n == "POSIX" || n.substr(0, 2) == "C.";
+}
+
+// The platform's general date form under a US English locale:
+// M/d/yyyy h:mm:ss AM|PM.
+std::string UsTimestamp(const std::tm& t, bool with_time) {
+  char buffer[64];
+  int length = 0;
+  if (with_time) {
+    const int hour12 = t.tm_hour % 12 == 0 ? 12 : t.tm_hour % 12;
+    length =
+        std::snprintf(buffer, sizeof buffer, "%d/%d/%d %d:%02d:%02d %s", t.tm_mon + 1, t.tm_mday,
+                      t.tm_year + 1900, hour12, t.tm_min, t.tm_sec, t.tm_hour < 12 ? "AM" : "PM");
+  } else {
+    length =
+        std::snprintf(buffer, sizeof buffer, "%d/%d/%d", t.tm_mon + 1, t.tm_mday, t.tm_year + 1900);
+  }
+  return length < 0 ? std::string() : std::string(buffer, static_cast<size_t>(length));
+}
+
+// Appends the time formatted by strftime; false when the format gives no text.
+bool AppendStrftime(std::string& out, const char* format, const std::tm& t) {
+  if (format == nullptr || *format == '\0') return false;
+  char buffer[256];
+  const size_t length = std::strftime(buffer, sizeof buffer, format, &t);
+  if (length == 0) return false;
+  out.append(buffer, length);
+  return true;
+}
+
+// Steps 2 to 11; the caller does step 1 and the releases of step 12.
+int Run(const std::string& argument_text, platform::OnError& on_error,
+        const std::shared_ptr<platform::ProcessServices>& process) {
+  if (argument_text.empty()) {
+    on_error.Run([] { WriteOut(std::string(kUsage)); });
+    if (on_error.Pending()) {
+      const std::string box = std::to_string(on_error.Number()) + " " + on_error.Description();
+      on_error.Run([&] { platform::Obj(process).ReportError(box); });
+    }
+    return kExitUsage;
+  }
+
+  const Switches switches = ParseSwitches(argument_text);
+  basGlobals::ServerName = switches.server;
+  basGlobals::MailboxAlias = switches.alias;
+  if (basGlobals::ServerName.empty()) {
+    WriteLog("missing Server Name", kLevelError);
+    return kExitUsage;
+  }
+  if (basGlobals::MailboxAlias.empty()) {
+    WriteLog("missing Alias", kLevelError);
+    return kExitUsage;
+  }
+
+  on_error.Clear();
+  basGlobals::MAPISession =
+      on_error.Run([] { return platform::CreateObjectAs<platform::Session>("MAPI.Session"); });
+  if (on_error.Pending() || !basGlobals::MAPISession) {
+    WriteLog("error instantiating MAPI session " + on_error.Description(), kLevelError);
+    return kExitNoSession;
+  }
+
+  // A failed logon is not tested here: the engine's own calls then fail and
+  // log what they could not do.
+  on_error.Run([] {
+    basGlobals::MAPISession->Logon(basGlobals::ServerName + "\n" + basGlobals::MailboxAlias);
+  });
+  on_error.Run([] {
+    WriteOut("logging on using " + basGlobals::ServerName + "\\" + basGlobals::MailboxAlias);
+  });
+  // Member lists met inside query-based lists are looked up in the address
+  // book by name; without this collection every such list would be lost.
+  // It stays null after a failed logon.
+  basGlobals::GALEntries =
+      on_error.Run([] { return basGlobals::MAPISession->GlobalAddressEntries(); });
+
+  {
+    // The KVL object must be gone (its destruction runs and logs) before
+    // "complete" is written.
+    std::unique_ptr<KVL> kvl = on_error.Run([] { return std::make_unique<KVL>(); });
+    on_error.Run([&] { platform::Obj(kvl).ParseSourceMCL(switches.list); });
+  }
+
+  WriteLog("complete", kLevelInfo);
+  on_error.Run([] { basGlobals::MAPISession->Logoff(); });
+  return kExitComplete;
+}
+
+}  // namespace
+
+int Main(const std::string& argument_text) {
+  platform::OnError on_error;
+  const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
+  basGlobals::StdOut = on_error.Run([&] { return platform::Obj(process).StandardOutput(); });
+
+  const int status = Run(argument_text, on_error, process);
+
+  // Released here rather than at process end so that a host (or a test) can
+  // run Main again on a clean slate.
+  basGlobals::GALEntries.reset();
+  basGlobals::MAPISession.reset();
+  basGlobals::StdOut.reset();
+  return status;
+}
+
+void WriteLog(const std::string& message, int32_t level) {
+  if (level == kLevelTrace) return;
+  Ignoring([&] {
+    const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
+    if (!process) return;
+    std::string line;
+    Ignoring([&] { line = FormatTimestamp(process->LocalNow()); });
+    switch (level) {
+      case kLevelError:
+        line += ": [Error] ";
+        break;
+      case kLevelWarning:
+        line += ": [Warning] ";
+        break;
+      default:
+        line += ": ";
+        break;
+    }
+    line += message;
+    line += "\r\n";
+    Ignoring([&] { process->AppendToFile(process->ProgramDirectory() + "/Tarnwick.log", line); });
+  });
+  Ignoring([&] {
+    if (basGlobals::StdOut) basGlobals::StdOut->WriteLine(message);
+  });
+}
+
+std::string FormatTimestamp(const std::tm& local_time) {
+  const bool with_time =
+      local_time.tm_hour != 0 || local_time.tm_min != 0 || local_time.tm_sec != 0;
+  // The name of the LC_TIME locale in force for this thread, whether set
+  // globally (setlocale) or for the thread (uselocale).
+  if (IsCLocale(nl_langinfo(_NL_LOCALE_NAME(LC_TIME)))) {
+    return UsTimestamp(local_time, with_time);
+  }
+  std::string stamp;
+  if (!AppendStrftime(stamp, nl_langinfo(D_FMT), local_time)) {
+    return UsTimestamp(local_time, with_time);
+  }
+  if (with_time) {
+    stamp += ' ';
+    if (!AppendStrftime(stamp, nl_langinfo(T_FMT), local_time)) {
+      return UsTimestamp(local_time, with_time);
+    }
+  }
+  return stamp;
+}
+
+}  // namespace modTest

@@ -1,0 +1,40 @@
+// Reaches the internal operations of KVL for tests.
+#ifndef TARNWICK_TESTS_SUPPORT_KVL_PROBE_H_
+#define TARNWICK_TESTS_SUPPORT_KVL_PROBE_H_
+
+#include <memory>
+#include <string>
+
+#include "engine/kvl.h"
+
+class KvlProbe {
+ public:
+  explicit KvlProbe(KVL& kvl) : kvl_(kvl) {}
+
+  std::string QuoteFilterValue(const platform::Variant& v) { return kvl_.QuoteFilterValue(v); }
+  std::string StripQuotes(const platform::Variant& v) { return kvl_.StripQuotes(v); }
+  std::string EscapeLike(const std::string& t) { return kvl_.EscapeLike(t); }
+  std::string UnescapeLike(const std::string& t) { return kvl_.UnescapeLike(t); }
+  bool IsEmailAddr(const platform::Variant& v) { return kvl_.IsEmailAddr(v); }
+  bool IsODN(const platform::Variant& v) { return kvl_.IsODN(v); }
+  bool IsNullText(const std::string& t) { return kvl_.IsNullText(t); }
+  std::string StrToHex(const std::string& t) { return kvl_.StrToHex(t); }
+  std::string ResolveSMTP(const std::string& n) { return kvl_.ResolveSMTP(n); }
+  std::string GetFieldVal(const std::shared_ptr<platform::AddressEntry>& e, int32_t tag) {
+    return kvl_.GetFieldVal(e, tag);
+  }
+  void ExpandQueryDL(const std::string& address, bool add_rows) {
+    kvl_.ExpandQueryDL(address, add_rows);
+  }
+  void AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& e) { kvl_.AddToSourceMCL(e); }
+  // Starts a registry as ParseSourceMCL does, for calls made directly.
+  void StartRun() { kvl_.ExpandedLists = std::make_unique<KeyedCollection>(); }
+  bool Registered(const std::string& key) {
+    return kvl_.ExpandedLists && kvl_.ExpandedLists->Contains(key);
+  }
+
+ private:
+  KVL& kvl_;
+};
+
+#endif  // TARNWICK_TESTS_SUPPORT_KVL_PROBE_H_
