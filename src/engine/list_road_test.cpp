@@ -166,19 +166,20 @@ TEST(ListRoad, OdnPieceTakesTheSessionPathWithExPrefix) {
   EngineWorld world(TwoPeopleAndNestedLists(),
                     R"({"directory": "d.ldif", "helperLibrary": false,
                         "mailboxes": [{"alias": "ana", "store": "Mailbox - Ana"}]})");
-  world.RunList(Odn("bo") + ";Outer");
+  // The command line cuts a value at " /", so the ODN is not the first piece.
+  world.RunList("Outer;" + Odn("bo"));
   EXPECT_THAT(world.Out(),
               ElementsAre("logging on using test\\ana",
                           "KVL::Class_Initialize:error instantiating MAPIUtils object 429 "
                           "ActiveX component can't create object",
-                          "KVL::ParseSourceMCL:expanding " + Odn("bo") + ";Outer",
-                          "KVL::ParseSourceMCL:using CDO to resolve " + Odn("bo"),
-                          "KVL::ParseSourceMCL:adding Bo",
-                          "KVL::AddToSourceMCL:reading properties for Bo",
+                          "KVL::ParseSourceMCL:expanding Outer;" + Odn("bo"),
                           "KVL::ParseSourceMCL:using CDO to resolve Outer",
                           "KVL::ParseSourceMCL:adding Outer", "KVL::AddToSourceMCL:expanding DL Outer",
                           "KVL::AddToSourceMCL:expanding DL Inner",
                           "KVL::AddToSourceMCL:reading properties for Ada",
+                          "KVL::AddToSourceMCL:reading properties for Bo",
+                          "KVL::ParseSourceMCL:using CDO to resolve " + Odn("bo"),
+                          "KVL::ParseSourceMCL:adding Bo",
                           "KVL::AddToSourceMCL:reading properties for Bo", "complete"));
 }
 

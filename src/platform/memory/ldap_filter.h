@@ -2,14 +2,44 @@
 // and rendering in strict RFC 4515 form.
 //
 // Accepted dialect: RFC 4515 (and, or, not, equality, presence, substrings,
-// >=, <=, ~=, extensible match with a matching rule, \XX escapes) plus what
-// the directory this system was built against accepts: redundant
-// parentheses around a filter ("((mail=x))"), a NOT without inner
-// parentheses ("(!cn=x)"), case-insensitive matching of text values,
-// "objectCategory=person" matching the category whose first RDN value is
-// that name, and the bitwise rules 1.2.840.113556.1.4.803 (AND) and .804
-// (OR) on 64-bit decimal values. An unknown matching rule is Undefined: the
-// item matches nothing (and its negation matches nothing either).
+// >=, <=, ~=, extensible match with a matching rule, \XX escapes), RFC 4526
+// "(&)" (TRUE) and "(|)" (FALSE), plus what the directory this system was
+// built against accepts:
+//   - redundant parentheses around a filter: "((mail=x))", "(((a=b)))";
+//   - a NOT without inner parentheses: "(!cn=x)";
+//   - a single item without any parentheses: "cn=x" (as libldap takes it);
+//   - blanks, tabs and line breaks between the parts of a composite filter.
+//
+// Matching:
+//   - attribute names and text values compare without regard to case
+//     (Unicode simple case mapping); ~= is case-insensitive equality;
+//   - >= and <= compare as 64-bit integers when both sides are decimal
+//     integers, else as lower-cased texts in code point order;
+//   - objectCategory with an assertion value holding no "=" is a short
+//     name: it matches a stored DN whose first RDN value equals it without
+//     regard to case, or equals it once the hyphens of the RDN value are
+//     dropped (the class's display name: "msExchDynamicDistributionList"
+//     for "CN=ms-Exch-Dynamic-Distribution-List,..."); a value holding "="
+//     compares with the whole DN;
+//   - attr:1.2.840.113556.1.4.803:=N is TRUE for a value v when
+//     (v & N) == N, attr:1.2.840.113556.1.4.804:=N when (v & N) != 0, with
+//     v and N 64-bit decimal integers (negative ones in two's complement);
+//     a stored value that is not such a number does not match. N itself
+//     must be a decimal integer, else the filter does not parse;
+//   - attr:=v and attr:dn:=v are case-insensitive equality; ":dn" also
+//     looks at the matching RDN components of the object's
+//     distinguishedName attribute;
+//   - any other matching rule, and an extensible item without an
+//     attribute, are Undefined. Evaluation is three-valued (RFC 4511): NOT
+//     of Undefined is Undefined, AND is FALSE when one part is FALSE, OR
+//     TRUE when one part is TRUE, Undefined otherwise when one part is.
+//   - an attribute the object lacks makes its items FALSE, so
+//     "(!(attr=x))" matches objects without attr.
+//
+// Escapes are \XX with two hexadecimal digits only; the RFC 1960 form "\*"
+// is refused, as are unescaped "(", "*" (outside = and substrings) and NUL
+// inside values. A filter that does not parse is never treated as matching
+// everything: Parse() raises.
 #ifndef TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
 #define TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
 
@@ -29,23 +59,34 @@ class AttributeSource {
   virtual const std::vector<std::string>* Values(std::string_view attribute) const = 0;
 };
 
+// A parsed filter. Immutable, so one filter may be evaluated against many
+// objects (and from several threads) without further cost than the match.
 class Filter {
  public:
   virtual ~Filter() = default;
   // True only when the filter evaluates to TRUE (FALSE and Undefined give false).
   virtual bool Matches(const AttributeSource& object) const = 0;
   // The filter in strict RFC 4515 form: one pair of parentheses around every
-  // item, NOT always with inner parentheses, values escaped.
+  // item, NOT always with inner parentheses, values escaped as EscapeValue
+  // does. Parsing the result gives a filter that matches the same objects.
   virtual std::string ToRfc4515() const = 0;
 };
 
 // Parses a filter. Raises PlatformError 0x80040E14 with a description that
-// names the position and the fault when the text is not a filter.
+// names the 1-based position and the fault when the text is not a filter
+// (empty text, unbalanced parentheses, "()", missing "=", bad escape, text
+// after the filter, ...).
 std::unique_ptr<Filter> Parse(std::string_view text);
 
-// Escapes a value for use inside a filter item, as RFC 4515 requires
-// ("*", "(", ")", "\" and NUL become \XX).
+// Escapes a value for use inside a filter item: "*", "(", ")", "\", NUL,
+// other control characters and every byte from 0x7F up become \XX
+// (upper-case hexadecimal), as libldap does it.
 std::string EscapeValue(std::string_view value);
+
+// The value of the first RDN of a DN, with its \XX and \c escapes undone and
+// unescaped blanks around it dropped ("Ana Lima" for
+// "CN=Ana Lima,OU=Staff,DC=harbor,DC=example"); "" when the DN has no "=".
+std::string FirstRdnValue(std::string_view dn);
 
 }  // namespace platform::ldapfilter
 

@@ -1,0 +1,222 @@
+#include "platform/memory/address_book.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/memory/memory_backend.h"
+#include "platform/memory/memory_test_support.h"
+#include "platform/memory/organisation.h"
+
+namespace platform::memory {
+namespace {
+
+using testing::ErrorOf;
+
+class AddressBookTest : public ::testing::Test {
+ protected:
+  AddressBookTest() : organisation_(LoadFromText("{}", testing::kLdif, "t")) {}
+
+  const AddressBook& book() const { return organisation_->address_book(); }
+
+  EntryRef Ref(const std::string& name) const {
+    const auto index = book().FirstByName(name);
+    EXPECT_TRUE(index.has_value()) << name;
+    EntryRef ref;
+    ref.index = index.value_or(0);
+    return ref;
+  }
+
+  std::vector<std::string> Names(const std::vector<uint32_t>& indexes) const {
+    std::vector<std::string> names;
+    for (const uint32_t index : indexes) names.push_back(*book().entry(index).name);
+    return names;
+  }
+
+  // The resolved entry's name, "SMTP:<address>" for a one-off, or the error.
+  std::string Resolved(const std::string& text) const {
+    try {
+      const EntryRef ref = book().Resolve(text);
+      return ref.one_off() ? "SMTP:" + ref.address : book().Name(ref);
+    } catch (const PlatformError& e) {
+      return e.description();
+    }
+  }
+
+  std::shared_ptr<Organisation> organisation_;
+};
+
+TEST_F(AddressBookTest, HoldsVisibleExchangeObjectsInFileOrder) {
+  std::vector<uint32_t> all;
+  for (uint32_t i = 0; i < book().size(); ++i) all.push_back(i);
+  EXPECT_EQ(Names(all), (std::vector<std::string>{
+                            "Ana Lima", "Ben Ortiz", "Benedikt Ahn", "Sales Team", "Dyn", "Org",
+                            "Carla Contact", "Typed", "Twin", "Twin", "Shared A", "Shared B"}));
+  const auto* hal = organisation_->directory().ByDN("CN=Hidden Hal,OU=People,DC=harbor,DC=example");
+  ASSERT_NE(hal, nullptr);
+  EXPECT_FALSE(book().IndexOf(*hal).has_value());
+  EXPECT_FALSE(book().ByODN("/o=Harbor/cn=Recipients/cn=hal").has_value());
+  EXPECT_EQ(book().ByODN("/O=HARBOR/CN=RECIPIENTS/CN=ANA"), book().FirstByName("ana lima"));
+}
+
+TEST_F(AddressBookTest, DisplayTypeComesFromTheAttributeElseTheObjectClass) {
+  EXPECT_EQ(book().DisplayType(Ref("Ana Lima")), 0);
+  EXPECT_EQ(book().DisplayType(Ref("Sales Team")), 1);
+  EXPECT_EQ(book().DisplayType(Ref("Dyn")), 3) << "dynamic list wins over group";
+  EXPECT_EQ(book().DisplayType(Ref("Org")), 4) << "object class compared without case";
+  EXPECT_EQ(book().DisplayType(Ref("Carla Contact")), 6);
+  EXPECT_EQ(book().DisplayType(Ref("Typed")), -2147483642);
+  EntryRef one_off;
+  one_off.address = "x@y.example";
+  EXPECT_EQ(book().DisplayType(one_off), 0);
+}
+
+TEST_F(AddressBookTest, MembersFollowTheListOrderAndSkipObjectsOutsideTheBook) {
+  EXPECT_EQ(Names(book().Members(Ref("Sales Team"))),
+            (std::vector<std::string>{"Ben Ortiz", "Ana Lima"}));
+  EXPECT_TRUE(book().Members(Ref("Ana Lima")).empty());
+  EntryRef one_off;
+  one_off.address = "x@y.example";
+  EXPECT_TRUE(book().Members(one_off).empty());
+}
+
+TEST_F(AddressBookTest, FieldsGiveAddressesAndRaiseForWhatIsMissing) {
+  const EntryRef ana = Ref("Ana Lima");
+  EXPECT_EQ(book().Type(ana), "EX");
+  EXPECT_EQ(book().Address(ana), "/o=Harbor/cn=Recipients/cn=ana");
+  EXPECT_EQ(book().Field(ana, tag::kEmailAddress).ToText(), "/o=Harbor/cn=Recipients/cn=ana");
+  EXPECT_EQ(book().Field(ana, tag::kSmtpAddress).ToText(), "ana.lima@harbor.example")
+      << "the primary proxy, not the first one";
+  const Variant proxies = book().Field(ana, tag::kProxyAddresses);
+  ASSERT_NE(proxies.Array(), nullptr);
+  ASSERT_EQ(proxies.Array()->items.size(), 3u);
+  EXPECT_EQ(proxies.Array()->items[2].ToText(), "X500:/o=Old/cn=ana");
+
+  const EntryRef ben = Ref("Ben Ortiz");
+  EXPECT_EQ(book().Field(ben, tag::kSmtpAddress).ToText(), "ben.ortiz@harbor.example");
+  EXPECT_EQ(ErrorOf([&] { book().Field(ben, tag::kProxyAddresses); }), errnum::kNotFound);
+  EXPECT_EQ(ErrorOf([&] { book().Field(Ref("Dyn"), tag::kSmtpAddress); }), errnum::kNotFound);
+  EXPECT_EQ(book().SmtpAddress(Ref("Dyn")), "");
+  EXPECT_EQ(ErrorOf([&] { book().Field(ana, 0x3001001E); }), errnum::kNotFound);
+
+  EntryRef one_off;
+  one_off.address = "Someone@Outside.example";
+  EXPECT_EQ(book().Type(one_off), "SMTP");
+  EXPECT_EQ(book().Name(one_off), "Someone@Outside.example");
+  EXPECT_EQ(book().Field(one_off, tag::kEmailAddress).ToText(), "Someone@Outside.example");
+  EXPECT_EQ(book().Field(one_off, tag::kSmtpAddress).ToText(), "Someone@Outside.example");
+  EXPECT_EQ(ErrorOf([&] { book().Field(one_off, tag::kProxyAddresses); }), errnum::kNotFound);
+}
+
+TEST_F(AddressBookTest, EntryIdentifiersRoundTrip) {
+  const EntryRef ana = Ref("Ana Lima");
+  const std::string id = book().EntryId(ana);
+  EXPECT_EQ(id, HexOf("EX:/o=harbor/cn=recipients/cn=ana"));
+  auto decoded = book().DecodeEntryId(id);
+  ASSERT_TRUE(decoded.has_value());
+  EXPECT_EQ(decoded->index, ana.index);
+  std::string lower = id;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(book().DecodeEntryId(lower)->index, ana.index);
+
+  EntryRef one_off;
+  one_off.address = "x@y.example";
+  decoded = book().DecodeEntryId(book().EntryId(one_off));
+  ASSERT_TRUE(decoded.has_value());
+  EXPECT_TRUE(decoded->one_off());
+  EXPECT_EQ(decoded->address, "x@y.example");
+
+  for (const std::string& bad :
+       std::vector<std::string>{"", "ABC", "ZZ", HexOf("EX:/o=Harbor/cn=Recipients/cn=hal"),
+                                HexOf("XY:abc"), HexOf("SMTP:")}) {
+    EXPECT_FALSE(book().DecodeEntryId(bad).has_value()) << bad;
+  }
+}
+
+TEST_F(AddressBookTest, ResolutionRules) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // EX: + ODN, prefix in any case, ODN without regard to case.
+      {"EX:/o=Harbor/cn=Recipients/cn=ben", "Ben Ortiz"},
+      {"  ex:/O=HARBOR/cn=recipients/cn=BEN  ", "Ben Ortiz"},
+      {"EX:/o=Harbor/cn=Recipients/cn=hal", "MAPI_E_NOT_FOUND"},
+      {"EX:/o=Harbor/cn=Recipients/cn=nobody", "MAPI_E_NOT_FOUND"},
+      // SMTP forms: proxies (any prefix case) and mail; one-off otherwise.
+      {"SMTP:ana@harbor.example", "Ana Lima"},
+      {"smtp:ANA.LIMA@harbor.example", "Ana Lima"},
+      {"ben.ortiz@harbor.example", "Ben Ortiz"},
+      {"shared@harbor.example", "MAPI_E_AMBIGUOUS_RECIP"},
+      {"Who@Outside.example", "SMTP:Who@Outside.example"},
+      {"smtp: who@outside.example ", "SMTP:who@outside.example"},
+      {"SMTP:", "MAPI_E_NOT_FOUND"},
+      // Whole names without regard to case: ODN, displayName, alias, RDN.
+      {"/o=harbor/cn=recipients/cn=sales", "Sales Team"},
+      {"sales team", "Sales Team"},
+      {"SALES", "Sales Team"},
+      {"  Sales  ", "Sales Team"},
+      {"twin one", "Twin"},
+      {"Twin", "MAPI_E_AMBIGUOUS_RECIP"},
+      // An exact alias beats the prefix it shares with another entry.
+      {"ben", "Ben Ortiz"},
+      // Unique prefixes of displayName, givenName, sn, mailNickname.
+      {"Bene", "Benedikt Ahn"},
+      {"ahn", "Benedikt Ahn"},
+      {"lim", "Ana Lima"},
+      {"bah", "Benedikt Ahn"},
+      {"Be", "MAPI_E_AMBIGUOUS_RECIP"},
+      {"Ortiz Ben", "MAPI_E_NOT_FOUND"},
+      // Not in the book.
+      {"Hidden Hal", "MAPI_E_NOT_FOUND"},
+      {"No Exchange", "MAPI_E_NOT_FOUND"},
+      {"   ", "MAPI_E_NOT_FOUND"},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(Resolved(text), expected) << "'" << text << "'";
+  }
+}
+
+TEST_F(AddressBookTest, CandidatesCollectEveryMatchUpToTheLimit) {
+  EXPECT_EQ(Names(book().Candidates("shared@harbor.example").matches),
+            (std::vector<std::string>{"Shared A", "Shared B"}));
+  EXPECT_EQ(book().Candidates("b").matches.size(), 2u) << "Ben, Benedikt";
+  EXPECT_EQ(book().Candidates("b", 1).matches.size(), 1u);
+  const Resolution one_off = book().Candidates("x@y.example");
+  EXPECT_TRUE(one_off.matches.empty());
+  EXPECT_EQ(one_off.one_off, "x@y.example");
+}
+
+TEST_F(AddressBookTest, FirstByNameTakesTheEarliestEntry) {
+  const auto twin = book().FirstByName("TWIN");
+  ASSERT_TRUE(twin.has_value());
+  EXPECT_EQ(*book().entry(*twin).odn, "/o=Harbor/cn=Recipients/cn=twin1");
+  EXPECT_FALSE(book().FirstByName("sales").has_value()) << "an alias is not a name";
+  EXPECT_TRUE(book().FirstByName("dyn").has_value())
+      << "the RDN names an entry without displayName";
+}
+
+TEST(AddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
+  std::string ldif;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string n = std::to_string(i);
+    ldif += "dn: CN=User " + n + ",DC=x\nobjectClass: user\ndisplayName: User " + n +
+            "\nmailNickname: u" + n + "\nlegacyExchangeDN: /o=x/cn=u" + n + "\nmail: u" + n +
+            "@x.example\n\n";
+  }
+  const auto organisation = LoadFromText("{}", ldif, "big");
+  const AddressBook& book = organisation->address_book();
+  ASSERT_EQ(book.size(), 20000u);
+  EXPECT_EQ(book.Name(book.Resolve("user 12345")), "User 12345");
+  EXPECT_EQ(book.Name(book.Resolve("U19999")), "User 19999");
+  EXPECT_EQ(book.Name(book.Resolve("u7@x.example")), "User 7");
+  EXPECT_EQ(book.Name(book.Resolve("EX:/o=x/cn=u42")), "User 42");
+  EXPECT_EQ(ErrorOf([&] { book.Resolve("User 1"); }), 0) << "exact name before prefix";
+  EXPECT_EQ(ErrorOf([&] { book.Resolve("User 1999"); }), 0);
+  EXPECT_EQ(ErrorOf([&] { book.Resolve("User 199"); }), 0);
+  EXPECT_EQ(ErrorOf([&] { book.Resolve("User 1999 "); }), 0);
+  EXPECT_EQ(ErrorOf([&] { book.Resolve("User 20000"); }), errnum::kNotFound);
+  EXPECT_EQ(ErrorOf([&] { book.Resolve("Use"); }), errnum::kAmbiguousRecip);
+}
+
+}  // namespace
+}  // namespace platform::memory

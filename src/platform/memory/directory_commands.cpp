@@ -1,0 +1,471 @@
+#include "platform/memory/directory_commands.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/memory/ldap_filter.h"
+#include "platform/text.h"
+
+namespace platform::memory {
+namespace {
+
+// ADO numbers that platform/error.h does not carry yet.
+constexpr int32_t kObjectOpen = 3705;
+constexpr int32_t kProviderNotFound = 3706;
+constexpr int32_t kConnectionUnusable = 3709;
+
+constexpr char kObjectOpenText[] = "Operation is not allowed when the object is open.";
+constexpr char kProviderNotFoundText[] =
+    "Provider cannot be found. It may not be properly installed.";
+constexpr char kConnectionUnusableText[] =
+    "The connection cannot be used to perform this operation. It is either closed or invalid in "
+    "this context.";
+
+constexpr std::string_view kScheme = "GC://";
+constexpr std::string_view kRootDse = "rootDSE";
+constexpr std::string_view kProvider = "ADsDSOObject";
+
+using ContextPtr = std::shared_ptr<const DirectoryContext>;
+
+// True when the fault plan says the call must give no object; raises the
+// injected error when there is one.
+bool FaultHit(const ContextPtr& context, const char* operation) {
+  return context != nullptr && context->faults != nullptr && context->faults->Hit(operation);
+}
+
+bool Reachable(const ContextPtr& context) { return context != nullptr && context->data != nullptr; }
+
+Variant FromValues(const std::vector<std::string>& values) {
+  if (values.size() == 1) return Variant(values.front());
+  return Variant::TextArray(values);
+}
+
+// An attribute of an entry as a field or property value; empty when the
+// entry has none.
+Variant EntryValue(const DirEntry& entry, std::string_view attribute) {
+  if (const auto* values = entry.Values(attribute)) return FromValues(*values);
+  if (text::EqualsNoCase(attribute, "distinguishedName")) return Variant(entry.dn);
+  return Variant();
+}
+
+// Whether the "," at `comma` separates RDNs rather than being escaped.
+bool IsSeparator(std::string_view dn, size_t comma) {
+  size_t backslashes = 0;
+  while (comma > backslashes && dn[comma - backslashes - 1] == '\\') ++backslashes;
+  return backslashes % 2 == 0;
+}
+
+// Where the RDN separator before the parent `base` sits in `dn`, or npos
+// when `dn` is not below `base`. Blanks after the separator are allowed.
+size_t ParentSeparator(std::string_view dn, std::string_view base) {
+  if (dn.size() <= base.size() || dn.substr(dn.size() - base.size()) != base) {
+    return std::string_view::npos;
+  }
+  size_t at = dn.size() - base.size();
+  while (at > 0 && dn[at - 1] == ' ') --at;
+  if (at == 0 || dn[at - 1] != ',' || !IsSeparator(dn, at - 1)) return std::string_view::npos;
+  return at - 1;
+}
+
+bool HasSeparator(std::string_view rdns) {
+  for (size_t i = 0; i < rdns.size(); ++i) {
+    if (rdns[i] == ',' && IsSeparator(rdns, i)) return true;
+  }
+  return false;
+}
+
+enum class Scope { kBase, kOneLevel, kSubTree };
+
+// Whether `dn` lies in the subtree of `base` (or, for oneLevel, directly
+// below it); both in lower case, "" being the top of the directory.
+bool InScope(std::string_view dn, std::string_view base, Scope scope) {
+  if (scope != Scope::kOneLevel) {
+    return base.empty() || dn == base || ParentSeparator(dn, base) != std::string_view::npos;
+  }
+  if (base.empty()) return !dn.empty() && !HasSeparator(dn);
+  const size_t separator = ParentSeparator(dn, base);
+  return separator != std::string_view::npos && !HasSeparator(dn.substr(0, separator));
+}
+
+struct ParsedCommand {
+  std::string base_dn;  // "" for the whole directory
+  std::string filter;
+  std::vector<std::string> attributes;
+  Scope scope = Scope::kSubTree;
+};
+
+[[noreturn]] void BadCommand(std::string_view command_text, const std::string& fault) {
+  throw PlatformError(errnum::kBadCommand,
+                      "Bad directory command \"" + std::string(command_text) + "\": " + fault);
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// The length of the parenthesised filter at the start of `s`, or npos when
+// its parentheses do not balance (the filter parser then says where).
+size_t BalancedLength(std::string_view s) {
+  int depth = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == '(') {
+      ++depth;
+    } else if (s[i] == ')' && --depth == 0) {
+      return i + 1;
+    }
+  }
+  return std::string_view::npos;
+}
+
+bool IsAttributeNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == ';' || c == '=';
+}
+
+ParsedCommand ParseCommandText(std::string_view command_text) {
+  constexpr char kShape[] = "expected <GC://base>;filter;attributes;scope";
+  const std::string_view t = TrimBlanks(command_text);
+  if (t.empty()) BadCommand(command_text, "the command text is empty");
+  if (t.front() != '<') BadCommand(command_text, std::string(kShape) + ", it must start with '<'");
+  size_t close = 1;
+  while (close < t.size() && t[close] != '>') close += t[close] == '\\' ? 2 : 1;
+  if (close >= t.size()) BadCommand(command_text, "missing '>' after the base");
+
+  ParsedCommand parsed;
+  const std::string_view path = TrimBlanks(t.substr(1, close - 1));
+  if (path.substr(0, kScheme.size()) != kScheme) {
+    BadCommand(command_text, "the base must be a GC:// path, not '" + std::string(path) + "'");
+  }
+  parsed.base_dn = std::string(path.substr(kScheme.size()));
+
+  std::string_view rest = TrimBlanks(t.substr(close + 1));
+  if (rest.empty() || rest.front() != ';') BadCommand(command_text, "expected ';' after the base");
+  rest.remove_prefix(1);
+  const size_t last = rest.rfind(';');
+  if (last == std::string_view::npos) BadCommand(command_text, kShape);
+  const std::string_view scope = TrimBlanks(rest.substr(last + 1));
+  const std::string_view middle = rest.substr(0, last);
+
+  const size_t offset = std::min(middle.find_first_not_of(' '), middle.size());
+  const std::string_view lead = middle.substr(offset);
+  size_t separator = std::string_view::npos;
+  if (!lead.empty() && lead.front() == '(') {
+    const size_t length = BalancedLength(lead);
+    separator =
+        length == std::string_view::npos ? middle.rfind(';') : middle.find(';', offset + length);
+  } else {
+    separator = middle.find(';');
+  }
+  if (separator == std::string_view::npos) BadCommand(command_text, kShape);
+  parsed.filter = std::string(TrimBlanks(middle.substr(0, separator)));
+
+  const std::string_view attributes = TrimBlanks(middle.substr(separator + 1));
+  if (attributes.empty()) BadCommand(command_text, "no attributes are listed");
+  for (const std::string& piece : text::Split(attributes, ",")) {
+    const std::string name = text::Trim(piece);
+    if (name.empty()) {
+      BadCommand(command_text, "empty attribute name in '" + std::string(attributes) + "'");
+    }
+    for (const char c : name) {
+      if (!IsAttributeNameChar(c)) BadCommand(command_text, "bad attribute name '" + name + "'");
+    }
+    parsed.attributes.push_back(name);
+  }
+
+  if (text::EqualsNoCase(scope, "subTree")) {
+    parsed.scope = Scope::kSubTree;
+  } else if (text::EqualsNoCase(scope, "oneLevel")) {
+    parsed.scope = Scope::kOneLevel;
+  } else if (text::EqualsNoCase(scope, "base")) {
+    parsed.scope = Scope::kBase;
+  } else {
+    BadCommand(command_text,
+               "unknown scope '" + std::string(scope) + "' (subTree, oneLevel or base)");
+  }
+  return parsed;
+}
+
+class RootDseObject final : public DirectoryObject {
+ public:
+  explicit RootDseObject(ContextPtr context) : context_(std::move(context)) {}
+
+  Variant Get(const std::string& attribute) override {
+    if (FaultHit(context_, "DirectoryObject.Get")) return Variant();
+    const bool naming_context = text::EqualsNoCase(attribute, "rootDomainNamingContext") ||
+                                text::EqualsNoCase(attribute, "defaultNamingContext");
+    if (!naming_context || context_->root_domain_naming_context.empty()) {
+      throw PlatformError(errnum::kPropertyNotFound);
+    }
+    return Variant(context_->root_domain_naming_context);
+  }
+
+  std::string ADsPath() override {
+    if (FaultHit(context_, "DirectoryObject.ADsPath")) return {};
+    return std::string(kScheme) + std::string(kRootDse);
+  }
+
+ private:
+  const ContextPtr context_;
+};
+
+class EntryObject final : public DirectoryObject {
+ public:
+  EntryObject(ContextPtr context, const DirEntry* entry)
+      : context_(std::move(context)), entry_(entry) {}
+
+  Variant Get(const std::string& attribute) override {
+    if (FaultHit(context_, "DirectoryObject.Get")) return Variant();
+    Variant value = EntryValue(*entry_, attribute);
+    if (value.IsEmpty()) throw PlatformError(errnum::kPropertyNotFound);
+    return value;
+  }
+
+  std::string ADsPath() override {
+    if (FaultHit(context_, "DirectoryObject.ADsPath")) return {};
+    return std::string(kScheme) + entry_->dn;
+  }
+
+ private:
+  const ContextPtr context_;  // keeps *entry_ alive
+  const DirEntry* const entry_;
+};
+
+class MemoryBinder final : public DirectoryBinder {
+ public:
+  explicit MemoryBinder(DirectoryContextSource current) : current_(std::move(current)) {}
+
+  std::shared_ptr<DirectoryObject> Bind(const std::string& path) override {
+    ContextPtr context = current_();
+    if (FaultHit(context, "DirectoryBinder.Bind")) return nullptr;
+    if (!Reachable(context) || !context->global_catalog) {
+      throw PlatformError(errnum::kServerNotOperational);
+    }
+    if (path.substr(0, kScheme.size()) != kScheme) {
+      throw PlatformError(errnum::kNoSuchObject, StandardDescription(errnum::kNoSuchObject) +
+                                                     " Only GC:// paths are served here, not '" +
+                                                     path + "'.");
+    }
+    const std::string_view dn = std::string_view(path).substr(kScheme.size());
+    if (text::EqualsNoCase(dn, kRootDse)) return std::make_shared<RootDseObject>(context);
+    const DirEntry* entry = dn.empty() ? nullptr : context->data->ByDN(dn);
+    if (entry == nullptr) throw PlatformError(errnum::kNoSuchObject);
+    return std::make_shared<EntryObject>(std::move(context), entry);
+  }
+
+ private:
+  const DirectoryContextSource current_;
+};
+
+class MemoryConnection final : public Connection {
+ public:
+  explicit MemoryConnection(DirectoryContextSource current) : current_(std::move(current)) {}
+
+  void SetProvider(const std::string& provider) override { provider_ = provider; }
+
+  void Open(const std::string& /*connection_string*/, const std::string& /*user*/,
+            const std::string& /*password*/, int32_t /*options*/) override {
+    const ContextPtr context = current_();
+    if (FaultHit(context, "Connection.Open")) return;
+    if (open_) throw PlatformError(kObjectOpen, kObjectOpenText);
+    if (!text::EqualsNoCase(provider_, kProvider)) {
+      throw PlatformError(kProviderNotFound, kProviderNotFoundText);
+    }
+    if (!Reachable(context)) throw PlatformError(errnum::kServerNotOperational);
+    open_ = true;
+  }
+
+  void Close() override {
+    if (FaultHit(current_(), "Connection.Close")) return;
+    if (!open_) throw PlatformError(errnum::kOperationNotAllowedClosed);
+    open_ = false;
+  }
+
+  bool IsOpen() const { return open_; }
+
+ private:
+  const DirectoryContextSource current_;
+  std::string provider_;
+  bool open_ = false;
+};
+
+class MemoryRecordset final : public Recordset {
+ public:
+  MemoryRecordset(ContextPtr context, const std::vector<std::string>& attributes,
+                  std::vector<const DirEntry*> rows)
+      : context_(std::move(context)), rows_(std::move(rows)) {
+    // Worked out once here rather than for each of the many field reads.
+    columns_.reserve(attributes.size());
+    for (const std::string& attribute : attributes) {
+      Column column{attribute, text::LCase(attribute), ColumnKind::kAttribute};
+      if (column.lowered == "adspath") column.kind = ColumnKind::kADsPath;
+      if (column.lowered == "distinguishedname") column.kind = ColumnKind::kDistinguishedName;
+      columns_.push_back(std::move(column));
+    }
+  }
+
+  int32_t State() override {
+    if (FaultHit(context_, "Recordset.State")) return 0;
+    return open_ ? 1 : 0;
+  }
+
+  bool AtEOF() override {
+    if (FaultHit(context_, "Recordset.AtEOF")) return false;
+    RequireOpen();
+    return current_ >= rows_.size();
+  }
+
+  Variant FieldAt(int32_t position) override {
+    if (FaultHit(context_, "Recordset.Field")) return Variant();
+    RequireOpen();
+    if (position < 0 || static_cast<size_t>(position) >= columns_.size()) {
+      throw PlatformError(errnum::kItemNotFound);
+    }
+    return Value(static_cast<size_t>(position));
+  }
+
+  Variant Field(const std::string& name) override {
+    if (FaultHit(context_, "Recordset.Field")) return Variant();
+    RequireOpen();
+    const std::string lowered = text::LCase(name);
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (columns_[i].lowered == lowered) return Value(i);
+    }
+    throw PlatformError(errnum::kItemNotFound);
+  }
+
+  int32_t RecordCount() override {
+    if (FaultHit(context_, "Recordset.RecordCount")) return 0;
+    RequireOpen();
+    return static_cast<int32_t>(rows_.size());
+  }
+
+  // On a record set without rows this does nothing, so a walk that starts
+  // with MoveFirst and then tests EOF sees no error.
+  void MoveFirst() override {
+    if (FaultHit(context_, "Recordset.MoveFirst")) return;
+    RequireOpen();
+    current_ = 0;
+  }
+
+  void MoveNext() override {
+    if (FaultHit(context_, "Recordset.MoveNext")) return;
+    RequireOpen();
+    if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
+    ++current_;
+  }
+
+  void Close() override {
+    if (FaultHit(context_, "Recordset.Close")) return;
+    RequireOpen();
+    open_ = false;
+    rows_.clear();
+    rows_.shrink_to_fit();
+  }
+
+ private:
+  void RequireOpen() const {
+    if (!open_) throw PlatformError(errnum::kOperationNotAllowedClosed);
+  }
+
+  Variant Value(size_t position) const {
+    if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
+    const DirEntry& entry = *rows_[current_];
+    const Column& column = columns_[position];
+    if (column.kind == ColumnKind::kADsPath) return Variant(std::string(kScheme) + entry.dn);
+    if (const auto* values = entry.Values(column.name)) return FromValues(*values);
+    if (column.kind == ColumnKind::kDistinguishedName) return Variant(entry.dn);
+    return Variant(Variant::Null{});
+  }
+
+  enum class ColumnKind { kAttribute, kADsPath, kDistinguishedName };
+  struct Column {
+    std::string name;
+    std::string lowered;
+    ColumnKind kind;
+  };
+
+  const ContextPtr context_;  // keeps the entries behind rows_ alive
+  std::vector<Column> columns_;
+  std::vector<const DirEntry*> rows_;
+  size_t current_ = 0;
+  bool open_ = true;
+};
+
+class MemoryCommand final : public Command {
+ public:
+  explicit MemoryCommand(DirectoryContextSource current) : current_(std::move(current)) {}
+
+  void SetActiveConnection(const std::shared_ptr<Connection>& connection) override {
+    connection_ = connection;
+  }
+
+  void SetCommandText(const std::string& command_text) override { command_text_ = command_text; }
+
+  std::string CommandText() override { return command_text_; }
+
+  std::shared_ptr<Recordset> Execute(int32_t /*options*/) override {
+    ContextPtr context = current_();
+    if (FaultHit(context, "Command.Execute")) return nullptr;
+    const auto* connection = dynamic_cast<const MemoryConnection*>(connection_.get());
+    if (connection == nullptr || !connection->IsOpen()) {
+      throw PlatformError(kConnectionUnusable, kConnectionUnusableText);
+    }
+    if (!Reachable(context)) throw PlatformError(errnum::kServerNotOperational);
+    ParsedCommand parsed = ParseCommandText(command_text_);
+    const std::unique_ptr<ldapfilter::Filter> filter = ldapfilter::Parse(parsed.filter);
+    if (!context->global_catalog) throw PlatformError(errnum::kServerNotOperational);
+
+    const DirectoryData& data = *context->data;
+    const DirEntry* base_entry = nullptr;
+    if (!parsed.base_dn.empty()) {
+      base_entry = data.ByDN(parsed.base_dn);
+      if (base_entry == nullptr) throw PlatformError(errnum::kNoSuchObject);
+    }
+    std::vector<const DirEntry*> rows;
+    if (parsed.scope == Scope::kBase) {
+      if (base_entry != nullptr && filter->Matches(*base_entry)) rows.push_back(base_entry);
+    } else {
+      // Compared on the stored lower-case form, so that the base's own
+      // spelling in the command does not matter.
+      const std::string_view base =
+          base_entry == nullptr ? std::string_view() : std::string_view(base_entry->dn_lower);
+      for (const DirEntry& entry : data.Entries()) {
+        if (InScope(entry.dn_lower, base, parsed.scope) && filter->Matches(entry)) {
+          rows.push_back(&entry);
+        }
+      }
+    }
+    return std::make_shared<MemoryRecordset>(std::move(context), parsed.attributes,
+                                             std::move(rows));
+  }
+
+ private:
+  const DirectoryContextSource current_;
+  std::shared_ptr<Connection> connection_;
+  std::string command_text_;
+};
+
+}  // namespace
+
+std::shared_ptr<DirectoryBinder> NewDirectoryBinder(DirectoryContextSource current) {
+  return std::make_shared<MemoryBinder>(std::move(current));
+}
+
+std::shared_ptr<Connection> NewConnection(DirectoryContextSource current) {
+  return std::make_shared<MemoryConnection>(std::move(current));
+}
+
+std::shared_ptr<Command> NewCommand(DirectoryContextSource current) {
+  return std::make_shared<MemoryCommand>(std::move(current));
+}
+
+}  // namespace platform::memory

@@ -1,0 +1,456 @@
+#include "platform/memory/directory_commands.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/error.h"
+#include "platform/memory/directory_data.h"
+#include "platform/memory/faults.h"
+
+namespace platform::memory {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr char kRoot[] = "DC=harbor,DC=example";
+constexpr char kPerson[] = "CN=Person,CN=Schema,CN=Configuration,DC=harbor,DC=example";
+constexpr char kDynamic[] =
+    "CN=ms-Exch-Dynamic-Distribution-List,CN=Schema,CN=Configuration,DC=harbor,DC=example";
+constexpr char kSalesFilter[] = "(&(objectCategory=person)(department=Sales))";
+
+DirEntry Entry(std::string dn,
+               std::vector<std::pair<std::string, std::vector<std::string>>> attributes = {}) {
+  DirEntry entry;
+  entry.dn = std::move(dn);
+  entry.attributes = std::move(attributes);
+  return entry;
+}
+
+// An organisation as the backend holds it: the data and the context in one
+// object, the context handed out through an aliasing pointer.
+struct Organisation {
+  DirectoryData data;
+  DirectoryContext context;
+  FaultPlan faults;
+};
+
+std::shared_ptr<Organisation> MakeOrganisation() {
+  auto org = std::make_shared<Organisation>();
+  DirectoryData& d = org->data;
+  d.Add(Entry(kRoot, {{"objectClass", {"domainDNS"}}}));
+  d.Add(Entry("OU=Staff,DC=harbor,DC=example", {{"objectClass", {"organizationalUnit"}}}));
+  d.Add(Entry("CN=Ana Lima,OU=Staff,DC=harbor,DC=example",
+              {{"objectCategory", {kPerson}},
+               {"mail", {"Ana.Lima@harbor.example"}},
+               {"legacyExchangeDN", {"/o=Harbor/ou=Staff/cn=Recipients/cn=ana"}},
+               {"department", {"Sales"}},
+               {"otherTelephone", {"+1 555 0100", "+1 555 0199"}}}));
+  d.Add(Entry("OU=Sub,OU=Staff,DC=harbor,DC=example", {{"objectClass", {"organizationalUnit"}}}));
+  d.Add(Entry("CN=Bo Brandt,OU=Sub,OU=Staff,DC=harbor,DC=example",
+              {{"objectCategory", {kPerson}},
+               {"name", {"Bo B."}},
+               {"department", {"sales"}},
+               {"distinguishedName", {"CN=Bo Brandt,OU=Sub,OU=Staff,DC=harbor,DC=example"}}}));
+  // One RDN whose value holds an escaped comma: a child of the domain, not of OU=Staff.
+  d.Add(Entry("CN=Odd\\,OU=Staff,DC=harbor,DC=example",
+              {{"objectCategory", {kPerson}}, {"department", {"Sales"}}}));
+  d.Add(Entry("OU=Lists,DC=harbor,DC=example", {{"objectClass", {"organizationalUnit"}}}));
+  d.Add(Entry("CN=Sales Team,OU=Lists,DC=harbor,DC=example",
+              {{"objectCategory", {kDynamic}},
+               {"mail", {"sales@harbor.example"}},
+               {"msExchDynamicDLFilter", {kSalesFilter}},
+               {"msExchDynamicDLBaseDN", {"OU=Staff,DC=harbor,DC=example"}}}));
+  // Its DN ends with "harbor,DC=example" but it is in another domain.
+  d.Add(Entry("CN=Zed,DC=xharbor,DC=example",
+              {{"objectCategory", {kPerson}}, {"department", {"Sales"}}}));
+  org->context.data = &org->data;
+  org->context.root_domain_naming_context = kRoot;
+  org->context.faults = &org->faults;
+  return org;
+}
+
+class DirectoryTest : public ::testing::Test {
+ protected:
+  DirectoryTest() : org_(MakeOrganisation()) {
+    current_ = std::shared_ptr<const DirectoryContext>(org_, &org_->context);
+  }
+
+  DirectoryContextSource Source() {
+    return [this] { return current_; };
+  }
+
+  std::shared_ptr<Connection> OpenConnection() {
+    auto connection = NewConnection(Source());
+    connection->SetProvider("ADsDSOObject");
+    connection->Open("Active Directory Provider", "", "", -1);
+    return connection;
+  }
+
+  std::shared_ptr<Recordset> Run(const std::string& command_text) {
+    auto command = NewCommand(Source());
+    command->SetActiveConnection(OpenConnection());
+    command->SetCommandText(command_text);
+    return command->Execute(-1);
+  }
+
+  // The first field of every row, in row order.
+  static std::vector<std::string> Column(Recordset& rows) {
+    std::vector<std::string> values;
+    rows.MoveFirst();
+    while (!rows.AtEOF()) {
+      values.push_back(rows.FieldAt(0).ToText());
+      rows.MoveNext();
+    }
+    return values;
+  }
+
+  std::vector<std::string> Names(const std::string& base, const std::string& filter,
+                                 const std::string& scope) {
+    return Column(*Run("<GC://" + base + ">;" + filter + ";name;" + scope));
+  }
+
+  // Turns the global catalog off (or on) for the objects asked from now on.
+  void SetGlobalCatalog(bool on) {
+    auto context = std::make_shared<DirectoryContext>(org_->context);
+    context->global_catalog = on;
+    current_ = context;
+  }
+
+  std::shared_ptr<Organisation> org_;
+  std::shared_ptr<const DirectoryContext> current_;
+};
+
+// Runs `call` and gives the number it raised, 0 when it raised nothing.
+template <class Call>
+int32_t RaisedNumber(Call call, std::string* description = nullptr) {
+  try {
+    call();
+  } catch (const PlatformError& e) {
+    if (description != nullptr) *description = e.description();
+    return e.number();
+  }
+  return 0;
+}
+
+// Faults as tests state them; skip and times as in Fault.
+Fault NoObject(int times) {
+  Fault fault;
+  fault.no_object = true;
+  fault.times = times;
+  return fault;
+}
+
+Fault Raise(int32_t number, int skip, int times) {
+  Fault fault;
+  fault.number = number;
+  fault.skip = skip;
+  fault.times = times;
+  return fault;
+}
+
+TEST(DirectoryDataTest, AddFillsDerivedFieldsAndRefusesDuplicateDNs) {
+  DirectoryData data;
+  ASSERT_TRUE(data.Add(Entry("CN=Lima\\, Ana,OU=Staff,DC=x", {{"Mail", {"A@x"}}})));
+  EXPECT_FALSE(data.Add(Entry("cn=lima\\, ana,ou=staff,dc=X")));
+  ASSERT_EQ(data.Entries().size(), 1u);
+  const DirEntry& entry = data.Entries().front();
+  EXPECT_EQ(entry.dn_lower, "cn=lima\\, ana,ou=staff,dc=x");
+  EXPECT_EQ(entry.RdnValue(), "Lima, Ana");
+  // "name" falls back to the RDN value; attribute names ignore case.
+  ASSERT_NE(entry.Values("NAME"), nullptr);
+  EXPECT_THAT(*entry.Values("NAME"), ElementsAre("Lima, Ana"));
+  EXPECT_EQ(entry.First("mail"), "A@x");
+  EXPECT_EQ(entry.First("pager"), "");
+  EXPECT_EQ(entry.Values("pager"), nullptr);
+}
+
+TEST(DirectoryDataTest, LookUpsIgnoreCaseAndKeepFileOrder) {
+  DirectoryData data;
+  data.Add(
+      Entry("CN=One,DC=x", {{"proxyAddresses", {"SMTP:shared@x", "smtp:one@x", "X500:/o=a"}}}));
+  data.Add(Entry("CN=Two,DC=x", {{"mail", {"Shared@X"}}, {"legacyExchangeDN", {"/o=H/cn=two"}}}));
+  data.Add(Entry("CN=Three,DC=x", {{"mail", {"shared@x"}}, {"proxyAddresses", {"smtp:SHARED@x"}}}));
+  EXPECT_EQ(data.ByDN("cn=two,dc=X"), &data.Entries()[1]);
+  EXPECT_EQ(data.ByDN("CN=Four,DC=x"), nullptr);
+  EXPECT_EQ(data.ByLegacyDN("/O=h/CN=TWO"), &data.Entries()[1]);
+  EXPECT_EQ(data.ByLegacyDN(""), nullptr);
+  EXPECT_THAT(data.ByMail("SHARED@x"), ElementsAre(&data.Entries()[1], &data.Entries()[2]));
+  EXPECT_THAT(data.ByAddress("shared@X"),
+              ElementsAre(&data.Entries()[0], &data.Entries()[1], &data.Entries()[2]));
+  EXPECT_THAT(data.ByAddress("one@x"), ElementsAre(&data.Entries()[0]));
+  EXPECT_TRUE(data.ByAddress("/o=a").empty());
+}
+
+TEST_F(DirectoryTest, BindsRootDseAndDomain) {
+  auto binder = NewDirectoryBinder(Source());
+  auto root_dse = binder->Bind("GC://RootDse");
+  ASSERT_NE(root_dse, nullptr);
+  EXPECT_EQ(root_dse->Get("rootDomainNamingContext").ToText(), kRoot);
+  EXPECT_EQ(root_dse->Get("DEFAULTNAMINGCONTEXT").ToText(), kRoot);
+  EXPECT_EQ(RaisedNumber([&] { root_dse->Get("schemaNamingContext"); }), errnum::kPropertyNotFound);
+  EXPECT_EQ(root_dse->ADsPath(), "GC://rootDSE");
+
+  auto domain = binder->Bind("GC://dc=HARBOR,dc=example");
+  ASSERT_NE(domain, nullptr);
+  EXPECT_EQ(domain->ADsPath(), "GC://DC=harbor,DC=example");
+
+  auto ana = binder->Bind("GC://CN=Ana Lima,OU=Staff,DC=harbor,DC=example");
+  EXPECT_EQ(ana->Get("mail").ToText(), "Ana.Lima@harbor.example");
+  EXPECT_EQ(ana->Get("name").ToText(), "Ana Lima");
+  EXPECT_EQ(ana->Get("distinguishedName").ToText(), "CN=Ana Lima,OU=Staff,DC=harbor,DC=example");
+  const Variant phones = ana->Get("otherTelephone");
+  ASSERT_NE(phones.Array(), nullptr);
+  EXPECT_EQ(phones.Array()->items.size(), 2u);
+  EXPECT_EQ(phones.Array()->items[1].ToText(), "+1 555 0199");
+  EXPECT_EQ(RaisedNumber([&] { ana->Get("pager"); }), errnum::kPropertyNotFound);
+}
+
+TEST_F(DirectoryTest, BindFailures) {
+  auto binder = NewDirectoryBinder(Source());
+  std::string description;
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://CN=Nobody,DC=harbor,DC=example"); }),
+            errnum::kNoSuchObject);
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://"); }), errnum::kNoSuchObject);
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("LDAP://DC=harbor,DC=example"); }, &description),
+            errnum::kNoSuchObject);
+  EXPECT_THAT(description, HasSubstr("LDAP://DC=harbor,DC=example"));
+
+  // A root DSE without a naming context: the read fails, the bind does not.
+  auto context = std::make_shared<DirectoryContext>(org_->context);
+  context->root_domain_naming_context.clear();
+  current_ = context;
+  auto root_dse = binder->Bind("GC://rootDSE");
+  EXPECT_EQ(RaisedNumber([&] { root_dse->Get("rootDomainNamingContext"); }),
+            errnum::kPropertyNotFound);
+
+  SetGlobalCatalog(false);
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://rootDSE"); }), errnum::kServerNotOperational);
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind(std::string("GC://") + kRoot); }),
+            errnum::kServerNotOperational);
+
+  current_ = nullptr;  // not logged on
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://rootDSE"); }), errnum::kServerNotOperational);
+}
+
+TEST_F(DirectoryTest, ConnectionOpenAndClose) {
+  auto connection = NewConnection(Source());
+  EXPECT_EQ(RaisedNumber([&] { connection->Open("Active Directory Provider", "", "", -1); }), 3706);
+  connection->SetProvider("adsdsoobject");
+  current_ = nullptr;
+  EXPECT_EQ(RaisedNumber([&] { connection->Open("Active Directory Provider", "", "", -1); }),
+            errnum::kServerNotOperational);
+  current_ = std::shared_ptr<const DirectoryContext>(org_, &org_->context);
+  connection->Open("Active Directory Provider", "", "", -1);
+  EXPECT_EQ(RaisedNumber([&] { connection->Open("Active Directory Provider", "", "", -1); }), 3705);
+  connection->Close();
+  EXPECT_EQ(RaisedNumber([&] { connection->Close(); }), errnum::kOperationNotAllowedClosed);
+}
+
+TEST_F(DirectoryTest, ExecuteNeedsAnOpenConnectionAndADirectory) {
+  auto command = NewCommand(Source());
+  command->SetCommandText(std::string("<GC://") + kRoot + ">;(cn=*);cn;subTree");
+  EXPECT_EQ(command->CommandText(), std::string("<GC://") + kRoot + ">;(cn=*);cn;subTree");
+  EXPECT_EQ(RaisedNumber([&] { command->Execute(-1); }), 3709);
+  auto connection = NewConnection(Source());
+  connection->SetProvider("ADsDSOObject");
+  command->SetActiveConnection(connection);
+  EXPECT_EQ(RaisedNumber([&] { command->Execute(-1); }), 3709);
+  connection->Open("Active Directory Provider", "", "", -1);
+  EXPECT_NE(command->Execute(-1), nullptr);
+  connection->Close();
+  EXPECT_EQ(RaisedNumber([&] { command->Execute(-1); }), 3709);
+
+  connection->Open("Active Directory Provider", "", "", -1);
+  SetGlobalCatalog(false);
+  EXPECT_EQ(RaisedNumber([&] { command->Execute(-1); }), errnum::kServerNotOperational);
+  current_ = nullptr;
+  EXPECT_EQ(RaisedNumber([&] { command->Execute(-1); }), errnum::kServerNotOperational);
+}
+
+TEST_F(DirectoryTest, RefusesMalformedCommandTexts) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "empty"},
+      {"GC://DC=harbor,DC=example;(cn=*);cn;subTree", "must start with '<'"},
+      {"<GC://DC=harbor,DC=example;(cn=*);cn;subTree", "missing '>'"},
+      {"<LDAP://DC=harbor,DC=example>;(cn=*);cn;subTree", "GC:// path"},
+      {"<GC://DC=harbor,DC=example>(cn=*);cn;subTree", "expected ';' after the base"},
+      {"<GC://DC=harbor,DC=example>;(cn=*);subTree", "expected <GC://base>"},
+      {"<GC://DC=harbor,DC=example>;(cn=*)", "expected <GC://base>"},
+      {"<GC://DC=harbor,DC=example>;(cn=*);;subTree", "no attributes"},
+      {"<GC://DC=harbor,DC=example>;(cn=*);cn,,mail;subTree", "empty attribute name"},
+      {"<GC://DC=harbor,DC=example>;(cn=*);cn mail;subTree", "bad attribute name 'cn mail'"},
+      {"<GC://DC=harbor,DC=example>;(cn=*);cn;everywhere", "unknown scope 'everywhere'"},
+      {"<GC://DC=harbor,DC=example>;(cn=*);cn;", "unknown scope ''"},
+      // Filter faults reach the caller with the filter's own description.
+      {"<GC://DC=harbor,DC=example>;;cn;subTree", "the filter is empty"},
+      {"<GC://DC=harbor,DC=example>;(&(cn=*);cn;subTree", "missing ')'"},
+      {"<GC://DC=harbor,DC=example>;(cn=\\zz);cn;subTree", "bad escape"},
+      {"<GC://DC=harbor,DC=example>;(cn=*)x;cn;subTree", "after the filter"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    std::string description;
+    EXPECT_EQ(RaisedNumber([&] { Run(c.first); }, &description), errnum::kBadCommand);
+    EXPECT_THAT(description, HasSubstr(c.second));
+  }
+  EXPECT_EQ(RaisedNumber([&] { Run("<GC://OU=Gone,DC=harbor,DC=example>;(cn=*);cn;subTree"); }),
+            errnum::kNoSuchObject);
+}
+
+TEST_F(DirectoryTest, AcceptsLooseButUnambiguousCommandTexts) {
+  // ";" inside a filter value, blanks around parts, a ">" escaped in the DN
+  // of the base is not its end (and that base does not exist).
+  EXPECT_THAT(
+      Column(*Run(" <GC://DC=harbor,DC=example> ; (|(cn=a;b)(mail=ana*)) ; name ; SUBTREE ")),
+      ElementsAre("Ana Lima"));
+  EXPECT_THAT(Column(*Run("<GC://>;mail=ana*;name;subtree")), ElementsAre("Ana Lima"));
+  EXPECT_EQ(RaisedNumber([&] { Run("<GC://CN=a\\>b,DC=harbor,DC=example>;(cn=*);cn;base"); }),
+            errnum::kNoSuchObject);
+}
+
+TEST_F(DirectoryTest, ScopesAndBaseNarrowing) {
+  const std::string sales = "(department=Sales)";
+  EXPECT_THAT(Names("", sales, "subTree"), ElementsAre("Ana Lima", "Bo B.", "Odd,OU=Staff", "Zed"));
+  EXPECT_THAT(Names(kRoot, sales, "subTree"), ElementsAre("Ana Lima", "Bo B.", "Odd,OU=Staff"));
+  EXPECT_THAT(Names("ou=staff,dc=HARBOR,dc=example", sales, "SubTree"),
+              ElementsAre("Ana Lima", "Bo B."));
+  EXPECT_THAT(Names("OU=Staff,DC=harbor,DC=example", sales, "oneLevel"), ElementsAre("Ana Lima"));
+  EXPECT_THAT(Names(kRoot, sales, "ONELEVEL"), ElementsAre("Odd,OU=Staff"));
+  EXPECT_THAT(Names(kRoot, "(|(objectClass=*)(objectCategory=*))", "oneLevel"),
+              ElementsAre("Staff", "Odd,OU=Staff", "Lists"));
+  EXPECT_THAT(Names("CN=Ana Lima,OU=Staff,DC=harbor,DC=example", sales, "base"),
+              ElementsAre("Ana Lima"));
+  EXPECT_THAT(Names("OU=Staff,DC=harbor,DC=example", sales, "base"), ElementsAre());
+  EXPECT_THAT(Names("", "(objectClass=*)", "base"), ElementsAre());
+}
+
+TEST_F(DirectoryTest, FieldsFollowTheAttributeList) {
+  auto rows = Run(std::string("<GC://") + kRoot +
+                  ">;(mail=ana*);pager,otherTelephone,name,ADsPath,distinguishedName,MAIL;subTree");
+  ASSERT_EQ(rows->RecordCount(), 1);
+  EXPECT_TRUE(rows->FieldAt(0).IsNull());
+  const Variant phones = rows->FieldAt(1);
+  ASSERT_NE(phones.Array(), nullptr);
+  EXPECT_EQ(phones.Array()->items[0].ToText(), "+1 555 0100");
+  EXPECT_EQ(phones.Array()->items[1].ToText(), "+1 555 0199");
+  EXPECT_EQ(rows->FieldAt(2).ToText(), "Ana Lima");
+  EXPECT_EQ(rows->FieldAt(3).ToText(), "GC://CN=Ana Lima,OU=Staff,DC=harbor,DC=example");
+  EXPECT_EQ(rows->FieldAt(4).ToText(), "CN=Ana Lima,OU=Staff,DC=harbor,DC=example");
+  EXPECT_EQ(rows->FieldAt(5).ToText(), "Ana.Lima@harbor.example");
+  EXPECT_EQ(rows->Field("mail").ToText(), "Ana.Lima@harbor.example");
+  EXPECT_EQ(rows->Field("adspath").ToText(), rows->FieldAt(3).ToText());
+  EXPECT_EQ(RaisedNumber([&] { rows->FieldAt(6); }), errnum::kItemNotFound);
+  EXPECT_EQ(RaisedNumber([&] { rows->FieldAt(-1); }), errnum::kItemNotFound);
+  EXPECT_EQ(RaisedNumber([&] { rows->Field("department"); }), errnum::kItemNotFound);
+}
+
+TEST_F(DirectoryTest, LookUpAndMemberQueryOfAQueryBasedList) {
+  // The two commands the list expansion sends, as it builds them.
+  auto lookup = Run(std::string("<GC://") + kRoot +
+                    ">;((mail=SALES@harbor.example));msExchDynamicDLFilter,msExchDynamicDLBaseDN;"
+                    "subTree");
+  ASSERT_EQ(lookup->State(), 1);
+  ASSERT_FALSE(lookup->AtEOF());
+  const std::string filter = lookup->FieldAt(0).ToText();
+  const std::string base = lookup->FieldAt(1).ToText();
+  EXPECT_EQ(filter, kSalesFilter);
+  lookup->Close();
+  auto members =
+      Run("<GC://" + base + ">;" + filter + ";name,mail,legacyExchangeDN,objectCategory;subTree");
+  ASSERT_EQ(members->RecordCount(), 2);
+  EXPECT_EQ(members->Field("legacyExchangeDN").ToText(), "/o=Harbor/ou=Staff/cn=Recipients/cn=ana");
+  members->MoveNext();
+  EXPECT_EQ(members->Field("name").ToText(), "Bo B.");
+  EXPECT_TRUE(members->Field("mail").IsNull());
+  EXPECT_EQ(members->Field("objectCategory").ToText(), kPerson);
+}
+
+TEST_F(DirectoryTest, RecordSetWalkAndErrors) {
+  auto rows = Run(std::string("<GC://") + kRoot + ">;(department=sales);name;subTree");
+  EXPECT_EQ(rows->State(), 1);
+  EXPECT_EQ(rows->RecordCount(), 3);
+  EXPECT_THAT(Column(*rows), ElementsAre("Ana Lima", "Bo B.", "Odd,OU=Staff"));
+  EXPECT_TRUE(rows->AtEOF());
+  EXPECT_EQ(RaisedNumber([&] { rows->MoveNext(); }), errnum::kNoCurrentRecord);
+  EXPECT_EQ(RaisedNumber([&] { rows->FieldAt(0); }), errnum::kNoCurrentRecord);
+  EXPECT_EQ(RaisedNumber([&] { rows->FieldAt(1); }), errnum::kItemNotFound);
+  rows->MoveFirst();
+  EXPECT_EQ(rows->Field("name").ToText(), "Ana Lima");
+  rows->Close();
+  EXPECT_EQ(rows->State(), 0);
+  for (const auto& call : std::vector<std::function<void()>>{
+           [&] { rows->AtEOF(); }, [&] { rows->FieldAt(0); }, [&] { rows->Field("name"); },
+           [&] { rows->RecordCount(); }, [&] { rows->MoveFirst(); }, [&] { rows->MoveNext(); },
+           [&] { rows->Close(); }}) {
+    EXPECT_EQ(RaisedNumber(call), errnum::kOperationNotAllowedClosed);
+  }
+
+  auto none = Run(std::string("<GC://") + kRoot + ">;(department=Nobody);name;subTree");
+  EXPECT_EQ(none->State(), 1);
+  EXPECT_TRUE(none->AtEOF());
+  EXPECT_EQ(none->RecordCount(), 0);
+  none->MoveFirst();
+  EXPECT_TRUE(none->AtEOF());
+}
+
+TEST_F(DirectoryTest, RecordSetOutlivesTheOrganisationsLogon) {
+  auto rows = Run(std::string("<GC://") + kRoot + ">;(department=sales);name;subTree");
+  current_ = nullptr;
+  org_.reset();
+  // The record set holds the context, which holds the entries it points at.
+  EXPECT_THAT(Column(*rows), ElementsAre("Ana Lima", "Bo B.", "Odd,OU=Staff"));
+}
+
+TEST_F(DirectoryTest, FaultInjection) {
+  FaultPlan& faults = org_->faults;
+  auto binder = NewDirectoryBinder(Source());
+  faults.Inject("DirectoryBinder.Bind", NoObject(1));
+  EXPECT_EQ(binder->Bind("GC://rootDSE"), nullptr);
+  EXPECT_NE(binder->Bind("GC://rootDSE"), nullptr);
+  faults.Inject("DirectoryBinder.Bind", Raise(errnum::kLogonFailed, 1, -1));
+  auto root_dse = binder->Bind("GC://rootDSE");
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://rootDSE"); }), errnum::kLogonFailed);
+  faults.Inject("DirectoryObject.Get", NoObject(-1));
+  EXPECT_TRUE(root_dse->Get("rootDomainNamingContext").IsEmpty());
+  faults.Clear();
+
+  // A connection whose Open gives nothing stays closed.
+  faults.Inject("Connection.Open", NoObject(1));
+  auto connection = NewConnection(Source());
+  connection->SetProvider("ADsDSOObject");
+  connection->Open("Active Directory Provider", "", "", -1);
+  EXPECT_EQ(RaisedNumber([&] { connection->Close(); }), errnum::kOperationNotAllowedClosed);
+
+  const std::string text = std::string("<GC://") + kRoot + ">;(department=sales);name;subTree";
+  faults.Inject("Command.Execute", NoObject(1));
+  EXPECT_EQ(Run(text), nullptr);
+  faults.Inject("Command.Execute", Raise(errnum::kServerNotOperational, 0, 1));
+  EXPECT_EQ(RaisedNumber([&] { Run(text); }), errnum::kServerNotOperational);
+
+  auto rows = Run(text);
+  faults.Inject("Recordset.MoveNext", Raise(errnum::kNoCurrentRecord, 1, 1));
+  rows->MoveNext();
+  EXPECT_EQ(RaisedNumber([&] { rows->MoveNext(); }), errnum::kNoCurrentRecord);
+  EXPECT_EQ(rows->Field("name").ToText(), "Bo B.");
+  faults.Inject("Recordset.Field", NoObject(1));
+  EXPECT_TRUE(rows->Field("name").IsEmpty());
+  EXPECT_EQ(rows->FieldAt(0).ToText(), "Bo B.");
+  faults.Inject("Recordset.State", NoObject(1));
+  faults.Inject("Recordset.RecordCount", Raise(7, 0, 1));
+  EXPECT_EQ(rows->State(), 0);
+  EXPECT_EQ(RaisedNumber([&] { rows->RecordCount(); }), 7);
+  EXPECT_EQ(rows->RecordCount(), 3);
+  faults.Inject("Recordset.Close", NoObject(1));
+  rows->Close();
+  EXPECT_EQ(rows->State(), 1);
+}
+
+}  // namespace
+}  // namespace platform::memory

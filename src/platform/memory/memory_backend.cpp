@@ -1,0 +1,124 @@
+#include "platform/memory/memory_backend.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "platform/directory.h"
+#include "platform/error.h"
+#include "platform/helper_library.h"
+#include "platform/memory/directory_commands.h"
+#include "platform/memory/helper_objects.h"
+#include "platform/memory/logon.h"
+#include "platform/memory/organisation.h"
+#include "platform/memory/session.h"
+#include "platform/text.h"
+
+namespace platform::memory {
+
+std::shared_ptr<Organisation> LoadProfile(const std::string& profile_path) {
+  return LoadOrganisationFile(profile_path);
+}
+
+std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json, const std::string& ldif,
+                                           const std::string& origin) {
+  return LoadOrganisationText(profile_json, ldif, origin);
+}
+
+FaultPlan& Faults(Organisation& organisation) { return organisation.faults(); }
+
+OrganisationSource ProfileFileSource() {
+  return [](const std::string& server) -> std::shared_ptr<Organisation> {
+    if (text::StartsWithNoCase(server, "ldap://") || text::StartsWithNoCase(server, "ldaps://")) {
+      throw ProfileError(server + ": the LDAP backend is not available in this build");
+    }
+    std::error_code error;
+    if (server.empty() || !std::filesystem::is_regular_file(server, error)) return nullptr;
+    return LoadProfile(server);
+  };
+}
+
+OrganisationSource FixedSource(std::shared_ptr<Organisation> organisation) {
+  return [organisation = std::move(organisation)](const std::string& /*server*/) {
+    return organisation;
+  };
+}
+
+namespace {
+
+// What every creator of one installed backend shares: the logons of the
+// sessions it made, so that the factory and the directory follow the
+// organisation of the most recent one.
+struct Backend {
+  OrganisationSource source;
+  LogonRegistry logons;
+
+  std::shared_ptr<Organisation> Current() {
+    const auto logon = logons.Current();
+    return logon ? logon->organisation : nullptr;
+  }
+
+  // The creator's fault check; true when it must give no object.
+  bool CreateHit(const std::string& operation) {
+    const auto organisation = Current();
+    return organisation && organisation->faults().Hit(operation);
+  }
+
+  void RequireHelperLibrary() {
+    const auto organisation = Current();
+    if (organisation && !organisation->settings().helper_library) {
+      throw PlatformError(errnum::kClassNotRegistered);
+    }
+  }
+};
+
+}  // namespace
+
+void Install(Runtime& runtime, OrganisationSource source) {
+  auto backend = std::make_shared<Backend>();
+  backend->source = std::move(source);
+  // The registry is shared with every session through an aliasing pointer,
+  // so sessions keep it alive without owning the factory.
+  const std::shared_ptr<LogonRegistry> registry(backend, &backend->logons);
+
+  const DirectoryContextSource context = [backend]() -> std::shared_ptr<const DirectoryContext> {
+    const auto organisation = backend->Current();
+    if (!organisation) return nullptr;
+    return std::shared_ptr<const DirectoryContext>(organisation,
+                                                   &organisation->directory_context());
+  };
+
+  runtime.factory.Register("MAPI.Session",
+                           [backend, registry]() -> std::shared_ptr<AutomationObject> {
+                             static const std::string kOperation = "CreateObject:MAPI.Session";
+                             if (backend->CreateHit(kOperation)) return nullptr;
+                             return NewSession(backend->source, registry);
+                           });
+  runtime.factory.Register(kUtilsClass, [backend]() -> std::shared_ptr<AutomationObject> {
+    static const std::string kOperation = std::string("CreateObject:") + kUtilsClass;
+    if (backend->CreateHit(kOperation)) return nullptr;
+    backend->RequireHelperLibrary();
+    return NewZQMAPIUtils();
+  });
+  runtime.factory.Register(kRdoSessionClass, [backend]() -> std::shared_ptr<AutomationObject> {
+    static const std::string kOperation = std::string("CreateObject:") + kRdoSessionClass;
+    if (backend->CreateHit(kOperation)) return nullptr;
+    backend->RequireHelperLibrary();
+    return NewRDOSession();
+  });
+  runtime.factory.Register(
+      kConnectionClass, [backend, context]() -> std::shared_ptr<AutomationObject> {
+        static const std::string kOperation = std::string("CreateObject:") + kConnectionClass;
+        if (backend->CreateHit(kOperation)) return nullptr;
+        return NewConnection(context);
+      });
+  runtime.factory.Register(
+      kCommandClass, [backend, context]() -> std::shared_ptr<AutomationObject> {
+        static const std::string kOperation = std::string("CreateObject:") + kCommandClass;
+        if (backend->CreateHit(kOperation)) return nullptr;
+        return NewCommand(context);
+      });
+  runtime.directory = NewDirectoryBinder(context);
+}
+
+}  // namespace platform::memory

@@ -1,0 +1,183 @@
+// The organisation of the memory backend: the settings of a profile, its
+// directory, the address book built on it, the mailbox and public folder
+// stores with their folder trees, and the fault plan that every object of
+// the organisation consults.
+//
+// Loading (LoadOrganisationFile / LoadOrganisationText) builds everything
+// into a local object and hands it out only when the whole profile and the
+// whole LDIF file were accepted; any fault raises ProfileError and leaves
+// nothing behind. Error texts name the file and, where there is one, the
+// line: "<file>:<line>: <what>" for JSON syntax and LDIF faults,
+// "<file>: key '<path>' must be <kind>" for a profile value of the wrong
+// type, where <path> is the key's path inside the profile
+// ("mailboxes[0].folders[1].name").
+//
+// Profile rules beyond the documented format, chosen so that a typing slip
+// never passes unnoticed:
+//  - the top level must be an object, and every object of the profile takes
+//    only its documented keys: an unknown key is refused ("unknown key");
+//  - "mailboxes" may be absent (no profile mailboxes); a mailbox needs a
+//    non-empty "alias" (unique without regard to case); its "store" is
+//    optional and defaults to "Mailbox - " + the displayName of the directory
+//    user whose mailNickname is the alias, else "Mailbox - " + the alias;
+//  - a folder needs "name"; a message needs "class" and "subject";
+//  - "id" values and "emailNEntryId" values are hexadecimal text (digits and
+//    A-F in any case, not empty); identifiers must be unique over the whole
+//    profile, compared without regard to case;
+//  - "fields" values may be texts, integers (32-bit), Booleans, null or
+//    arrays of texts.
+// Identifiers left out are made from the store name and the folder path
+// (16 upper-case hex digits of a 64-bit FNV-1a hash), so they stay the same
+// from run to run.
+//
+// LDIF rules: RFC 2849 through libldap's reader. Only "add" records (or
+// records without changetype) are accepted; a record without dn, with an
+// empty or malformed dn, a duplicate dn (without regard to case) or an
+// "include:" directive is refused with the file and the line where the
+// record starts. LoadOrganisationText names the texts "<origin>.json" and
+// "<origin>.ldif" in its messages.
+//
+// The default rootDomainNamingContext is the DN with the fewest components
+// among those made only of DC= components (the first such in file order on
+// a tie), "" when there is none.
+#ifndef TARNWICK_PLATFORM_MEMORY_ORGANISATION_H_
+#define TARNWICK_PLATFORM_MEMORY_ORGANISATION_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/memory/address_book.h"
+#include "platform/memory/directory_commands.h"
+#include "platform/memory/directory_data.h"
+#include "platform/memory/faults.h"
+#include "platform/variant.h"
+
+namespace platform::memory {
+
+struct OrganisationSettings {
+  std::string root_domain_naming_context;
+  bool global_catalog = true;
+  bool helper_library = true;
+};
+
+struct RecipientData;
+
+struct FolderData;
+
+struct MessageData {
+  std::string id;
+  std::string message_class;
+  std::string subject;
+  std::string topic;
+  // Named fields in profile order ("email1".. and "email1EntryId".. among
+  // them); names compared without regard to case.
+  std::vector<std::pair<std::string, Variant>> fields;
+  // Recipients added to the message; never saved.
+  std::vector<std::shared_ptr<RecipientData>> recipients;
+  FolderData* folder = nullptr;  // nullptr for a scratch message
+  bool deleted = false;
+};
+
+struct StoreData;
+
+struct FolderData {
+  std::string id;
+  std::string name;
+  FolderData* parent = nullptr;
+  StoreData* store = nullptr;
+  // Owned here; a folder is never removed, so pointers to folders stay
+  // valid for the life of the organisation.
+  std::vector<std::unique_ptr<FolderData>> folders;
+  std::vector<std::shared_ptr<MessageData>> messages;
+};
+
+struct StoreData {
+  std::string id;
+  std::string name;
+  std::unique_ptr<FolderData> root;
+  // The "All Public Folders" top folder of the public store; nullptr for a
+  // mailbox store.
+  FolderData* public_top = nullptr;
+  // Upper-cased identifier -> object of this store.
+  std::unordered_map<std::string, FolderData*> folders_by_id;
+  std::unordered_map<std::string, std::shared_ptr<MessageData>> messages_by_id;
+};
+
+class Organisation {
+ public:
+  Organisation();
+  Organisation(const Organisation&) = delete;
+  Organisation& operator=(const Organisation&) = delete;
+
+  const OrganisationSettings& settings() const { return settings_; }
+  const DirectoryData& directory() const { return directory_; }
+  const AddressBook& address_book() const { return *address_book_; }
+  FaultPlan& faults() { return faults_; }
+  // What the directory commands work on; its data and fault plan point into
+  // this organisation.
+  const DirectoryContext& directory_context() const { return directory_context_; }
+
+  // The mailbox store of an alias (compared without regard to case): a
+  // profile mailbox, else the mailbox of the directory user (objectClass
+  // user) with that mailNickname, made on first use with the usual empty
+  // folders and kept for later logons. nullptr when the alias names neither.
+  StoreData* MailboxStore(std::string_view alias);
+  // The public folder store; nullptr when the profile has none.
+  StoreData* public_store() { return public_store_.get(); }
+
+  // A new folder under the parent, with a stable identifier unique in the
+  // organisation. Never fails.
+  FolderData* AddFolder(FolderData& parent, const std::string& name);
+  // A fresh identifier for a scratch message; scratch messages are never
+  // indexed, so the identifier only has to differ from the others.
+  std::string NewScratchId();
+  // Takes a message out of its folder and the store's index; a scratch
+  // message is only marked deleted.
+  void RemoveMessage(MessageData& message);
+
+ private:
+  friend class OrganisationLoader;
+
+  // A stable identifier from the seed, unique among those already taken.
+  std::string MakeId(const std::string& seed);
+  std::unique_ptr<StoreData> NewStore(const std::string& name, const std::string& root_name);
+
+  OrganisationSettings settings_;
+  DirectoryData directory_;
+  std::unique_ptr<AddressBook> address_book_;
+  FaultPlan faults_;
+  DirectoryContext directory_context_;
+  // Profile mailboxes by lower-cased alias, and directory users' mailboxes
+  // made at logon.
+  std::unordered_map<std::string, std::unique_ptr<StoreData>> mailboxes_;
+  std::unique_ptr<StoreData> public_store_;
+  // Every identifier handed out (upper case): stores, folders, messages.
+  std::unordered_set<std::string> ids_;
+  uint64_t scratch_counter_ = 0;
+};
+
+// Loads a profile file and the LDIF file it names (relative to the
+// profile's folder). Raises ProfileError.
+std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path);
+
+// The same from texts; the profile's "directory" key is ignored. Raises
+// ProfileError naming "<origin>.json" or "<origin>.ldif".
+std::shared_ptr<Organisation> LoadOrganisationText(const std::string& profile_json,
+                                                   const std::string& ldif,
+                                                   const std::string& origin);
+
+// Upper-case hexadecimal of the bytes.
+std::string HexOf(std::string_view bytes);
+// True for a non-empty text of hexadecimal digits only.
+bool IsHexText(std::string_view text);
+
+}  // namespace platform::memory
+
+#endif  // TARNWICK_PLATFORM_MEMORY_ORGANISATION_H_

@@ -1,0 +1,247 @@
+#include "platform/memory/organisation.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/memory/memory_backend.h"
+#include "platform/memory/memory_test_support.h"
+
+namespace platform::memory {
+namespace {
+
+using testing::kLdif;
+using testing::kProfile;
+
+std::string LoadError(const std::string& json, const std::string& ldif) {
+  try {
+    LoadFromText(json, ldif, "t");
+  } catch (const ProfileError& e) {
+    return e.what();
+  }
+  return "(loaded)";
+}
+
+TEST(OrganisationTest, SettingsDefaultAndRootDomainIsTheShortestDomainDn) {
+  const auto organisation = LoadFromText("{}", kLdif, "t");
+  EXPECT_TRUE(organisation->settings().global_catalog);
+  EXPECT_TRUE(organisation->settings().helper_library);
+  EXPECT_EQ(organisation->settings().root_domain_naming_context, "DC=harbor,DC=example");
+  EXPECT_EQ(organisation->directory_context().root_domain_naming_context, "DC=harbor,DC=example");
+  EXPECT_EQ(organisation->directory_context().data, &organisation->directory());
+  EXPECT_EQ(organisation->directory_context().faults, &organisation->faults());
+
+  const auto explicit_settings = LoadFromText(
+      R"({"rootDomainNamingContext": "DC=other", "globalCatalog": false, "helperLibrary": false})",
+      kLdif, "t");
+  EXPECT_EQ(explicit_settings->settings().root_domain_naming_context, "DC=other");
+  EXPECT_FALSE(explicit_settings->settings().global_catalog);
+  EXPECT_FALSE(explicit_settings->directory_context().global_catalog);
+  EXPECT_FALSE(explicit_settings->settings().helper_library);
+
+  const auto no_domain = LoadFromText("{}", "dn: CN=x,O=y\ncn: x\n\ndn: dc=a,cn=b\n", "t");
+  EXPECT_EQ(no_domain->settings().root_domain_naming_context, "");
+  EXPECT_EQ(LoadFromText("{}", "", "t")->directory().Entries().size(), 0u);
+}
+
+TEST(OrganisationTest, ProfileFaultsNameTheFileAndTheKey) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{\n  \"mailboxes\": [\n    {\"alias\" \"ana\"}\n  ]\n}", "t.json:3: syntax error"},
+      {"{\n\n", "t.json:3: syntax error"},
+      {"[]", "t.json: the profile must be a JSON object"},
+      {R"({"globalCatalog": "yes"})", "t.json: key 'globalCatalog' must be true or false"},
+      {R"({"rootDomainNamingContext": 5})", "t.json: key 'rootDomainNamingContext' must be a text"},
+      {R"({"mailboxes": {}})", "t.json: key 'mailboxes' must be an array"},
+      {R"({"mailboxes": [{"store": "x"}]})", "t.json: key 'mailboxes[0].alias' must be given"},
+      {R"({"mailboxes": [{"alias": " "}]})", "t.json: key 'mailboxes[0].alias' must not be empty"},
+      {R"({"mailboxes": [{"alias": "a"}, {"alias": "A"}]})",
+       "t.json: key 'mailboxes[1].alias' must be unique"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": 1}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].name' must be a text"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "id": "12G4"}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].id' must be hexadecimal text"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "id": "ab"}]}],
+           "publicFolders": {"folders": [{"name": "y", "id": "AB"}]}})",
+       "t.json: key 'publicFolders.folders[0].id' must be unique"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [{"subject": "s"}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].class' must be given"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [
+           {"class": "c", "subject": "s", "fields": {"f": 1.5}}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].fields.f' must be a text, a 32-bit"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [
+           {"class": "c", "subject": "s", "email1EntryId": "xyz"}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].email1EntryId' must be hexadecimal"},
+      {R"({"helperLibary": false})", "t.json: unknown key 'helperLibary'"},
+      {R"({"publicFolders": {"folder": []}})", "t.json: unknown key 'publicFolders.folder'"},
+  };
+  for (const auto& [json, expected] : cases) {
+    const std::string error = LoadError(json, kLdif);
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << json << "\n gave: " << error;
+  }
+}
+
+TEST(OrganisationTest, LdifFaultsNameTheFileAndTheLine) {
+  const std::string good = "dn: CN=a,DC=x\ncn: a\n\n";  // lines 1-3
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {good + "dn: CN=b,DC=x\ncn b\n", "t.ldif:5: malformed line in entry \"CN=b,DC=x\""},
+      {good + "# note\ndn: cn=A,dc=X\ncn: again\n",
+       "t.ldif:4: duplicate dn 'cn=A,dc=X' (first at line 1)"},
+      {good + "cn: orphan\n", "t.ldif:4: record without dn"},
+      {good + "dn: CN=a,DC=x\nchangetype: modify\nreplace: cn\ncn: z\n-\n",
+       "t.ldif:4: changetype modify is not accepted"},
+      {good + "dn: CN=a,DC=x\nchangetype: delete\n", "t.ldif:4: changetype delete is not accepted"},
+      {good + "include: file:///etc/hostname\n\ndn: CN=c,DC=x\n",
+       "t.ldif:4: include directives are not accepted"},
+      {good + "dn: not a dn\ncn: x\n", "t.ldif:4: 'not a dn' is not a valid DN"},
+      {good + "dn: CN=c,DC=x\nphoto:: !!!!\n", "t.ldif:5: invalid base64"},
+  };
+  for (const auto& [ldif, expected] : cases) {
+    const std::string error = LoadError("{}", ldif);
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << ldif << "\n gave: " << error;
+  }
+}
+
+TEST(OrganisationTest, RecordsKeepValuesInFileOrderAndDecodeTheirDn) {
+  const auto organisation = LoadFromText("{}",
+                                         "dn: CN=Smith\\, John,OU=People,DC=x\n"
+                                         "member: b\n"
+                                         "Member: a\n"
+                                         "jpegPhoto:: AAEC\n"
+                                         "description:\n",
+                                         "t");
+  const auto& entries = organisation->directory().Entries();
+  ASSERT_EQ(entries.size(), 1u);
+  const DirEntry& entry = entries[0];
+  EXPECT_EQ(entry.RdnValue(), "Smith, John");
+  EXPECT_EQ(entry.line, 1u);
+  ASSERT_NE(entry.Values("member"), nullptr);
+  EXPECT_EQ(*entry.Values("member"), (std::vector<std::string>{"b", "a"}));
+  EXPECT_EQ(entry.First("jpegPhoto"), std::string("\0\1\2", 3));
+  ASSERT_NE(entry.Values("description"), nullptr);
+  EXPECT_EQ(entry.First("description"), "");
+}
+
+TEST(OrganisationTest, StoresFoldersAndIdentifiers) {
+  const auto organisation = LoadFromText(kProfile, kLdif, "t");
+  StoreData* mailbox = organisation->MailboxStore("ANA");
+  ASSERT_NE(mailbox, nullptr);
+  EXPECT_EQ(mailbox->name, "Mailbox - Ana Lima");
+  ASSERT_EQ(mailbox->root->folders.size(), 3u);
+  const FolderData& contacts = *mailbox->root->folders[2];
+  EXPECT_EQ(contacts.id, "c0ffee");
+  EXPECT_EQ(mailbox->folders_by_id.at("C0FFEE"), &contacts);
+  ASSERT_EQ(contacts.messages.size(), 3u);
+  EXPECT_EQ(contacts.messages[0]->id, "AB01");
+  EXPECT_EQ(contacts.messages[0]->fields.size(), 5u);
+
+  // Made identifiers are 16 hex digits, distinct, and the same on a reload.
+  const auto again = LoadFromText(kProfile, kLdif, "t");
+  const std::string inbox_id = mailbox->root->folders[0]->id;
+  EXPECT_EQ(inbox_id.size(), 16u);
+  EXPECT_TRUE(IsHexText(inbox_id));
+  EXPECT_EQ(again->MailboxStore("ana")->root->folders[0]->id, inbox_id);
+  EXPECT_NE(mailbox->root->folders[1]->id, inbox_id);
+  EXPECT_NE(contacts.messages[1]->id, contacts.messages[2]->id);
+  EXPECT_EQ(again->MailboxStore("ana")->root->folders[2]->messages[1]->id,
+            contacts.messages[1]->id);
+
+  // A profile mailbox without "store" is named after its directory user.
+  EXPECT_EQ(organisation->MailboxStore("ben")->name, "Mailbox - Ben Ortiz");
+
+  StoreData* public_store = organisation->public_store();
+  ASSERT_NE(public_store, nullptr);
+  ASSERT_NE(public_store->public_top, nullptr);
+  EXPECT_EQ(public_store->public_top->name, "All Public Folders");
+  EXPECT_EQ(public_store->public_top->parent, public_store->root.get());
+  ASSERT_EQ(public_store->public_top->folders.size(), 1u);
+  EXPECT_EQ(public_store->public_top->folders[0]->folders[0]->name, "Sub");
+  EXPECT_EQ(LoadFromText("{}", kLdif, "t")->public_store(), nullptr);
+}
+
+TEST(OrganisationTest, DirectoryUsersGetAMailboxWithTheUsualFolders) {
+  const auto organisation = LoadFromText(kProfile, kLdif, "t");
+  StoreData* store = organisation->MailboxStore("NoEx");
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(store->name, "Mailbox - No Exchange");
+  std::vector<std::string> names;
+  for (const auto& folder : store->root->folders) names.push_back(folder->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Outbox", "Sent Items", "Deleted Items",
+                                             "Drafts", "Contacts", "Calendar"}));
+  EXPECT_EQ(organisation->MailboxStore("noex"), store) << "made once, then kept";
+  // Contacts and groups are no users; unknown and empty aliases name nothing.
+  EXPECT_EQ(organisation->MailboxStore("sales"), nullptr);
+  EXPECT_EQ(organisation->MailboxStore("nobody"), nullptr);
+  EXPECT_EQ(organisation->MailboxStore(""), nullptr);
+}
+
+TEST(OrganisationTest, MessagesLeaveTheirFolderWhenRemoved) {
+  const auto organisation = LoadFromText(kProfile, kLdif, "t");
+  StoreData* mailbox = organisation->MailboxStore("ana");
+  FolderData& contacts = *mailbox->root->folders[2];
+  const auto message = contacts.messages[0];
+  organisation->RemoveMessage(*message);
+  EXPECT_TRUE(message->deleted);
+  EXPECT_EQ(contacts.messages.size(), 2u);
+  EXPECT_EQ(mailbox->messages_by_id.count("AB01"), 0u);
+
+  FolderData* added = organisation->AddFolder(contacts, "Hidden");
+  EXPECT_EQ(mailbox->folders_by_id.at(added->id), added);
+  FolderData* twin = organisation->AddFolder(contacts, "Hidden");
+  EXPECT_NE(twin->id, added->id) << "a second folder of the same name gets its own identifier";
+}
+
+class ProfileFileTest : public ::testing::Test {
+ protected:
+  ProfileFileTest() {
+    char pattern[] = "/tmp/organisation_test_XXXXXX";
+    directory_ = mkdtemp(pattern);
+  }
+  ~ProfileFileTest() override { std::filesystem::remove_all(directory_); }
+
+  std::string Write(const std::string& name, const std::string& content) {
+    const std::string path = directory_ + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  std::string directory_;
+};
+
+TEST_F(ProfileFileTest, DirectoryIsReadRelativeToTheProfile) {
+  Write("data/dir.ldif", kLdif);
+  const std::string profile = Write("profile.json", R"({"directory": "data/dir.ldif"})");
+  const auto organisation = LoadProfile(profile);
+  EXPECT_EQ(organisation->directory().Entries().size(),
+            LoadFromText("{}", kLdif, "t")->directory().Entries().size());
+}
+
+TEST_F(ProfileFileTest, FileFaultsNameTheFile) {
+  const auto error_of = [](const std::string& path) -> std::string {
+    try {
+      LoadProfile(path);
+    } catch (const ProfileError& e) {
+      return e.what();
+    }
+    return "(loaded)";
+  };
+  EXPECT_EQ(
+      error_of(directory_ + "/missing.json").rfind(directory_ + "/missing.json: cannot open", 0),
+      0u);
+  const std::string no_directory = Write("a.json", "{}");
+  EXPECT_EQ(error_of(no_directory), no_directory + ": key 'directory' must be given (a text)");
+  const std::string missing_ldif = Write("b.json", R"({"directory": "none.ldif"})");
+  EXPECT_EQ(error_of(missing_ldif).rfind(directory_ + "/none.ldif: cannot open", 0), 0u);
+  Write("bad.ldif", "dn: CN=a\ncn: a\n\n\ndn: CN=a\n");
+  const std::string bad_ldif = Write("c.json", R"({"directory": "bad.ldif"})");
+  EXPECT_EQ(error_of(bad_ldif).rfind(directory_ + "/bad.ldif:5: duplicate dn", 0), 0u);
+  const std::string bad_json = Write("d.json", "{\"directory\": \"bad.ldif\",\n\"x\": }");
+  EXPECT_EQ(error_of(bad_json).rfind(bad_json + ":2: syntax error", 0), 0u);
+}
+
+}  // namespace
+}  // namespace platform::memory
