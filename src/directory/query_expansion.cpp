@@ -5,10 +5,10 @@
 #include <array>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "directory/dl_entry.h"
 #include "directory/filter_value.h"
+#include "directory/row_fields.h"
 #include "driver/globals.h"
 #include "driver/modtest.h"
 #include "engine/kvl.h"
@@ -16,6 +16,7 @@
 #include "platform/runtime.h"
 #include "platform/text.h"
 
+using directory::FieldText;
 using platform::Obj;
 using platform::OnError;
 
@@ -37,21 +38,6 @@ std::string NumberAndDescription(const OnError& err) {
 
 std::string Join(const std::array<std::string, 4>& parts) {
   return parts[0] + ";" + parts[1] + ";" + parts[2] + ";" + parts[3];
-}
-
-// A field read as text; a missing or unreadable value reads as "".
-template <class Key>
-std::string FieldText(const std::shared_ptr<platform::Recordset>& rs, const Key& key) {
-  OnError err;
-  return err.Run([&] {
-    platform::Variant value;
-    if constexpr (std::is_integral_v<Key>) {
-      value = Obj(rs).FieldAt(key);
-    } else {
-      value = Obj(rs).Field(key);
-    }
-    return value.IsNull() ? std::string() : value.ToText();
-  });
 }
 
 // Registers a member list under its lower-cased mail. False when it was

@@ -3,25 +3,12 @@
 #include <string>
 
 #include "addressing/bas_rdo.h"
+#include "directory/row_fields.h"
 #include "driver/globals.h"
 #include "driver/modtest.h"
 #include "engine/kvl.h"
-#include "platform/on_error.h"
 
-using platform::Obj;
-using platform::OnError;
-
-namespace {
-
-std::string FieldText(const std::shared_ptr<platform::Recordset>& rs, const std::string& name) {
-  OnError err;
-  return err.Run([&] {
-    const platform::Variant value = Obj(rs).Field(name);
-    return value.IsNull() ? std::string() : value.ToText();
-  });
-}
-
-}  // namespace
+using directory::FieldText;
 
 void KVL::AddToSourceMCLFromQuery(const std::shared_ptr<platform::Recordset>& rs) {
   if (basGlobals::StopRequested) return;

@@ -14,6 +14,18 @@
 using platform::Obj;
 using platform::OnError;
 
+namespace {
+
+// Adds the list to the run's registry; false when it was met before (or
+// when there is no registry, outside a source-list parse).
+bool Register(KeyedCollection* lists, const std::string& key) {
+  OnError err;
+  err.Run([&] { Obj(lists).Add(key, key); });
+  return !err.Pending();
+}
+
+}  // namespace
+
 void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
   OnError err;
   const std::string smtp = text::LCase(text::Trim(basCDO::PrimarySMTPfromAE(entry)));
@@ -42,10 +54,7 @@ void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
       // two different such lists are not taken for one; only a list with
       // neither shares the empty key.
       const std::string key = smtp.empty() ? address : smtp;
-      err.Clear();
-      err.Run([&] { Obj(ExpandedLists).Add(key, key); });
-      if (err.Pending()) {
-        err.Clear();
+      if (!Register(ExpandedLists.get(), key)) {
         modTest::WriteLog("KVL::AddToSourceMCL:skipping repeat expansion of DL " + raw_name,
                           modTest::kLevelDetail);
         return;
@@ -72,10 +81,7 @@ void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
 
     case platform::display_type::kAgent:
       if (smtp.empty()) return;
-      err.Clear();
-      err.Run([&] { Obj(ExpandedLists).Add(smtp, smtp); });
-      if (err.Pending()) {
-        err.Clear();
+      if (!Register(ExpandedLists.get(), smtp)) {
         modTest::WriteLog("KVL::AddToSourceMCL:skipping repeat expansion of " + raw_name,
                           modTest::kLevelInfo);
         return;
