@@ -1,9 +1,9 @@
 #include "platform/memory/address_book.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/error.h"
 #include "platform/memory/memory_backend.h"
@@ -13,11 +13,11 @@
 namespace platform::memory {
 namespace {
 
-using testing::ErrorOf;
+using memtest::ErrorOf;
 
-class AddressBookTest : public ::testing::Test {
+class MemoryAddressBookTest : public ::testing::Test {
  protected:
-  AddressBookTest() : organisation_(LoadFromText("{}", testing::kLdif, "t")) {}
+  MemoryAddressBookTest() : organisation_(LoadFromText("{}", memtest::kLdif, "t")) {}
 
   const AddressBook& book() const { return organisation_->address_book(); }
 
@@ -48,7 +48,7 @@ class AddressBookTest : public ::testing::Test {
   std::shared_ptr<Organisation> organisation_;
 };
 
-TEST_F(AddressBookTest, HoldsVisibleExchangeObjectsInFileOrder) {
+TEST_F(MemoryAddressBookTest, HoldsVisibleExchangeObjectsInFileOrder) {
   std::vector<uint32_t> all;
   for (uint32_t i = 0; i < book().size(); ++i) all.push_back(i);
   EXPECT_EQ(Names(all), (std::vector<std::string>{
@@ -61,7 +61,7 @@ TEST_F(AddressBookTest, HoldsVisibleExchangeObjectsInFileOrder) {
   EXPECT_EQ(book().ByODN("/O=HARBOR/CN=RECIPIENTS/CN=ANA"), book().FirstByName("ana lima"));
 }
 
-TEST_F(AddressBookTest, DisplayTypeComesFromTheAttributeElseTheObjectClass) {
+TEST_F(MemoryAddressBookTest, DisplayTypeComesFromTheAttributeElseTheObjectClass) {
   EXPECT_EQ(book().DisplayType(Ref("Ana Lima")), 0);
   EXPECT_EQ(book().DisplayType(Ref("Sales Team")), 1);
   EXPECT_EQ(book().DisplayType(Ref("Dyn")), 3) << "dynamic list wins over group";
@@ -73,7 +73,7 @@ TEST_F(AddressBookTest, DisplayTypeComesFromTheAttributeElseTheObjectClass) {
   EXPECT_EQ(book().DisplayType(one_off), 0);
 }
 
-TEST_F(AddressBookTest, MembersFollowTheListOrderAndSkipObjectsOutsideTheBook) {
+TEST_F(MemoryAddressBookTest, MembersFollowTheListOrderAndSkipObjectsOutsideTheBook) {
   EXPECT_EQ(Names(book().Members(Ref("Sales Team"))),
             (std::vector<std::string>{"Ben Ortiz", "Ana Lima"}));
   EXPECT_TRUE(book().Members(Ref("Ana Lima")).empty());
@@ -82,7 +82,7 @@ TEST_F(AddressBookTest, MembersFollowTheListOrderAndSkipObjectsOutsideTheBook) {
   EXPECT_TRUE(book().Members(one_off).empty());
 }
 
-TEST_F(AddressBookTest, FieldsGiveAddressesAndRaiseForWhatIsMissing) {
+TEST_F(MemoryAddressBookTest, FieldsGiveAddressesAndRaiseForWhatIsMissing) {
   const EntryRef ana = Ref("Ana Lima");
   EXPECT_EQ(book().Type(ana), "EX");
   EXPECT_EQ(book().Address(ana), "/o=Harbor/cn=Recipients/cn=ana");
@@ -110,7 +110,7 @@ TEST_F(AddressBookTest, FieldsGiveAddressesAndRaiseForWhatIsMissing) {
   EXPECT_EQ(ErrorOf([&] { book().Field(one_off, tag::kProxyAddresses); }), errnum::kNotFound);
 }
 
-TEST_F(AddressBookTest, EntryIdentifiersRoundTrip) {
+TEST_F(MemoryAddressBookTest, EntryIdentifiersRoundTrip) {
   const EntryRef ana = Ref("Ana Lima");
   const std::string id = book().EntryId(ana);
   EXPECT_EQ(id, HexOf("EX:/o=harbor/cn=recipients/cn=ana"));
@@ -135,7 +135,7 @@ TEST_F(AddressBookTest, EntryIdentifiersRoundTrip) {
   }
 }
 
-TEST_F(AddressBookTest, ResolutionRules) {
+TEST_F(MemoryAddressBookTest, ResolutionRules) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       // EX: + ODN, prefix in any case, ODN without regard to case.
       {"EX:/o=Harbor/cn=Recipients/cn=ben", "Ben Ortiz"},
@@ -176,7 +176,7 @@ TEST_F(AddressBookTest, ResolutionRules) {
   }
 }
 
-TEST_F(AddressBookTest, CandidatesCollectEveryMatchUpToTheLimit) {
+TEST_F(MemoryAddressBookTest, CandidatesCollectEveryMatchUpToTheLimit) {
   EXPECT_EQ(Names(book().Candidates("shared@harbor.example").matches),
             (std::vector<std::string>{"Shared A", "Shared B"}));
   EXPECT_EQ(book().Candidates("b").matches.size(), 2u) << "Ben, Benedikt";
@@ -186,7 +186,7 @@ TEST_F(AddressBookTest, CandidatesCollectEveryMatchUpToTheLimit) {
   EXPECT_EQ(one_off.one_off, "x@y.example");
 }
 
-TEST_F(AddressBookTest, FirstByNameTakesTheEarliestEntry) {
+TEST_F(MemoryAddressBookTest, FirstByNameTakesTheEarliestEntry) {
   const auto twin = book().FirstByName("TWIN");
   ASSERT_TRUE(twin.has_value());
   EXPECT_EQ(*book().entry(*twin).odn, "/o=Harbor/cn=Recipients/cn=twin1");
@@ -195,7 +195,7 @@ TEST_F(AddressBookTest, FirstByNameTakesTheEarliestEntry) {
       << "the RDN names an entry without displayName";
 }
 
-TEST(AddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
+TEST(MemoryAddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
   std::string ldif;
   for (int i = 0; i < 20000; ++i) {
     const std::string n = std::to_string(i);

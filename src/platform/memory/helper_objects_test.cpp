@@ -1,8 +1,8 @@
 #include "platform/memory/helper_objects.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "platform/directory.h"
 #include "platform/error.h"
@@ -15,16 +15,16 @@
 namespace platform::memory {
 namespace {
 
-using testing::ErrorOf;
+using memtest::ErrorOf;
 
 class ForeignMapiObject final : public MapiObject {};
 
-class HelperTest : public testing::RuntimeTest {
+class MemoryHelperTest : public memtest::RuntimeTest {
  protected:
-  HelperTest() { Install(testing::kProfile); }
+  MemoryHelperTest() { Install(memtest::kProfile); }
 
   void Install(const std::string& profile) {
-    organisation_ = LoadFromText(profile, testing::kLdif, "t");
+    organisation_ = LoadFromText(profile, memtest::kLdif, "t");
     memory::Install(runtime_, FixedSource(organisation_));
   }
 
@@ -44,7 +44,7 @@ class HelperTest : public testing::RuntimeTest {
   std::shared_ptr<Organisation> organisation_;
 };
 
-TEST_F(HelperTest, CreateRecipientResolvesLikeTheSession) {
+TEST_F(MemoryHelperTest, CreateRecipientResolvesLikeTheSession) {
   const auto session = LoggedOn();
   const auto utils = Attached<ZQMAPIUtils>(kUtilsClass, session);
 
@@ -72,7 +72,7 @@ TEST_F(HelperTest, CreateRecipientResolvesLikeTheSession) {
   EXPECT_EQ(utils->CreateRecipient("Nobody At All", 0, 0), nullptr);
 }
 
-TEST_F(HelperTest, HelperSessionFindsGlobalAddressListEntries) {
+TEST_F(MemoryHelperTest, HelperSessionFindsGlobalAddressListEntries) {
   const auto session = LoggedOn();
   const auto rdo = Attached<RDOSession>(kRdoSessionClass, session);
   const auto lists = rdo->AddressBook()->AddressLists();
@@ -97,7 +97,7 @@ TEST_F(HelperTest, HelperSessionFindsGlobalAddressListEntries) {
   EXPECT_EQ(ErrorOf([&] { rdo->GetAddressEntryFromID("12"); }), errnum::kNotFound);
 }
 
-TEST_F(HelperTest, HelpersWorkOnlyOnAnActiveLogon) {
+TEST_F(MemoryHelperTest, HelpersWorkOnlyOnAnActiveLogon) {
   // Nothing logged on: the objects are made, their calls fail.
   const auto utils = CreateObjectAs<ZQMAPIUtils>(kUtilsClass);
   const auto rdo = CreateObjectAs<RDOSession>(kRdoSessionClass);
@@ -127,7 +127,7 @@ TEST_F(HelperTest, HelpersWorkOnlyOnAnActiveLogon) {
   EXPECT_EQ(ErrorOf([&] { utils->CreateRecipient("ana", 0, 0); }), errnum::kNotInitialized);
 }
 
-TEST_F(HelperTest, InstallRegistersTheBackendClasses) {
+TEST_F(MemoryHelperTest, InstallRegistersTheBackendClasses) {
   EXPECT_EQ(ErrorOf([] { CreateObject(kHelperFolderClass); }), errnum::kClassNotRegistered);
   EXPECT_EQ(ErrorOf([] { CreateObject(kHelperTableClass); }), errnum::kClassNotRegistered);
   EXPECT_NE(CreateObjectAs<Connection>(kConnectionClass), nullptr);
@@ -140,7 +140,7 @@ TEST_F(HelperTest, InstallRegistersTheBackendClasses) {
       << "each session has its own logon";
 }
 
-TEST_F(HelperTest, DirectoryFollowsTheMostRecentLogon) {
+TEST_F(MemoryHelperTest, DirectoryFollowsTheMostRecentLogon) {
   EXPECT_EQ(ErrorOf([] { GetObject("GC://rootDSE"); }), errnum::kServerNotOperational);
   const auto session = LoggedOn();
   EXPECT_NE(ErrorOf([] { GetObject("GC://rootDSE"); }), errnum::kServerNotOperational);
@@ -152,7 +152,7 @@ TEST_F(HelperTest, DirectoryFollowsTheMostRecentLogon) {
   EXPECT_EQ(ErrorOf([] { GetObject("GC://rootDSE"); }), errnum::kServerNotOperational);
 }
 
-TEST_F(HelperTest, HelperLibrarySwitchedOffRaises429OnceLoggedOn) {
+TEST_F(MemoryHelperTest, HelperLibrarySwitchedOffRaises429OnceLoggedOn) {
   Install(R"({"helperLibrary": false, "mailboxes": [{"alias": "ana"}]})");
   EXPECT_NE(CreateObject(kUtilsClass), nullptr) << "nothing logged on yet";
   const auto session = LoggedOn();
@@ -161,26 +161,26 @@ TEST_F(HelperTest, HelperLibrarySwitchedOffRaises429OnceLoggedOn) {
   EXPECT_NE(CreateObject(kCommandClass), nullptr);
 }
 
-TEST_F(HelperTest, FaultsReachCreatorsAndHelperCalls) {
+TEST_F(MemoryHelperTest, FaultsReachCreatorsAndHelperCalls) {
   const auto session = LoggedOn();
   FaultPlan& faults = Faults(*organisation_);
-  faults.Inject(std::string("CreateObject:") + kUtilsClass, testing::NoObject());
+  faults.Inject(std::string("CreateObject:") + kUtilsClass, memtest::NoObject());
   EXPECT_EQ(CreateObject(kUtilsClass), nullptr);
-  faults.Inject("CreateObject:ADODB.Command", testing::Raise(errnum::kClassNotRegistered));
+  faults.Inject("CreateObject:ADODB.Command", memtest::Raise(errnum::kClassNotRegistered));
   EXPECT_EQ(ErrorOf([] { CreateObject(kCommandClass); }), errnum::kClassNotRegistered);
   faults.Clear();
 
   const auto utils = Attached<ZQMAPIUtils>(kUtilsClass, session);
   const auto rdo = Attached<RDOSession>(kRdoSessionClass, session);
-  faults.Inject("ZQMAPIUtils.CreateRecipient", testing::Raise(errnum::kNotFound));
+  faults.Inject("ZQMAPIUtils.CreateRecipient", memtest::Raise(errnum::kNotFound));
   EXPECT_EQ(ErrorOf([&] { utils->CreateRecipient("ana", 0, 0); }), errnum::kNotFound);
-  faults.Inject("RDOAddressLists.Item", testing::NoObject());
+  faults.Inject("RDOAddressLists.Item", memtest::NoObject());
   EXPECT_EQ(rdo->AddressBook()->AddressLists()->Item("Global Address List"), nullptr);
   faults.Clear();
-  faults.Inject("HelperAddressEntry.SMTPAddress", testing::Raise(-1, "no smtp"));
+  faults.Inject("HelperAddressEntry.SMTPAddress", memtest::Raise(-1, "no smtp"));
   EXPECT_EQ(ErrorOf([&] { utils->CreateRecipient("ben", 0, 0)->AddressEntry()->SMTPAddress(); }),
             -1);
-  faults.Inject("RDOSession.SetMAPIOBJECT", testing::Raise(errnum::kLogonFailed));
+  faults.Inject("RDOSession.SetMAPIOBJECT", memtest::Raise(errnum::kLogonFailed));
   EXPECT_EQ(ErrorOf([&] { rdo->SetMAPIOBJECT(session->MAPIOBJECT()); }), errnum::kLogonFailed);
 }
 

@@ -30,7 +30,7 @@ class ProfileError : public std::runtime_error {
 std::shared_ptr<Organisation> LoadProfile(const std::string& profile_path);
 
 // The same from texts, for tests: the profile JSON (its "directory" key is
-// ignored) and the LDIF. `origin` names the texts in error messages.
+// ignored) and the LDIF. Errors name them "<origin>.json" and "<origin>.ldif".
 std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json,
                                            const std::string& ldif, const std::string& origin);
 
@@ -48,10 +48,12 @@ OrganisationSource ProfileFileSource();
 OrganisationSource FixedSource(std::shared_ptr<Organisation> organisation);
 
 // Registers the backend's classes in the runtime's factory and installs its
-// directory binder. Until a session created from "MAPI.Session" is logged
-// on, the helper classes and the directory fail as on a machine without a
-// logon (429 for the helper classes, 0x8007203A for the directory). The
-// runtime must outlive every object the backend gives out.
+// directory binder. Helper objects can be created while nothing is logged on
+// (their calls then raise MAPI_E_NOT_INITIALIZED); once a session is logged
+// on to an organisation whose profile switches the helper library off, their
+// class names raise 429. The directory follows the most recent logon and
+// fails with 0x8007203A without one. The runtime must outlive every object
+// the backend gives out.
 void Install(Runtime& runtime, OrganisationSource source);
 
 }  // namespace platform::memory

@@ -4,20 +4,20 @@
 #ifndef TARNWICK_PLATFORM_MEMORY_MEMORY_TEST_SUPPORT_H_
 #define TARNWICK_PLATFORM_MEMORY_MEMORY_TEST_SUPPORT_H_
 
-#include <gtest/gtest.h>
-
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/error.h"
 #include "platform/memory/faults.h"
 #include "platform/process.h"
 #include "platform/runtime.h"
 
-namespace platform::memory::testing {
+namespace platform::memory::memtest {
 
 // Entries and their traps:
 //  - the sub-domain comes before the forest root, so the default root DN
@@ -204,6 +204,6 @@ int32_t ErrorOf(F&& f) {
   return 0;
 }
 
-}  // namespace platform::memory::testing
+}  // namespace platform::memory::memtest
 
 #endif  // TARNWICK_PLATFORM_MEMORY_MEMORY_TEST_SUPPORT_H_

@@ -13,8 +13,9 @@
 #include <fstream>
 #include <initializer_list>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "platform/memory/memory_backend.h"
 #include "platform/text.h"

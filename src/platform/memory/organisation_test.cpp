@@ -1,6 +1,5 @@
 #include "platform/memory/organisation.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -8,14 +7,16 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/memory_test_support.h"
 
 namespace platform::memory {
 namespace {
 
-using testing::kLdif;
-using testing::kProfile;
+using memtest::kLdif;
+using memtest::kProfile;
 
 std::string LoadError(const std::string& json, const std::string& ldif) {
   try {
@@ -26,7 +27,7 @@ std::string LoadError(const std::string& json, const std::string& ldif) {
   return "(loaded)";
 }
 
-TEST(OrganisationTest, SettingsDefaultAndRootDomainIsTheShortestDomainDn) {
+TEST(MemoryOrganisationTest, SettingsDefaultAndRootDomainIsTheShortestDomainDn) {
   const auto organisation = LoadFromText("{}", kLdif, "t");
   EXPECT_TRUE(organisation->settings().global_catalog);
   EXPECT_TRUE(organisation->settings().helper_library);
@@ -48,7 +49,7 @@ TEST(OrganisationTest, SettingsDefaultAndRootDomainIsTheShortestDomainDn) {
   EXPECT_EQ(LoadFromText("{}", "", "t")->directory().Entries().size(), 0u);
 }
 
-TEST(OrganisationTest, ProfileFaultsNameTheFileAndTheKey) {
+TEST(MemoryOrganisationTest, ProfileFaultsNameTheFileAndTheKey) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"{\n  \"mailboxes\": [\n    {\"alias\" \"ana\"}\n  ]\n}", "t.json:3: syntax error"},
       {"{\n\n", "t.json:3: syntax error"},
@@ -84,7 +85,7 @@ TEST(OrganisationTest, ProfileFaultsNameTheFileAndTheKey) {
   }
 }
 
-TEST(OrganisationTest, LdifFaultsNameTheFileAndTheLine) {
+TEST(MemoryOrganisationTest, LdifFaultsNameTheFileAndTheLine) {
   const std::string good = "dn: CN=a,DC=x\ncn: a\n\n";  // lines 1-3
   const std::vector<std::pair<std::string, std::string>> cases = {
       {good + "dn: CN=b,DC=x\ncn b\n", "t.ldif:5: malformed line in entry \"CN=b,DC=x\""},
@@ -105,7 +106,7 @@ TEST(OrganisationTest, LdifFaultsNameTheFileAndTheLine) {
   }
 }
 
-TEST(OrganisationTest, RecordsKeepValuesInFileOrderAndDecodeTheirDn) {
+TEST(MemoryOrganisationTest, RecordsKeepValuesInFileOrderAndDecodeTheirDn) {
   const auto organisation = LoadFromText("{}",
                                          "dn: CN=Smith\\, John,OU=People,DC=x\n"
                                          "member: b\n"
@@ -125,7 +126,7 @@ TEST(OrganisationTest, RecordsKeepValuesInFileOrderAndDecodeTheirDn) {
   EXPECT_EQ(entry.First("description"), "");
 }
 
-TEST(OrganisationTest, StoresFoldersAndIdentifiers) {
+TEST(MemoryOrganisationTest, StoresFoldersAndIdentifiers) {
   const auto organisation = LoadFromText(kProfile, kLdif, "t");
   StoreData* mailbox = organisation->MailboxStore("ANA");
   ASSERT_NE(mailbox, nullptr);
@@ -162,7 +163,7 @@ TEST(OrganisationTest, StoresFoldersAndIdentifiers) {
   EXPECT_EQ(LoadFromText("{}", kLdif, "t")->public_store(), nullptr);
 }
 
-TEST(OrganisationTest, DirectoryUsersGetAMailboxWithTheUsualFolders) {
+TEST(MemoryOrganisationTest, DirectoryUsersGetAMailboxWithTheUsualFolders) {
   const auto organisation = LoadFromText(kProfile, kLdif, "t");
   StoreData* store = organisation->MailboxStore("NoEx");
   ASSERT_NE(store, nullptr);
@@ -178,7 +179,7 @@ TEST(OrganisationTest, DirectoryUsersGetAMailboxWithTheUsualFolders) {
   EXPECT_EQ(organisation->MailboxStore(""), nullptr);
 }
 
-TEST(OrganisationTest, MessagesLeaveTheirFolderWhenRemoved) {
+TEST(MemoryOrganisationTest, MessagesLeaveTheirFolderWhenRemoved) {
   const auto organisation = LoadFromText(kProfile, kLdif, "t");
   StoreData* mailbox = organisation->MailboxStore("ana");
   FolderData& contacts = *mailbox->root->folders[2];
@@ -194,13 +195,13 @@ TEST(OrganisationTest, MessagesLeaveTheirFolderWhenRemoved) {
   EXPECT_NE(twin->id, added->id) << "a second folder of the same name gets its own identifier";
 }
 
-class ProfileFileTest : public ::testing::Test {
+class MemoryProfileFileTest : public ::testing::Test {
  protected:
-  ProfileFileTest() {
+  MemoryProfileFileTest() {
     char pattern[] = "/tmp/organisation_test_XXXXXX";
     directory_ = mkdtemp(pattern);
   }
-  ~ProfileFileTest() override { std::filesystem::remove_all(directory_); }
+  ~MemoryProfileFileTest() override { std::filesystem::remove_all(directory_); }
 
   std::string Write(const std::string& name, const std::string& content) {
     const std::string path = directory_ + "/" + name;
@@ -212,7 +213,7 @@ class ProfileFileTest : public ::testing::Test {
   std::string directory_;
 };
 
-TEST_F(ProfileFileTest, DirectoryIsReadRelativeToTheProfile) {
+TEST_F(MemoryProfileFileTest, DirectoryIsReadRelativeToTheProfile) {
   Write("data/dir.ldif", kLdif);
   const std::string profile = Write("profile.json", R"({"directory": "data/dir.ldif"})");
   const auto organisation = LoadProfile(profile);
@@ -220,7 +221,7 @@ TEST_F(ProfileFileTest, DirectoryIsReadRelativeToTheProfile) {
             LoadFromText("{}", kLdif, "t")->directory().Entries().size());
 }
 
-TEST_F(ProfileFileTest, FileFaultsNameTheFile) {
+TEST_F(MemoryProfileFileTest, FileFaultsNameTheFile) {
   const auto error_of = [](const std::string& path) -> std::string {
     try {
       LoadProfile(path);

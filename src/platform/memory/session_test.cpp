@@ -1,9 +1,9 @@
 #include "platform/memory/session.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/error.h"
 #include "platform/memory/memory_backend.h"
@@ -13,12 +13,12 @@
 namespace platform::memory {
 namespace {
 
-using testing::ErrorOf;
+using memtest::ErrorOf;
 
-class SessionTest : public testing::RuntimeTest {
+class MemorySessionTest : public memtest::RuntimeTest {
  protected:
-  SessionTest()
-      : organisation_(LoadFromText(testing::kProfile, testing::kLdif, "t")),
+  MemorySessionTest()
+      : organisation_(LoadFromText(memtest::kProfile, memtest::kLdif, "t")),
         session_(NewSession(FixedSource(organisation_), nullptr)) {}
 
   void LogOn(const std::string& alias = "ana") { session_->Logon("server\n" + alias); }
@@ -31,7 +31,7 @@ class SessionTest : public testing::RuntimeTest {
   std::shared_ptr<Session> session_;
 };
 
-TEST_F(SessionTest, LogonRefusesUnknownServersAndAliases) {
+TEST_F(MemorySessionTest, LogonRefusesUnknownServersAndAliases) {
   const auto unknown_server = NewSession([](const std::string&) { return nullptr; }, nullptr);
   EXPECT_EQ(ErrorOf([&] { unknown_server->Logon("nowhere\nana"); }), errnum::kLogonFailed);
   EXPECT_EQ(ErrorOf([&] { LogOn("nobody"); }), errnum::kLogonFailed);
@@ -48,7 +48,7 @@ TEST_F(SessionTest, LogonRefusesUnknownServersAndAliases) {
             "LDAP://dc1.harbor.example: the LDAP backend is not available in this build");
 }
 
-TEST_F(SessionTest, ProfileFaultsAreReportedOnOneLine) {
+TEST_F(MemorySessionTest, ProfileFaultsAreReportedOnOneLine) {
   const auto broken = NewSession(
       [](const std::string&) -> std::shared_ptr<Organisation> {
         throw ProfileError("p.ldif:7: bad\nrecord");
@@ -59,7 +59,7 @@ TEST_F(SessionTest, ProfileFaultsAreReportedOnOneLine) {
   EXPECT_EQ(ErrorOf([&] { broken->InfoStores(); }), errnum::kNotInitialized);
 }
 
-TEST_F(SessionTest, EverythingWaitsForALogonAndEndsWithTheLogoff) {
+TEST_F(MemorySessionTest, EverythingWaitsForALogonAndEndsWithTheLogoff) {
   EXPECT_EQ(ErrorOf([&] { session_->MAPIOBJECT(); }), errnum::kNotInitialized);
   EXPECT_EQ(ErrorOf([&] { session_->ScratchFolder(); }), errnum::kNotInitialized);
   EXPECT_EQ(ErrorOf([&] { session_->GlobalAddressEntries(); }), errnum::kNotInitialized);
@@ -88,7 +88,7 @@ TEST_F(SessionTest, EverythingWaitsForALogonAndEndsWithTheLogoff) {
       << "a failed logon leaves the session logged off";
 }
 
-TEST_F(SessionTest, DirectoryUsersLogOnToTheirOwnMailbox) {
+TEST_F(MemorySessionTest, DirectoryUsersLogOnToTheirOwnMailbox) {
   LogOn("noex");
   const auto store = session_->InfoStores()->ItemByName("");
   EXPECT_EQ(store->Name(), "Mailbox - No Exchange");
@@ -96,7 +96,7 @@ TEST_F(SessionTest, DirectoryUsersLogOnToTheirOwnMailbox) {
   EXPECT_EQ(session_->ScratchFolder()->Name(), "Drafts");
 }
 
-TEST_F(SessionTest, StoresComeInAFixedOrder) {
+TEST_F(MemorySessionTest, StoresComeInAFixedOrder) {
   LogOn();
   const auto stores = session_->InfoStores();
   ASSERT_EQ(stores->Count(), 2);
@@ -122,7 +122,7 @@ TEST_F(SessionTest, StoresComeInAFixedOrder) {
   EXPECT_EQ(ErrorOf([&] { session_->GetFolder(top_id, "0123"); }), errnum::kNotFound);
 }
 
-TEST_F(SessionTest, FoldersAndMessagesOpenByIdentifier) {
+TEST_F(MemorySessionTest, FoldersAndMessagesOpenByIdentifier) {
   LogOn();
   const auto folder = session_->GetFolder("C0FFEE", std::nullopt);
   EXPECT_EQ(folder->Name(), "Contacts");
@@ -142,7 +142,7 @@ TEST_F(SessionTest, FoldersAndMessagesOpenByIdentifier) {
   EXPECT_EQ(folders->ItemByName("Contacts")->Folders()->Count(), 1);
 }
 
-TEST_F(SessionTest, MessagesFilterByClassAndGiveTheirFields) {
+TEST_F(MemorySessionTest, MessagesFilterByClassAndGiveTheirFields) {
   LogOn();
   const auto messages = Contacts()->Messages();
   EXPECT_EQ(messages->Count(), 3);
@@ -166,7 +166,7 @@ TEST_F(SessionTest, MessagesFilterByClassAndGiveTheirFields) {
   EXPECT_EQ(ErrorOf([&] { message->FieldByName("email2"); }), errnum::kNotFound);
 }
 
-TEST_F(SessionTest, ScratchMessagesAreNeverKept) {
+TEST_F(MemorySessionTest, ScratchMessagesAreNeverKept) {
   LogOn();
   const auto scratch_folder = session_->ScratchFolder();
   EXPECT_EQ(scratch_folder->Name(), "Drafts");
@@ -195,16 +195,16 @@ TEST_F(SessionTest, ScratchMessagesAreNeverKept) {
   EXPECT_EQ(ErrorOf([&] { kept->Subject(); }), errnum::kNotFound);
 }
 
-TEST_F(SessionTest, ScratchFolderFallsBackToTheRoot) {
+TEST_F(MemorySessionTest, ScratchFolderFallsBackToTheRoot) {
   const auto organisation =
-      LoadFromText(R"({"mailboxes": [{"alias": "ana"}]})", testing::kLdif, "t");
+      LoadFromText(R"({"mailboxes": [{"alias": "ana"}]})", memtest::kLdif, "t");
   const auto session = NewSession(FixedSource(organisation), nullptr);
   session->Logon("x\nana");
   EXPECT_EQ(session->ScratchFolder()->Name(), "Top of Information Store");
   EXPECT_EQ(session->InfoStores()->Count(), 1) << "no public folders in the profile";
 }
 
-TEST_F(SessionTest, RecipientsRememberHowTheyResolved) {
+TEST_F(MemorySessionTest, RecipientsRememberHowTheyResolved) {
   LogOn();
   const auto recipients = session_->ScratchFolder()->Messages()->Add()->Recipients();
   EXPECT_FALSE(recipients->Resolved()) << "an empty collection is not resolved";
@@ -231,7 +231,7 @@ TEST_F(SessionTest, RecipientsRememberHowTheyResolved) {
   EXPECT_EQ(session_->GetAddressEntry(entry->ID())->Address(), "Who@Outside.example");
 }
 
-TEST_F(SessionTest, AddressEntriesOfTheSession) {
+TEST_F(MemorySessionTest, AddressEntriesOfTheSession) {
   LogOn();
   const auto gal = session_->GlobalAddressEntries();
   EXPECT_EQ(gal->Count(), 12);
@@ -263,8 +263,8 @@ TEST_F(SessionTest, AddressEntriesOfTheSession) {
   EXPECT_EQ(members->Item(1)->Name(), "Ana Lima");
 }
 
-TEST_F(SessionTest, FaultsMakeNamedOperationsFail) {
-  Faults(*organisation_).Inject("Session.Logon", testing::Raise(errnum::kNotFound, "", 1, 1));
+TEST_F(MemorySessionTest, FaultsMakeNamedOperationsFail) {
+  Faults(*organisation_).Inject("Session.Logon", memtest::Raise(errnum::kNotFound, "", 1, 1));
   LogOn();  // skipped once
   session_->Logoff();
   EXPECT_EQ(ErrorOf([&] { LogOn(); }), errnum::kNotFound);
@@ -272,11 +272,11 @@ TEST_F(SessionTest, FaultsMakeNamedOperationsFail) {
   LogOn();  // the fault hit its one time
 
   const auto sales = session_->GlobalAddressEntries()->ItemByName("Sales Team");
-  Faults(*organisation_).Inject("AddressEntry.Members", testing::NoObject());
+  Faults(*organisation_).Inject("AddressEntry.Members", memtest::NoObject());
   EXPECT_EQ(sales->Members(), nullptr);
-  Faults(*organisation_).Inject("AddressEntry.DisplayType", testing::NoObject());
+  Faults(*organisation_).Inject("AddressEntry.DisplayType", memtest::NoObject());
   EXPECT_EQ(sales->DisplayType(), 0);
-  Faults(*organisation_).Inject("Recipient.Resolve", testing::Raise(-5, "boom"));
+  Faults(*organisation_).Inject("Recipient.Resolve", memtest::Raise(-5, "boom"));
   const auto recipient = session_->ScratchFolder()->Messages()->Add()->Recipients()->Add("ana");
   try {
     recipient->Resolve(false);
@@ -285,9 +285,9 @@ TEST_F(SessionTest, FaultsMakeNamedOperationsFail) {
     EXPECT_EQ(e.number(), -5);
     EXPECT_EQ(e.description(), "boom");
   }
-  Faults(*organisation_).Inject("Messages.Add", testing::NoObject());
+  Faults(*organisation_).Inject("Messages.Add", memtest::NoObject());
   EXPECT_EQ(session_->ScratchFolder()->Messages()->Add(), nullptr);
-  Faults(*organisation_).Inject("Session.ScratchFolder", testing::Raise(errnum::kNotFound));
+  Faults(*organisation_).Inject("Session.ScratchFolder", memtest::Raise(errnum::kNotFound));
   EXPECT_EQ(ErrorOf([&] { session_->ScratchFolder(); }), errnum::kNotFound);
   Faults(*organisation_).Clear();
   EXPECT_EQ(sales->Members()->Count(), 2);
