@@ -12,11 +12,13 @@ cp "$build/tarnwick" "$work/"
 run() {  # name persons lists depth query_members list_address
   local dir="$work/$1"
   mkdir -p "$dir"
-  "$build/gen_org" "$dir" "$2" "$3" "$4" "$5"
+  "$build/bench/gen_org" "$dir" "$2" "$3" "$4" "$5"
   rm -f "$work/Tarnwick.log"
   local start end
   start=$(date +%s.%N)
-  /usr/bin/time -f "%M" -o "$dir/rss" "$work/tarnwick" /s "$dir/profile.json" /a bench /l "$6" >"$dir/out"
+  # A switch value is cut at " /", so the profile is named from its folder.
+  (cd "$dir" && /usr/bin/time -f "%M" -o "$dir/rss" "$work/tarnwick" /s profile.json /a bench \
+    /l "$6" >"$dir/out")
   end=$(date +%s.%N)
   local secs persons_seen rss_kb
   secs=$(echo "$end - $start" | bc -l)
