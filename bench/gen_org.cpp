@@ -21,7 +21,9 @@ constexpr char kOdn[] = "/o=Bench/ou=First Administrative Group/cn=Recipients/cn
 std::string PersonDn(long i) {
   return "CN=Person " + std::to_string(i) + ",OU=People," + std::string(kBase);
 }
-std::string ListDn(long i) { return "CN=List " + std::to_string(i) + ",OU=Lists," + std::string(kBase); }
+std::string ListDn(long i) {
+  return "CN=List " + std::to_string(i) + ",OU=Lists," + std::string(kBase);
+}
 
 }  // namespace
 
@@ -81,9 +83,9 @@ int main(int argc, char** argv) {
          << "\ngivenName: Given" << i << "\nsn: Family" << i << "\nobjectCategory: CN=Person,"
          << kSchema << "\nlegacyExchangeDN: " << kOdn << nick << "\nmail: " << nick
          << "@bench.example\nproxyAddresses: SMTP:" << nick << "@bench.example\n"
-         << "proxyAddresses: smtp:" << nick << ".alt@bench.example\ndepartment: "
-         << (i < query_members ? "Query" : "Other") << "\ntitle: Title " << i % 50
-         << "\ntelephoneNumber: +1 555 " << i << "\n\n";
+         << "proxyAddresses: smtp:" << nick
+         << ".alt@bench.example\ndepartment: " << (i < query_members ? "Query" : "Other")
+         << "\ntitle: Title " << i % 50 << "\ntelephoneNumber: +1 555 " << i << "\n\n";
   }
   for (long i = 0; i < lists; ++i) {
     const std::string nick = i == 0 ? "bench-all" : "list" + std::to_string(i);

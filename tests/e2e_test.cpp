@@ -44,9 +44,9 @@ class Binary : public ::testing::Test {
   // Runs the copied binary with the argument text as shell words, in the
   // source folder unless told otherwise.
   Outcome Start(const std::string& arguments, const std::string& cwd = TARNWICK_SOURCE_DIR) {
-    const std::string command = "cd '" + cwd + "' && LC_ALL=C '" +
-                                (dir_ / "tarnwick").string() + "' " + arguments + " >'" +
-                                (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "'";
+    const std::string command = "cd '" + cwd + "' && LC_ALL=C '" + (dir_ / "tarnwick").string() +
+                                "' " + arguments + " >'" + (dir_ / "out").string() + "' 2>'" +
+                                (dir_ / "err").string() + "'";
     Outcome run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -64,8 +64,7 @@ EngineWorld::EngineWorld(const std::string& records, const std::string& profile_
   const std::string ldif =
       DomainRecords() + Person("Ana Mailbox", "ana", "ana@t.example") + records;
   organisation_ = platform::memory::LoadFromText(profile_json, ldif, "test");
-  platform::memory::Install(test_runtime_.runtime(),
-                            platform::memory::FixedSource(organisation_));
+  platform::memory::Install(test_runtime_.runtime(), platform::memory::FixedSource(organisation_));
 }
 
 EngineWorld::~EngineWorld() { basGlobals::Reset(); }

@@ -58,12 +58,13 @@ TEST(PrimarySMTPfromAE, SmtpEntriesGiveTheirAddressWithoutPrefix) {
 }
 
 TEST(PrimarySMTPfromAE, ExchangeEntriesGiveTheirFirstPrimaryProxy) {
-  EXPECT_EQ(Smtp("EX", "/o=x/cn=a",
-                 Variant::TextArray({"X500:/o=old", "SMTP:first@x.example", "SMTP:second@x.example"})),
-            "first@x.example");
+  EXPECT_EQ(
+      Smtp("EX", "/o=x/cn=a",
+           Variant::TextArray({"X500:/o=old", "SMTP:first@x.example", "SMTP:second@x.example"})),
+      "first@x.example");
   EXPECT_EQ(Smtp("EX", "/o=x/cn=a", Variant::TextArray({"smtp:a@x.example", "smtp:b@x.example"})),
             "");
-  EXPECT_EQ(Smtp("EX", "/o=x/cn=a"), "");                       // no proxy field
+  EXPECT_EQ(Smtp("EX", "/o=x/cn=a"), "");                               // no proxy field
   EXPECT_EQ(Smtp("EX", "/o=x/cn=a", Variant("SMTP:a@x.example")), "");  // not an array
   EXPECT_EQ(Smtp("ex", "/o=x/cn=a", Variant::TextArray({"SMTP:a@x.example"})), "");
   EXPECT_EQ(Smtp("X400", "c=x;a=y"), "");
@@ -94,7 +95,8 @@ TEST(PrimarySMTPfromODN, NoWarningWhenTheResolvedFlagCannotBeRead) {
   EngineWorld world(Person("Ada", "ada", "ada@t.example"));
   world.Logon();
   basGlobals::GALEntries.reset();
-  world.Faults().Inject("Session.ScratchFolder", platform::memory::Raise(platform::errnum::kNotFound));
+  world.Faults().Inject("Session.ScratchFolder",
+                        platform::memory::Raise(platform::errnum::kNotFound));
   EXPECT_EQ(basCDO::PrimarySMTPfromODN(std::string(kOdn) + "ada"), "");
   EXPECT_THAT(world.Out(), IsEmpty());
 }
@@ -114,7 +116,8 @@ TEST(GetIdForODN, FailuresLogOneLineWithTheDescription) {
   world.Logon();
   const std::string not_found = platform::StandardDescription(platform::errnum::kNotFound);
   EXPECT_EQ(basRDO::GetIdForODN("/o=T/cn=nobody"), "");
-  world.Faults().Inject("RDOAddressLists.Item", platform::memory::Raise(platform::errnum::kNotFound));
+  world.Faults().Inject("RDOAddressLists.Item",
+                        platform::memory::Raise(platform::errnum::kNotFound));
   EXPECT_EQ(basRDO::GetIdForODN(std::string(kOdn) + "ada"), "");
   EXPECT_THAT(world.Out(),
               ElementsAre("GetIdForODN error for '/o=T/cn=nobody' " + not_found,
@@ -141,9 +144,8 @@ TEST(GetAddressEntryFromId, GivesTheAddressOrSaysWhyThereIsNone) {
   EXPECT_EQ(basRDO::GetAddressEntryFromId(""), "");
   EXPECT_THAT(world.Out(), IsEmpty());
   EXPECT_EQ(basRDO::GetAddressEntryFromId("ABCDEF"), "");
-  EXPECT_THAT(world.Out(),
-              ElementsAre("GetAddressEntryFromId failed " +
-                          platform::StandardDescription(platform::errnum::kNotFound)));
+  EXPECT_THAT(world.Out(), ElementsAre("GetAddressEntryFromId failed " +
+                                       platform::StandardDescription(platform::errnum::kNotFound)));
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ std::string SmtpFromGlobalAddressEntries(const std::string& odn) {
   if (!err.Pending()) {
     const int32_t count = err.Run([&] { return gal->Count(); });
     if (!err.Pending() && count == 1) {
-      result = err.Run(
-          [&] { return Obj(gal->Item(1)).Field(platform::tag::kSmtpAddress).ToText(); });
+      result =
+          err.Run([&] { return Obj(gal->Item(1)).Field(platform::tag::kSmtpAddress).ToText(); });
     }
   }
   // The filter is shared by every user of the collection: always clear it.
@@ -61,9 +61,8 @@ std::string PrimarySMTPfromODN(const std::string& odn) {
   if (!result.empty()) return result;
 
   OnError err;
-  auto message = err.Run([] {
-    return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add();
-  });
+  auto message = err.Run(
+      [] { return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add(); });
   auto recipients = err.Run([&] { return Obj(message).Recipients(); });
   auto recipient = err.Run([&] { return Obj(recipients).Add(odn); });
   err.Run([&] { Obj(recipient).Resolve(false); });

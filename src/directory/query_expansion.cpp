@@ -80,9 +80,8 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   OnError err;
   std::shared_ptr<platform::Connection> connection;
   std::shared_ptr<platform::Recordset> rs;
-  connection = err.Run([] {
-    return platform::CreateObjectAs<platform::Connection>(platform::kConnectionClass);
-  });
+  connection = err.Run(
+      [] { return platform::CreateObjectAs<platform::Connection>(platform::kConnectionClass); });
   if (err.Pending() || !connection) {
     Log("unable to create ADO connection object " + NumberAndDescription(err),
         modTest::kLevelError);
@@ -98,8 +97,8 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
     return;
   }
   if (basGlobals::StopRequested) return;
-  const auto command = err.Run(
-      [] { return platform::CreateObjectAs<platform::Command>(platform::kCommandClass); });
+  const auto command =
+      err.Run([] { return platform::CreateObjectAs<platform::Command>(platform::kCommandClass); });
   if (err.Pending() || !command) {
     Log("unable to create ADO Command object " + NumberAndDescription(err), modTest::kLevelError);
     return;

@@ -37,8 +37,7 @@ std::string SalesOrganisation(const std::string& base_dn) {
          "dn: OU=Branch,DC=t,DC=example\nobjectClass: organizationalUnit\nou: Branch\n\n"
          "dn: CN=Bo,OU=Branch,DC=t,DC=example\nobjectClass: user\ncn: Bo\ndisplayName: Bo\n"
          "mail: bo@t.example\nobjectCategory: " +
-         std::string(kPersonCategory) +
-         "\nlegacyExchangeDN: /o=T/cn=bo\ndepartment: Sales\n\n" +
+         std::string(kPersonCategory) + "\nlegacyExchangeDN: /o=T/cn=bo\ndepartment: Sales\n\n" +
          Person("Cy", "cy", "cy@t.example", "department: Engineering\n") +
          QueryList("Sales Q", "salesq", "salesq@t.example", kSalesFilter, base_dn);
 }
@@ -86,12 +85,13 @@ TEST(QueryExpansion, AddressesThatAreNoQueryBasedList) {
   probe.StartRun();
   probe.ExpandQueryDL("ghost@t.example", true);
   probe.ExpandQueryDL("ada@t.example", true);
-  EXPECT_THAT(world.OutWith("KVL::ExpandQueryDL:"),
-              ElementsAre(std::string("KVL::ExpandQueryDL:no query returned on lookup for "
-                                      "ghost@t.example;address is not a query-based DL in domain ") +
-                              kRoot,
-                          "KVL::ExpandQueryDL:no query returned on lookup for "
-                          "ada@t.example;address is not a query-based DL"));
+  EXPECT_THAT(
+      world.OutWith("KVL::ExpandQueryDL:"),
+      ElementsAre(std::string("KVL::ExpandQueryDL:no query returned on lookup for "
+                              "ghost@t.example;address is not a query-based DL in domain ") +
+                      kRoot,
+                  "KVL::ExpandQueryDL:no query returned on lookup for "
+                  "ada@t.example;address is not a query-based DL"));
 }
 
 TEST(QueryExpansion, LookupValueIsEscapedSoPatternsMatchOnlyThemselves) {
@@ -146,8 +146,9 @@ TEST(QueryExpansion, MemberListMissingFromTheAddressBookIsWarnedAbout) {
                           "msExchHideFromAddressLists: TRUE\n") +
                     QueryList("Q1", "q1", "q1@t.example", "(mailNickname=grp)", ""));
   world.RunList("q1@t.example");
-  EXPECT_THAT(world.OutWith("KVL::ExpandQueryDL:unable"),
-              ElementsAre("KVL::ExpandQueryDL:unable to retrieve address entry for DL named 'Grp'"));
+  EXPECT_THAT(
+      world.OutWith("KVL::ExpandQueryDL:unable"),
+      ElementsAre("KVL::ExpandQueryDL:unable to retrieve address entry for DL named 'Grp'"));
 }
 
 TEST(QueryExpansion, RowsOfOtherCategoriesAreIgnored) {
@@ -163,11 +164,11 @@ TEST(QueryExpansion, RowsOfOtherCategoriesAreIgnored) {
 }
 
 TEST(QueryExpansion, WithoutAddRowsOnlyListsAreFollowed) {
-  EngineWorld world(Person("Ada", "ada", "ada@t.example", Sales()) +
-                    Group("Grp", "grp", "grp@t.example", {PersonDn("Ada")}, Sales()) +
-                    QueryList("Inner Q", "innerq", "innerq@t.example", "(mailNickname=ada)", "") +
-                    QueryList("Q1", "q1", "q1@t.example",
-                              "(|(department=Sales)(mailNickname=innerq))", ""));
+  EngineWorld world(
+      Person("Ada", "ada", "ada@t.example", Sales()) +
+      Group("Grp", "grp", "grp@t.example", {PersonDn("Ada")}, Sales()) +
+      QueryList("Inner Q", "innerq", "innerq@t.example", "(mailNickname=ada)", "") +
+      QueryList("Q1", "q1", "q1@t.example", "(|(department=Sales)(mailNickname=innerq))", ""));
   world.Logon();
   KVL kvl;
   KvlProbe probe(kvl);
@@ -221,8 +222,9 @@ TEST_P(QueryFailures, EachFailureIsReportedOnceAndTheRunCompletes) {
   EXPECT_EQ(lines.back(), "complete");
 }
 
-const std::string kServerDown = std::to_string(platform::errnum::kServerNotOperational) + " " +
-                                platform::StandardDescription(platform::errnum::kServerNotOperational);
+const std::string kServerDown =
+    std::to_string(platform::errnum::kServerNotOperational) + " " +
+    platform::StandardDescription(platform::errnum::kServerNotOperational);
 const std::string kNoSuchObject = std::to_string(platform::errnum::kNoSuchObject) + " " +
                                   platform::StandardDescription(platform::errnum::kNoSuchObject);
 const std::string kBadCommand = std::to_string(platform::errnum::kBadCommand) + " " +
@@ -238,8 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                     platform::memory::Raise(platform::errnum::kClassNotRegistered),
                     "KVL::ExpandQueryDL:unable to create ADO connection object 429 ActiveX "
                     "component can't create object"},
-        FailureCase{"CreateObject:ADODB.Connection",
-                    platform::memory::NoObject(),
+        FailureCase{"CreateObject:ADODB.Connection", platform::memory::NoObject(),
                     "KVL::ExpandQueryDL:unable to create ADO connection object 0 "},
         FailureCase{"Connection.Open",
                     platform::memory::Raise(platform::errnum::kServerNotOperational),
@@ -251,8 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"DirectoryBinder.Bind",
                     platform::memory::Raise(platform::errnum::kServerNotOperational),
                     "KVL::GetRootADsPath:unable to create rootDSE object " + kServerDown},
-        FailureCase{"DirectoryBinder.Bind",
-                    platform::memory::NoObject(),
+        FailureCase{"DirectoryBinder.Bind", platform::memory::NoObject(),
                     "KVL::GetRootADsPath:unable to create rootDSE object 0 "},
         FailureCase{"DirectoryObject.Get",
                     platform::memory::Raise(platform::errnum::kPropertyNotFound),
@@ -263,23 +263,19 @@ INSTANTIATE_TEST_SUITE_P(
                     platform::memory::Raise(platform::errnum::kNoSuchObject, 1),
                     "KVL::GetRootADsPath:error retrieving Domain object using DC=t,DC=example: " +
                         kNoSuchObject},
-        FailureCase{"Command.Execute",
-                    platform::memory::Raise(platform::errnum::kBadCommand),
-                    "KVL::ExpandQueryDL:error executing query (" + kLookupText + "): " +
-                        kBadCommand},
-        FailureCase{"Command.Execute",
-                    platform::memory::Raise(platform::errnum::kBadCommand, 1),
+        FailureCase{
+            "Command.Execute", platform::memory::Raise(platform::errnum::kBadCommand),
+            "KVL::ExpandQueryDL:error executing query (" + kLookupText + "): " + kBadCommand},
+        FailureCase{"Command.Execute", platform::memory::Raise(platform::errnum::kBadCommand, 1),
                     "KVL::ExpandQueryDL:error running query for salesq@t.example: " + kBadCommand},
-        FailureCase{"Recordset.State",
-                    platform::memory::NoObject(1),
+        FailureCase{"Recordset.State", platform::memory::NoObject(1),
                     std::string("KVL::ExpandQueryDL:no results returned on <") + kRoot + ">;" +
                         kSalesFilter +
                         ";name,mail,legacyExchangeDN,mobile,telephoneNumber,"
                         "facsimileTelephoneNumber,homePhone,pager,otherTelephone,otherHomePhone,"
                         "title,company,department,physicalDeliveryOfficeName,streetAddress,l,st,"
                         "postalCode,co,givenName,sn,objectCategory;subTree"},
-        FailureCase{"Recordset.MoveNext",
-                    platform::memory::Raise(3021),
+        FailureCase{"Recordset.MoveNext", platform::memory::Raise(3021),
                     "KVL::ExpandQueryDL:error moving to the next row of the query for "
                     "salesq@t.example: 3021 " +
                         platform::StandardDescription(3021),
@@ -290,10 +286,10 @@ TEST(QueryExpansion, RootDiscoveryFailsWithoutGlobalCatalog) {
                     R"({"directory": "d.ldif", "globalCatalog": false,
                         "mailboxes": [{"alias": "ana", "store": "Mailbox - Ana"}]})");
   world.RunList("salesq@t.example");
-  EXPECT_THAT(world.OutWith("KVL::"),
-              testing::IsSupersetOf({"KVL::GetRootADsPath:unable to create rootDSE object " +
-                                         kServerDown,
-                                     std::string("KVL::ExpandQueryDL:failed to get root query path")}));
+  EXPECT_THAT(
+      world.OutWith("KVL::"),
+      testing::IsSupersetOf({"KVL::GetRootADsPath:unable to create rootDSE object " + kServerDown,
+                             std::string("KVL::ExpandQueryDL:failed to get root query path")}));
 }
 
 TEST(RootDiscovery, SetBaseDnReplacesEverythingAfterTheLastSlash) {

@@ -37,8 +37,8 @@ std::string KVL::GetRootADsPath() {
   }
   const auto domain = err.Run([&] { return platform::GetObject("GC://" + naming_context); });
   if (err.Pending()) {
-    modTest::WriteLog("KVL::GetRootADsPath:error retrieving Domain object using " +
-                          naming_context + ": " + NumberAndDescription(err),
+    modTest::WriteLog("KVL::GetRootADsPath:error retrieving Domain object using " + naming_context +
+                          ": " + NumberAndDescription(err),
                       modTest::kLevelError);
     return {};
   }

@@ -93,8 +93,8 @@ TEST_F(Helpers, HexadecimalForms) {
 
 TEST_F(Helpers, SessionBackedHelpers) {
   auto p = Probe();
-  const auto entry = basGlobals::MAPISession->GetAddressEntry(
-      basGlobals::GALEntries->ItemByName("Ada")->ID());
+  const auto entry =
+      basGlobals::MAPISession->GetAddressEntry(basGlobals::GALEntries->ItemByName("Ada")->ID());
   EXPECT_EQ(p.GetFieldVal(entry, platform::tag::kSmtpAddress), "ada@t.example");
   EXPECT_EQ(p.GetFieldVal(entry, 0x12340003), "");
   EXPECT_EQ(p.ResolveSMTP("Ada"), "ada@t.example");

@@ -29,8 +29,8 @@ bool Register(KeyedCollection* lists, const std::string& key) {
 void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
   OnError err;
   const std::string smtp = text::LCase(text::Trim(basCDO::PrimarySMTPfromAE(entry)));
-  const std::string address = text::LCase(text::Trim(
-      err.Run([&] { return Obj(entry).Field(platform::tag::kEmailAddress).ToText(); })));
+  const std::string address = text::LCase(
+      text::Trim(err.Run([&] { return Obj(entry).Field(platform::tag::kEmailAddress).ToText(); })));
   const std::string raw_name = err.Run([&] { return Obj(entry).Name(); });
   const std::string name = text::Trim(raw_name);
   // An unreadable display type reads as 0: the entry is taken as a person.
@@ -62,9 +62,8 @@ void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
       const auto members = err.Run([&] { return entry->Members(); });
       const int32_t count = err.Run([&] { return Obj(members).Count(); });
       if (count <= 0) {
-        modTest::WriteLog(
-            "KVL::AddToSourceMCL:skipping DL " + name + " because it has no members",
-            modTest::kLevelInfo);
+        modTest::WriteLog("KVL::AddToSourceMCL:skipping DL " + name + " because it has no members",
+                          modTest::kLevelInfo);
         return;
       }
       if (smtp.empty()) {

@@ -14,7 +14,8 @@
 class KeyedCollection {
  public:
   void Add(const std::string& item, const std::string& key) {
-    if (!items_.emplace(key, item).second) throw platform::PlatformError(platform::errnum::kKeyAlreadyPresent);
+    if (!items_.emplace(key, item).second)
+      throw platform::PlatformError(platform::errnum::kKeyAlreadyPresent);
   }
   bool Contains(const std::string& key) const { return items_.count(key) != 0; }
   size_t Count() const { return items_.size(); }

@@ -35,16 +35,17 @@ std::string TwoPeopleAndNestedLists() {
 TEST(ListRoad, NestedListsAreWalkedDepthFirstInMemberOrder) {
   EngineWorld world(TwoPeopleAndNestedLists());
   EXPECT_EQ(world.RunList("outer@t.example"), modTest::kExitComplete);
-  EXPECT_THAT(world.Out(),
-              ElementsAre("logging on using test\\ana",
-                          "KVL::Class_Initialize:instantiated MAPIUtils object",
-                          "KVL::ParseSourceMCL:expanding outer@t.example",
-                          "KVL::GetExAE:CreateRecipient for outer@t.example returned Address = " +
-                              Odn("outer") + "; AddressEntry.Type = EX",
-                          "KVL::ParseSourceMCL:adding Outer", "KVL::AddToSourceMCL:expanding DL Outer",
-                          "KVL::AddToSourceMCL:expanding DL Inner",
-                          "KVL::AddToSourceMCL:reading properties for Ada",
-                          "KVL::AddToSourceMCL:reading properties for Bo", "complete"));
+  EXPECT_THAT(
+      world.Out(),
+      ElementsAre(
+          "logging on using test\\ana", "KVL::Class_Initialize:instantiated MAPIUtils object",
+          "KVL::ParseSourceMCL:expanding outer@t.example",
+          "KVL::GetExAE:CreateRecipient for outer@t.example returned Address = " + Odn("outer") +
+              "; AddressEntry.Type = EX",
+          "KVL::ParseSourceMCL:adding Outer", "KVL::AddToSourceMCL:expanding DL Outer",
+          "KVL::AddToSourceMCL:expanding DL Inner",
+          "KVL::AddToSourceMCL:reading properties for Ada",
+          "KVL::AddToSourceMCL:reading properties for Bo", "complete"));
   // The file holds the same messages, each behind a time stamp and marker.
   const auto lines = world.Process().LogLines();
   ASSERT_EQ(lines.size(), world.Out().size() - 1);  // the logon line is not a log message
@@ -58,14 +59,14 @@ TEST(ListRoad, ListsThatReachThemselvesAreExpandedOnce) {
                     Group("Middle", "middle", "middle@t.example", {ListDn("Bottom")}) +
                     Group("Bottom", "bottom", "bottom@t.example", {ListDn("Top")}));
   world.RunList("self@t.example;top@t.example");
-  EXPECT_THAT(world.OutWith("KVL::AddToSourceMCL:"),
-              ElementsAre("KVL::AddToSourceMCL:expanding DL Self",
-                          "KVL::AddToSourceMCL:skipping repeat expansion of DL Self",
-                          "KVL::AddToSourceMCL:reading properties for Ada",
-                          "KVL::AddToSourceMCL:expanding DL Top",
-                          "KVL::AddToSourceMCL:expanding DL Middle",
-                          "KVL::AddToSourceMCL:expanding DL Bottom",
-                          "KVL::AddToSourceMCL:skipping repeat expansion of DL Top"));
+  EXPECT_THAT(
+      world.OutWith("KVL::AddToSourceMCL:"),
+      ElementsAre("KVL::AddToSourceMCL:expanding DL Self",
+                  "KVL::AddToSourceMCL:skipping repeat expansion of DL Self",
+                  "KVL::AddToSourceMCL:reading properties for Ada",
+                  "KVL::AddToSourceMCL:expanding DL Top", "KVL::AddToSourceMCL:expanding DL Middle",
+                  "KVL::AddToSourceMCL:expanding DL Bottom",
+                  "KVL::AddToSourceMCL:skipping repeat expansion of DL Top"));
 }
 
 TEST(ListRoad, RepeatsWithinOneSourceAndEmptyListsStayRegistered) {
@@ -103,8 +104,8 @@ TEST(ListRoad, DisplayTypesDecideWhatAnEntryIs) {
                       "msExchRecipientDisplayType: " + std::to_string(type) + "\n");
   }
   records += Person("Remote", "remote", "remote@t.example", "msExchRecipientDisplayType: 6\n");
-  records += Group("Org", "org", "org@t.example", {PersonDn("Remote")},
-                   "msExchRecipientDisplayType: 4\n");
+  records +=
+      Group("Org", "org", "org@t.example", {PersonDn("Remote")}, "msExchRecipientDisplayType: 4\n");
   EngineWorld world(records);
   world.RunList("Type2;Type5;Type7;Type8;Org");
   EXPECT_THAT(world.OutWith("KVL::AddToSourceMCL:"),
@@ -168,19 +169,19 @@ TEST(ListRoad, OdnPieceTakesTheSessionPathWithExPrefix) {
                         "mailboxes": [{"alias": "ana", "store": "Mailbox - Ana"}]})");
   // The command line cuts a value at " /", so the ODN is not the first piece.
   world.RunList("Outer;" + Odn("bo"));
-  EXPECT_THAT(world.Out(),
-              ElementsAre("logging on using test\\ana",
-                          "KVL::Class_Initialize:error instantiating MAPIUtils object 429 "
-                          "ActiveX component can't create object",
-                          "KVL::ParseSourceMCL:expanding Outer;" + Odn("bo"),
-                          "KVL::ParseSourceMCL:using CDO to resolve Outer",
-                          "KVL::ParseSourceMCL:adding Outer", "KVL::AddToSourceMCL:expanding DL Outer",
-                          "KVL::AddToSourceMCL:expanding DL Inner",
-                          "KVL::AddToSourceMCL:reading properties for Ada",
-                          "KVL::AddToSourceMCL:reading properties for Bo",
-                          "KVL::ParseSourceMCL:using CDO to resolve " + Odn("bo"),
-                          "KVL::ParseSourceMCL:adding Bo",
-                          "KVL::AddToSourceMCL:reading properties for Bo", "complete"));
+  EXPECT_THAT(
+      world.Out(),
+      ElementsAre(
+          "logging on using test\\ana",
+          "KVL::Class_Initialize:error instantiating MAPIUtils object 429 "
+          "ActiveX component can't create object",
+          "KVL::ParseSourceMCL:expanding Outer;" + Odn("bo"),
+          "KVL::ParseSourceMCL:using CDO to resolve Outer", "KVL::ParseSourceMCL:adding Outer",
+          "KVL::AddToSourceMCL:expanding DL Outer", "KVL::AddToSourceMCL:expanding DL Inner",
+          "KVL::AddToSourceMCL:reading properties for Ada",
+          "KVL::AddToSourceMCL:reading properties for Bo",
+          "KVL::ParseSourceMCL:using CDO to resolve " + Odn("bo"), "KVL::ParseSourceMCL:adding Bo",
+          "KVL::AddToSourceMCL:reading properties for Bo", "complete"));
 }
 
 TEST(ListRoad, AddressOutsideTheOrganisationIsSkippedWithItsType) {
@@ -201,15 +202,15 @@ TEST(ListRoad, UnresolvableAndAmbiguousNamesAreReportedAndSkipped) {
   world.RunList("Nobody Here;Ad;bo@t.example");
   const std::string not_found = platform::StandardDescription(platform::errnum::kNotFound);
   const std::string ambiguous = platform::StandardDescription(platform::errnum::kAmbiguousRecip);
-  EXPECT_THAT(world.OutWith("KVL::ParseSourceMCL:"),
-              ElementsAre("KVL::ParseSourceMCL:expanding Nobody Here;Ad;bo@t.example",
-                          "KVL::ParseSourceMCL:using CDO to resolve Nobody Here",
-                          "KVL::ParseSourceMCL: unable to retrieve EX AddressEntry for Nobody Here " +
-                              not_found,
-                          "KVL::ParseSourceMCL:using CDO to resolve Ad",
-                          "KVL::ParseSourceMCL: unable to retrieve EX AddressEntry for Ad " +
-                              ambiguous,
-                          "KVL::ParseSourceMCL:adding Bo"));
+  EXPECT_THAT(
+      world.OutWith("KVL::ParseSourceMCL:"),
+      ElementsAre(
+          "KVL::ParseSourceMCL:expanding Nobody Here;Ad;bo@t.example",
+          "KVL::ParseSourceMCL:using CDO to resolve Nobody Here",
+          "KVL::ParseSourceMCL: unable to retrieve EX AddressEntry for Nobody Here " + not_found,
+          "KVL::ParseSourceMCL:using CDO to resolve Ad",
+          "KVL::ParseSourceMCL: unable to retrieve EX AddressEntry for Ad " + ambiguous,
+          "KVL::ParseSourceMCL:adding Bo"));
   EXPECT_THAT(world.OutWith("KVL::GetExAE:nothing returned by CreateRecipient for "),
               ElementsAre("KVL::GetExAE:nothing returned by CreateRecipient for Nobody Here ",
                           "KVL::GetExAE:nothing returned by CreateRecipient for Ad "));

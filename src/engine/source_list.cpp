@@ -19,9 +19,8 @@ void KVL::ParseSourceMCL(std::string source) {
   OnError err;
   // One scratch message carries the recipients of every piece that needs the
   // session's resolution; it is never saved and goes with this call.
-  const auto message = err.Run([] {
-    return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add();
-  });
+  const auto message = err.Run(
+      [] { return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add(); });
   const auto recipients = err.Run([&] { return Obj(message).Recipients(); });
   const auto pieces = text::Split(source, ";");
   ExpandedLists = std::make_unique<KeyedCollection>();
@@ -43,10 +42,9 @@ void KVL::ParseSourceMCL(std::string source) {
       OnError name_err;
       const std::string name =
           recipient ? name_err.Run([&] { return recipient->Name(); }) : std::string();
-      modTest::WriteLog(
-          "KVL::ParseSourceMCL: unable to retrieve EX AddressEntry for " + name + " " +
-              err.Description(),
-          modTest::kLevelError);
+      modTest::WriteLog("KVL::ParseSourceMCL: unable to retrieve EX AddressEntry for " + name +
+                            " " + err.Description(),
+                        modTest::kLevelError);
       err.Clear();
     } else {
       const std::string type = err.Run([&] { return entry->Type(); });
@@ -74,15 +72,15 @@ std::shared_ptr<platform::AddressEntry> KVL::GetExAE(const std::string& address)
   err.Run([&] { MAPIUtils->SetMAPIOBJECT(Obj(basGlobals::MAPISession).MAPIOBJECT()); });
   const auto recipient = err.Run([&] { return MAPIUtils->CreateRecipient(address, 0, 0); });
   if (!recipient) {
-    modTest::WriteLog("KVL::GetExAE:nothing returned by CreateRecipient for " + address + " " +
-                          err.Description(),
-                      modTest::kLevelWarning);
+    modTest::WriteLog(
+        "KVL::GetExAE:nothing returned by CreateRecipient for " + address + " " + err.Description(),
+        modTest::kLevelWarning);
     return nullptr;
   }
   const std::string resolved_address = err.Run([&] { return recipient->Address(); });
   const std::string type = err.Run([&] { return Obj(recipient->AddressEntry()).AddressType(); });
-  modTest::WriteLog("KVL::GetExAE:CreateRecipient for " + address + " returned Address = " +
-                        resolved_address + "; AddressEntry.Type = " + type,
+  modTest::WriteLog("KVL::GetExAE:CreateRecipient for " + address +
+                        " returned Address = " + resolved_address + "; AddressEntry.Type = " + type,
                     modTest::kLevelInfo);
   if (type != "EX") return nullptr;
   const std::string entry_id = err.Run([&] { return recipient->EntryID(); });

@@ -92,9 +92,8 @@ bool KVL::IsODN(const platform::Variant& value) {
 
 std::string KVL::ResolveSMTP(const std::string& name) {
   OnError err;
-  const auto message = err.Run([] {
-    return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add();
-  });
+  const auto message = err.Run(
+      [] { return Obj(Obj(Obj(basGlobals::MAPISession).ScratchFolder()).Messages()).Add(); });
   const auto recipient = err.Run([&] { return Obj(Obj(message).Recipients()).Add(name); });
   err.Run([&] { Obj(recipient).Resolve(false); });
   const auto entry = err.Run([&] { return Obj(recipient).AddressEntry(); });

@@ -47,8 +47,7 @@ class ZQMAPIUtils : public AutomationObject {
   // nothing or to several entries. The two flags are the library's own; the
   // engine passes 0 for both.
   virtual std::shared_ptr<HelperRecipient> CreateRecipient(const std::string& address,
-                                                           int32_t flags,
-                                                           int32_t reserved) = 0;
+                                                           int32_t flags, int32_t reserved) = 0;
 };
 
 class RDOAddressList : public AutomationObject {

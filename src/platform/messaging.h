@@ -19,8 +19,8 @@ namespace platform {
 
 // Property tags the engine reads.
 namespace tag {
-inline constexpr int32_t kEmailAddress = 0x3003001E;      // PR_EMAIL_ADDRESS
-inline constexpr int32_t kSmtpAddress = 0x39FE001E;       // PR_SMTP_ADDRESS
+inline constexpr int32_t kEmailAddress = 0x3003001E;  // PR_EMAIL_ADDRESS
+inline constexpr int32_t kSmtpAddress = 0x39FE001E;   // PR_SMTP_ADDRESS
 inline constexpr int32_t kProxyAddresses = static_cast<int32_t>(0x800F101E);
 inline constexpr int32_t kPublicFoldersEntryId = 0x66310102;  // PR_IPM_PUBLIC_FOLDERS_ENTRYID
 }  // namespace tag

@@ -36,7 +36,8 @@ inline constexpr char kDefaultProfile[] =
 class EngineWorld {
  public:
   // `records` is the LDIF after DomainRecords() and a mailbox user "ana".
-  explicit EngineWorld(const std::string& records, const std::string& profile_json = kDefaultProfile);
+  explicit EngineWorld(const std::string& records,
+                       const std::string& profile_json = kDefaultProfile);
   ~EngineWorld();
   EngineWorld(const EngineWorld&) = delete;
   EngineWorld& operator=(const EngineWorld&) = delete;

@@ -31,8 +31,8 @@ std::shared_ptr<Organisation> LoadProfile(const std::string& profile_path);
 
 // The same from texts, for tests: the profile JSON (its "directory" key is
 // ignored) and the LDIF. Errors name them "<origin>.json" and "<origin>.ldif".
-std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json,
-                                           const std::string& ldif, const std::string& origin);
+std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json, const std::string& ldif,
+                                           const std::string& origin);
 
 // The fault plan every object of the organisation consults.
 FaultPlan& Faults(Organisation& organisation);
