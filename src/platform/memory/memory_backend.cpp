@@ -1,7 +1,6 @@
 #include "platform/memory/memory_backend.h"
 
-#include <filesystem>
-#include <system_error>
+#include <functional>
 #include <utility>
 
 #include "platform/directory.h"
@@ -27,14 +26,17 @@ std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json, cons
 
 FaultPlan& Faults(Organisation& organisation) { return organisation.faults(); }
 
-OrganisationSource ProfileFileSource() {
-  return [](const std::string& server) -> std::shared_ptr<Organisation> {
-    if (text::StartsWithNoCase(server, "ldap://") || text::StartsWithNoCase(server, "ldaps://")) {
+OrganisationSource ProfileFileSource(std::function<bool()> stop) {
+  return [stop = std::move(stop)](const std::string& server) -> std::shared_ptr<Organisation> {
+    if (text::StartsWithNoCase(server, "ldap://") || text::StartsWithNoCase(server, "ldaps://") ||
+        text::StartsWithNoCase(server, "ldapi://")) {
       throw ProfileError(server + ": the LDAP backend is not available in this build");
     }
-    std::error_code error;
-    if (server.empty() || !std::filesystem::is_regular_file(server, error)) return nullptr;
-    return LoadProfile(server);
+    if (server.empty()) return nullptr;
+    // Every other server is taken for a profile path, so a misspelt one is
+    // reported as the file it names ("cannot open the file: No such file
+    // or directory") instead of failing the logon without a word.
+    return LoadOrganisationFile(server, stop);
   };
 }
 

@@ -42,8 +42,11 @@ FaultPlan& Faults(Organisation& organisation);
 // returns nullptr for a server it does not know (the logon fails).
 using OrganisationSource = std::function<std::shared_ptr<Organisation>(const std::string& server)>;
 
-// The source that treats the server as a profile path and loads it.
-OrganisationSource ProfileFileSource();
+// The source that treats the server as a profile path and loads it; any
+// server that is not an LDAP URL is such a path, so a missing or unreadable
+// one raises ProfileError naming it. `stop`, when given, is asked while the
+// directory loads; a true answer abandons the load (ProfileError).
+OrganisationSource ProfileFileSource(std::function<bool()> stop = {});
 // A source that gives the one organisation for every server.
 OrganisationSource FixedSource(std::shared_ptr<Organisation> organisation);
 

@@ -1,7 +1,10 @@
 #include "platform/memory/organisation.h"
 
+#include <fcntl.h>
 #include <ldap.h>
 #include <ldif.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -17,7 +20,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/memory/ldif_screen.h"
 #include "platform/memory/memory_backend.h"
+#include "platform/memory/profile_json.h"
 #include "platform/text.h"
 
 namespace platform::memory {
@@ -32,8 +37,12 @@ constexpr char kPublicStoreName[] = "Public Folders";
 constexpr char kPublicRootName[] = "IPM_SUBTREE";
 constexpr char kPublicTopName[] = "All Public Folders";
 
-uint64_t Fnv1a(std::string_view bytes) {
-  uint64_t hash = 14695981039346656037ULL;
+constexpr uint64_t kFnvOffset = 14695981039346656037ULL;
+
+// FNV-1a is a running hash, so the hash of a long seed can continue from
+// the hash of its prefix: folder identifiers deep in a tree then cost the
+// length of their own name, not of their whole path.
+uint64_t Fnv1a(std::string_view bytes, uint64_t hash = kFnvOffset) {
   for (const char c : bytes) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ULL;
@@ -41,9 +50,8 @@ uint64_t Fnv1a(std::string_view bytes) {
   return hash;
 }
 
-std::string HashId(std::string_view seed) {
+std::string HexOfHash(uint64_t hash) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  uint64_t hash = Fnv1a(seed);
   std::string id(16, '0');
   for (int i = 15; i >= 0; --i) {
     id[static_cast<size_t>(i)] = kDigits[hash & 0xF];
@@ -51,6 +59,8 @@ std::string HashId(std::string_view seed) {
   }
   return id;
 }
+
+std::string HashId(std::string_view seed) { return HexOfHash(Fnv1a(seed)); }
 
 std::string Upper(std::string_view hex) {
   std::string out(hex);
@@ -60,20 +70,13 @@ std::string Upper(std::string_view hex) {
   return out;
 }
 
-// Attribute names are ASCII (RFC 4512 keystrings); comparing them without
-// lower-cased copies keeps a record's attribute merge cheap.
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x == y) continue;
-    if ((x | y) >= 0x80) return text::EqualsNoCase(a, b);
-    const int lx = (x >= 'A' && x <= 'Z') ? x - 'A' + 'a' : x;
-    const int ly = (y >= 'A' && y <= 'Z') ? y - 'A' + 'a' : y;
-    if (lx != ly) return false;
+// Attribute names are ASCII (the screen admits RFC 4512 names only).
+std::string AsciiLower(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return true;
+  return out;
 }
 
 bool HasObjectClass(const DirEntry& object, std::string_view object_class) {
@@ -99,82 +102,6 @@ const DirEntry* DirectoryUser(const DirectoryData& directory, std::string_view a
 
 // ---------------------------------------------------------------------------
 // LDIF
-
-// libldap's record parser writes its diagnostics straight to stderr. They
-// name the offending line, which the user needs, so they are caught here
-// (glibc lets a program point stderr elsewhere for a while) and turned into
-// the error text instead of cluttering the error stream.
-int ParseRecordQuietly(berval* buffer, unsigned long line, LDIFRecord* record,
-                       std::string* diagnostics) {
-  char* captured = nullptr;
-  size_t captured_size = 0;
-  FILE* capture = open_memstream(&captured, &captured_size);
-  FILE* const saved = stderr;
-  if (capture != nullptr) stderr = capture;
-  const int rc =
-      ldap_parse_ldif_record(buffer, line, record, "", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS);
-  stderr = saved;
-  if (capture != nullptr) {
-    std::fclose(capture);
-    const std::unique_ptr<char, decltype(&std::free)> owner(captured, &std::free);
-    if (captured != nullptr) diagnostics->assign(captured, captured_size);
-  }
-  return rc;
-}
-
-// Turns libldap's diagnostic ("<prefix>: invalid format (line 7) entry:
-// ...") into a line number and a text without the prefix and the line.
-void ReadDiagnostic(const std::string& diagnostic, size_t* line, std::string* what) {
-  std::string message;
-  for (const std::string& piece : text::Split(diagnostic, "\n")) {
-    std::string part = text::Trim(piece);
-    if (text::StartsWith(part, ":")) part = text::Trim(part.substr(1));
-    // Internal function names ("ldap_pvt_decode_b64_inplace: ...") mean
-    // nothing to the user.
-    if (text::StartsWith(part, "ldap_") || text::StartsWith(part, "ldif_")) {
-      const auto colon = part.find(": ");
-      if (colon != std::string::npos) part = part.substr(colon + 2);
-    }
-    if (part.empty()) continue;
-    const auto at = part.find("(line ");
-    if (at != std::string::npos) {
-      size_t end = at + 6;
-      size_t number = 0;
-      bool digits = false;
-      while (end < part.size() && part[end] >= '0' && part[end] <= '9') {
-        number = number * 10 + static_cast<size_t>(part[end] - '0');
-        ++end;
-        digits = true;
-      }
-      if (digits) {
-        *line = number;
-        if (end < part.size() && part[end] == ')') {
-          part.erase(at, end + 1 - at);
-        } else if (part.compare(end, 2, ", ") == 0) {
-          part.erase(at + 1, end + 2 - (at + 1));
-        }
-        part = text::ReplaceAll(text::Trim(part), "  ", " ");
-        part = text::ReplaceAll(part, "invalid format entry:", "malformed line in entry");
-      }
-    }
-    if (!message.empty()) message += "; ";
-    message += part;
-  }
-  if (!message.empty()) *what = message;
-}
-
-const char* ChangeTypeName(ber_tag_t op) {
-  switch (op) {
-    case LDAP_REQ_MODIFY:
-      return "modify";
-    case LDAP_REQ_DELETE:
-      return "delete";
-    case LDAP_REQ_MODDN:
-      return "modrdn";
-    default:
-      return "unknown";
-  }
-}
 
 struct DnParts {
   std::string rdn_value;
@@ -213,34 +140,18 @@ struct BerFree {
   void operator()(char* p) const { ber_memfree(p); }
 };
 
-// True when the record holds nothing but comments and a version line.
-bool IsVersionOnly(const char* raw) {
-  std::vector<char> copy(raw, raw + std::strlen(raw) + 1);
-  char* next = copy.data();
-  bool version = false;
-  while (char* line = ldif_getline(&next)) {
-    if (*line == '#' || *line == '\0') continue;
-    berval type{};
-    berval value{};
-    int free_value = 0;
-    if (ldif_parse_line2(line, &type, &value, &free_value) < 0) return false;
-    const bool is_version =
-        text::EqualsNoCase(std::string_view(type.bv_val, type.bv_len), "version");
-    if (free_value != 0) ber_memfree(value.bv_val);
-    if (!is_version || version) return false;
-    version = true;
-  }
-  return version;
-}
+// How many records pass between two questions to the stop predicate.
+constexpr size_t kRecordsPerStopCheck = 256;
 
 class LdifLoader {
  public:
-  LdifLoader(std::string file, DirectoryData& directory)
-      : file_(std::move(file)), directory_(directory) {}
+  LdifLoader(std::string file, DirectoryData& directory, const std::function<bool()>& stop)
+      : file_(std::move(file)), directory_(directory), stop_(stop) {}
 
-  // Reads every record. `root_dn` receives the default root domain naming
-  // context.
-  void Read(LDIFFP* fp, std::string* root_dn) {
+  // Reads every record; returns how many entries were added. `root_dn`
+  // receives the default root domain naming context.
+  size_t Read(LDIFFP* fp, std::string* root_dn) {
+    size_t records = 0;
     unsigned long lineno = 0;
     char* raw = nullptr;
     int raw_size = 0;
@@ -255,23 +166,24 @@ class LdifLoader {
       (void)buffer.release();
       buffer.reset(raw);
       if (fp->prev != nullptr || rc < 0) {
-        // An include pulls in a file the profile does not name; refuse it
-        // rather than read files behind the user's back.
+        // The screen refuses include lines before the reader runs; this is
+        // the last line of defence should the reader see one anyway.
         Fail(before + 1, "include directives are not accepted");
       }
       if (std::ferror(fp->fp)) Fail(lineno, "cannot read the file");
       if (rc == 0) break;
+      if (stop_ && ++records % kRecordsPerStopCheck == 0 && stop_()) {
+        throw ProfileError(file_ + ": loading stopped by a stop request");
+      }
       const size_t lines = static_cast<size_t>(std::count(raw, raw + std::strlen(raw), '\n'));
       const size_t start =
           std::feof(fp->fp) ? lineno + 1 - std::max<size_t>(lines, 1) : lineno - lines;
-      // RFC 2849 lets the file open with "version: 1"; libldap reads it as
-      // a record of its own when a blank line follows.
-      if (first_record && IsVersionOnly(raw)) {
-        first_record = false;
-        continue;
-      }
+      std::optional<DirEntry> parsed = ParseRecord(raw, start, first_record);
       first_record = false;
-      DirEntry entry = ParseRecord(raw, start);
+      // RFC 2849 lets the file open with "version: 1"; the reader gives it
+      // as a record of its own when a blank line follows.
+      if (!parsed) continue;
+      DirEntry entry = std::move(*parsed);
       const auto parts = SplitDn(entry.dn);
       if (!parts) Fail(start, "'" + entry.dn + "' is not a valid DN");
       entry.rdn_value = parts->rdn_value;
@@ -280,14 +192,14 @@ class LdifLoader {
         best_components = parts->components;
         *root_dn = entry.dn;
       }
+      RefuseDuplicateLegacyDn(entry, start);
       const std::string dn = entry.dn;
       if (!directory_.Add(std::move(entry))) {
         const DirEntry* first = directory_.ByDN(dn);
-        Fail(start, "duplicate dn '" + dn + "'" +
-                        (first != nullptr ? " (first at line " + std::to_string(first->line) + ")"
-                                          : std::string()));
+        Fail(start, "duplicate dn '" + dn + "'" + FirstAt(first));
       }
     }
+    return directory_.Entries().size();
   }
 
   [[noreturn]] void Fail(size_t line, const std::string& what) const {
@@ -295,48 +207,106 @@ class LdifLoader {
   }
 
  private:
-  DirEntry ParseRecord(char* raw, size_t start) const {
-    LDIFRecord record;
-    std::memset(&record, 0, sizeof record);
-    berval bv;
-    bv.bv_val = raw;
-    bv.bv_len = std::strlen(raw);
-    std::string diagnostic;
-    if (ParseRecordQuietly(&bv, start, &record, &diagnostic) != LDAP_SUCCESS) {
-      size_t line = start;
-      std::string what = "malformed LDIF record";
-      ReadDiagnostic(diagnostic, &line, &what);
-      Fail(line, what);
+  static std::string FirstAt(const DirEntry* first) {
+    return first != nullptr ? " (first at line " + std::to_string(first->line) + ")"
+                            : std::string();
+  }
+
+  // The entry identifier derives from the legacyExchangeDN, so a second
+  // object with the same one would vanish behind the first, members and all.
+  void RefuseDuplicateLegacyDn(const DirEntry& entry, size_t start) const {
+    const auto* odns = entry.Values("legacyExchangeDN");
+    if (odns == nullptr) return;
+    for (const std::string& odn : *odns) {
+      if (const DirEntry* first = directory_.ByLegacyDN(odn)) {
+        Fail(start, "duplicate legacyExchangeDN '" + odn + "'" + FirstAt(first));
+      }
     }
-    struct RecordDone {
-      LDIFRecord* record;
-      ~RecordDone() { ldap_ldif_record_done(record); }
-    } done{&record};
-    if (record.lr_op == 0 || record.lr_dn.bv_val == nullptr) Fail(start, "record without dn");
-    if (record.lr_op != LDAP_REQ_ADD) {
-      Fail(start, std::string("changetype ") + ChangeTypeName(record.lr_op) +
-                      " is not accepted; only add records are");
+  }
+
+  // The record's lines after unfolding, each with the line it starts on;
+  // comments and their continuations are left out.
+  static std::vector<std::pair<size_t, std::string>> LogicalLines(std::string_view raw,
+                                                                  size_t start) {
+    std::vector<std::pair<size_t, std::string>> lines;
+    bool in_comment = false;
+    size_t number = start;
+    for (size_t at = 0; at < raw.size(); ++number) {
+      size_t end = raw.find('\n', at);
+      if (end == std::string_view::npos) end = raw.size();
+      std::string_view line = raw.substr(at, end - at);
+      at = end + 1;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (!line.empty() && line[0] == ' ') {
+        if (!in_comment && !lines.empty()) lines.back().second.append(line.substr(1));
+        continue;
+      }
+      in_comment = !line.empty() && line[0] == '#';
+      if (in_comment || line.empty()) continue;
+      lines.emplace_back(number, std::string(line));
     }
+    return lines;
+  }
+
+  // One record through libldap's line parser (value decoding, base64),
+  // grouped here: libldap's own record parser merges values of an
+  // attribute by comparing each name with every name before it, which is
+  // quadratic in the number of attributes of a record. Gives nothing for a
+  // record that holds only the version line.
+  std::optional<DirEntry> ParseRecord(const char* raw, size_t start, bool first_record) const {
+    std::vector<std::pair<size_t, std::string>> lines = LogicalLines(raw, start);
     DirEntry entry;
-    entry.dn.assign(record.lr_dn.bv_val, record.lr_dn.bv_len);
-    if (text::Trim(entry.dn).empty()) Fail(start, "record with an empty dn");
+    // Slots by ASCII-lower-cased name (the screen admits ASCII names only),
+    // so that a record with many attributes is merged in linear time.
+    std::unordered_map<std::string, size_t> slots;
+    bool have_dn = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const size_t line = lines[i].first;
+      berval type{};
+      berval value{};
+      int free_value = 0;
+      if (ldif_parse_line2(lines[i].second.data(), &type, &value, &free_value) < 0) {
+        Fail(line, have_dn ? "malformed line in entry \"" + entry.dn + "\"" : "malformed line");
+      }
+      const std::unique_ptr<char, BerFree> owned(free_value != 0 ? value.bv_val : nullptr);
+      const std::string name = AsciiLower(std::string_view(type.bv_val, type.bv_len));
+      std::string text = value.bv_val == nullptr ? std::string()
+                                                 : std::string(value.bv_val, value.bv_len);
+      if (!have_dn) {
+        if (first_record && i == 0 && name == "version") {
+          if (lines.size() == 1) return std::nullopt;
+          continue;
+        }
+        if (name != "dn") Fail(start, "record without dn");
+        entry.dn = std::move(text);
+        if (text::Trim(entry.dn).empty()) Fail(start, "record with an empty dn");
+        have_dn = true;
+        continue;
+      }
+      if (name == "changetype") {
+        const std::string change = AsciiLower(text::Trim(text));
+        if (change != "add") {
+          Fail(start, "changetype " + change + " is not accepted; only add records are");
+        }
+        continue;
+      }
+      // Controls only make sense to a server applying changes.
+      if (name == "control") continue;
+      const auto [slot, added] = slots.emplace(name, entry.attributes.size());
+      if (added) {
+        entry.attributes.emplace_back(std::string(type.bv_val, type.bv_len),
+                                      std::vector<std::string>());
+      }
+      entry.attributes[slot->second].second.push_back(std::move(text));
+    }
+    if (!have_dn) Fail(start, "record without dn");
     entry.dn_lower = text::LCase(entry.dn);
     entry.line = start;
-    for (LDAPMod** mod = record.lrop_mods; mod != nullptr && *mod != nullptr; ++mod) {
-      const std::string name((*mod)->mod_type);
-      auto slot = std::find_if(entry.attributes.begin(), entry.attributes.end(),
-                               [&](const auto& a) { return AsciiEqualsNoCase(a.first, name); });
-      if (slot == entry.attributes.end()) {
-        entry.attributes.emplace_back(name, std::vector<std::string>());
-        slot = entry.attributes.end() - 1;
-      }
-      if (((*mod)->mod_op & LDAP_MOD_BVALUES) != 0) {
-        for (berval** v = (*mod)->mod_bvalues; v != nullptr && *v != nullptr; ++v) {
-          slot->second.emplace_back((*v)->bv_val, (*v)->bv_len);
-        }
-      } else {
-        for (char** v = (*mod)->mod_values; v != nullptr && *v != nullptr; ++v) {
-          slot->second.emplace_back(*v);
+    // A base64 value escapes the screen's look at the text.
+    if (const auto* types = entry.Values("msExchRecipientDisplayType")) {
+      for (const std::string& value : *types) {
+        if (!IsDisplayTypeValue(value)) {
+          Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" + value + "'");
         }
       }
     }
@@ -345,51 +315,106 @@ class LdifLoader {
 
   std::string file_;
   DirectoryData& directory_;
+  const std::function<bool()>& stop_;
 };
 
-void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn) {
-  LdifLoader loader(file, directory);
-  errno = 0;
-  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open(file.c_str(), "r"));
-  if (!fp) {
-    throw ProfileError(file +
-                       ": cannot open the file: " + std::strerror(errno != 0 ? errno : ENOENT));
-  }
-  loader.Read(fp.get(), root_dn);
-}
-
-void LoadLdifText(const std::string& ldif, const std::string& name, DirectoryData& directory,
-                  std::string* root_dn) {
-  if (ldif.empty()) return;  // fmemopen refuses an empty buffer
-  LdifLoader loader(name, directory);
-  std::vector<char> bytes(ldif.begin(), ldif.end());
+// Screens the text, then reads it from memory; returns the entries added.
+size_t LoadLdifText(const std::string& ldif, const std::string& name, DirectoryData& directory,
+                    std::string* root_dn, const std::function<bool()>& stop) {
+  const size_t skip = ScreenLdif(ldif, name);
+  if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
+  LdifLoader loader(name, directory, stop);
+  std::vector<char> bytes(ldif.begin() + static_cast<std::ptrdiff_t>(skip), ldif.end());
   const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(bytes.data(), bytes.size(), "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
-  loader.Read(fp.get(), root_dn);
+  return loader.Read(fp.get(), root_dn);
+}
+
+std::string NotRegular(mode_t mode) {
+  if (S_ISDIR(mode)) return "is a directory, not a file";
+  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
+  return "is not a regular file";
+}
+
+// The whole content of a regular file. The file is opened without blocking
+// and checked before a byte is read, so that a FIFO cannot stall the
+// program and a device such as /dev/zero cannot feed it without end.
+std::string ReadRegularFile(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw ProfileError(path.substr(0, path.find('\0')) + ": the file name holds a NUL character");
+  }
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw ProfileError(path + ": cannot open the file: " + std::strerror(errno));
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
+  }
+  if (!S_ISREG(status.st_mode)) throw ProfileError(path + ": " + NotRegular(status.st_mode));
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(status.st_size));
+  char buffer[1 << 16];
+  while (true) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+  return bytes;
+}
+
+void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
+                  const std::function<bool()>& stop) {
+  if (LoadLdifText(ReadRegularFile(file), file, directory, root_dn, stop) == 0) {
+    throw ProfileError(file + ": the file holds no directory entries");
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Profile
 
-Json ParseJson(const std::string& json_text, const std::string& file) {
-  try {
-    return Json::parse(json_text);
-  } catch (const Json::parse_error& e) {
-    const size_t end = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, json_text.size());
-    const size_t line =
-        1 + static_cast<size_t>(std::count(
-                json_text.begin(), json_text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
-    std::string what = e.what();
-    const auto at = what.find("parse error");
-    if (at != std::string::npos) {
-      const auto colon = what.find(": ", at);
-      if (colon != std::string::npos) what = what.substr(colon + 2);
-    }
-    throw ProfileError(file + ":" + std::to_string(line) + ": " + what);
-  }
-}
-
 }  // namespace
+
+// Where a value sits in the profile, as a chain through the caller's stack
+// frames: making one costs nothing, and the text ("mailboxes[0].folders[1]
+// .name") is only written when a fault is reported, so a deep folder tree
+// loads in time linear in its size.
+struct KeyPath {
+  const KeyPath* parent = nullptr;
+  std::string_view key;  // empty for an index
+  size_t index = 0;
+
+  KeyPath Key(std::string_view name) const { return KeyPath{this, name, 0}; }
+  KeyPath Index(size_t position) const { return KeyPath{this, std::string_view(), position}; }
+
+  std::string Text() const {
+    std::vector<const KeyPath*> chain;
+    for (const KeyPath* at = this; at != nullptr && at->parent != nullptr; at = at->parent) {
+      chain.push_back(at);
+    }
+    std::string text;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      const KeyPath& at = **it;
+      if (at.key.empty()) {
+        text += "[" + std::to_string(at.index) + "]";
+      } else {
+        if (!text.empty()) text += ".";
+        text += at.key;
+      }
+    }
+    return text;
+  }
+};
 
 // Builds an organisation from a parsed profile; friend of Organisation.
 class OrganisationLoader {
@@ -399,97 +424,104 @@ class OrganisationLoader {
 
   static std::shared_ptr<Organisation> Build(const std::string& json_text,
                                              const std::string& profile_name,
-                                             const std::string* ldif_text, std::string ldif_name);
+                                             const std::string* ldif_text, std::string ldif_name,
+                                             const std::function<bool()>& stop);
 
-  [[noreturn]] void Fail(const std::string& path, const std::string& must) const {
-    throw ProfileError(file_ + ": key '" + path + "' must " + must);
+  [[noreturn]] void Fail(const KeyPath& at, const std::string& must) const {
+    throw ProfileError(file_ + ": key '" + at.Text() + "' must " + must);
   }
 
-  void CheckKeys(const Json& object, const std::string& path,
+  void CheckKeys(const Json& object, const KeyPath& at,
                  std::initializer_list<std::string_view> allowed) const {
     for (const auto& [key, value] : object.items()) {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-        throw ProfileError(file_ + ": unknown key '" + Join(path, key) + "'");
+        throw ProfileError(file_ + ": unknown key '" + at.Key(key).Text() + "'");
       }
     }
   }
 
-  static std::string Join(const std::string& path, std::string_view key) {
-    return path.empty() ? std::string(key) : path + "." + std::string(key);
-  }
-
-  std::optional<std::string> Text(const Json& object, const std::string& path,
-                                  const char* key) const {
+  std::optional<std::string> Text(const Json& object, const KeyPath& at, const char* key) const {
     const auto it = object.find(key);
     if (it == object.end()) return std::nullopt;
-    if (!it->is_string()) Fail(Join(path, key), "be a text");
+    if (!it->is_string()) Fail(at.Key(key), "be a text");
     return it->get<std::string>();
   }
 
-  std::string RequiredText(const Json& object, const std::string& path, const char* key) const {
-    auto value = Text(object, path, key);
-    if (!value) Fail(Join(path, key), "be given (a text)");
+  std::string RequiredText(const Json& object, const KeyPath& at, const char* key) const {
+    auto value = Text(object, at, key);
+    if (!value) Fail(at.Key(key), "be given (a text)");
     return *value;
   }
 
-  std::optional<bool> Bool(const Json& object, const std::string& path, const char* key) const {
+  std::optional<bool> Bool(const Json& object, const KeyPath& at, const char* key) const {
     const auto it = object.find(key);
     if (it == object.end()) return std::nullopt;
-    if (!it->is_boolean()) Fail(Join(path, key), "be true or false");
+    if (!it->is_boolean()) Fail(at.Key(key), "be true or false");
     return it->get<bool>();
   }
 
-  std::optional<std::string> Hex(const Json& object, const std::string& path,
-                                 const char* key) const {
-    auto value = Text(object, path, key);
-    if (value && !IsHexText(*value)) Fail(Join(path, key), "be hexadecimal text");
+  std::optional<std::string> Hex(const Json& object, const KeyPath& at, const char* key) const {
+    auto value = Text(object, at, key);
+    if (value && !IsHexText(*value)) Fail(at.Key(key), "be hexadecimal text");
     return value;
   }
 
-  const Json* Array(const Json& object, const std::string& path, const char* key) const {
+  const Json* Array(const Json& object, const KeyPath& at, const char* key) const {
     const auto it = object.find(key);
     if (it == object.end()) return nullptr;
-    if (!it->is_array()) Fail(Join(path, key), "be an array");
+    if (!it->is_array()) Fail(at.Key(key), "be an array");
     return &*it;
   }
 
-  void RequireObject(const Json& value, const std::string& path) const {
-    if (!value.is_object()) Fail(path, "be an object");
+  void RequireObject(const Json& value, const KeyPath& at) const {
+    if (!value.is_object()) Fail(at, "be an object");
+  }
+
+  // The LDIF file the profile names, relative to the profile's folder.
+  std::string DirectoryPath(const Json& profile, const KeyPath& top) const {
+    const std::string directory = RequiredText(profile, top, "directory");
+    if (directory.find('\0') != std::string::npos) {
+      Fail(top.Key("directory"), "not hold a NUL character");
+    }
+    if (directory.empty()) Fail(top.Key("directory"), "not be empty (name the LDIF file)");
+    const std::filesystem::path base = std::filesystem::path(file_).parent_path();
+    return (base / directory).string();
   }
 
   // Registers a profile identifier; refuses one used before.
-  std::string TakeId(const std::string& id, const std::string& path) {
+  std::string TakeId(const std::string& id, const KeyPath& at) {
     const std::string upper = Upper(id);
     if (!organisation_.ids_.insert(upper).second) {
-      Fail(path, "be unique; '" + id + "' is used before");
+      Fail(at, "be unique; '" + id + "' is used before");
     }
     return id;
   }
 
-  void ReadSettings(const Json& profile, const std::string& ldif_root_dn) {
+  void ReadSettings(const Json& profile, const KeyPath& top, const std::string& ldif_root_dn) {
     OrganisationSettings& settings = organisation_.settings_;
     settings.root_domain_naming_context =
-        Text(profile, "", "rootDomainNamingContext").value_or(ldif_root_dn);
-    settings.global_catalog = Bool(profile, "", "globalCatalog").value_or(true);
-    settings.helper_library = Bool(profile, "", "helperLibrary").value_or(true);
+        Text(profile, top, "rootDomainNamingContext").value_or(ldif_root_dn);
+    settings.global_catalog = Bool(profile, top, "globalCatalog").value_or(true);
+    settings.helper_library = Bool(profile, top, "helperLibrary").value_or(true);
   }
 
-  void ReadMailboxes(const Json& profile) {
-    const Json* mailboxes = Array(profile, "", "mailboxes");
+  void ReadMailboxes(const Json& profile, const KeyPath& top) {
+    const Json* mailboxes = Array(profile, top, "mailboxes");
     if (mailboxes == nullptr) return;
+    const KeyPath list = top.Key("mailboxes");
     for (size_t i = 0; i < mailboxes->size(); ++i) {
-      const std::string path = "mailboxes[" + std::to_string(i) + "]";
+      const KeyPath at = list.Index(i);
       const Json& mailbox = (*mailboxes)[i];
-      RequireObject(mailbox, path);
-      CheckKeys(mailbox, path, {"alias", "store", "folders"});
-      const std::string alias = RequiredText(mailbox, path, "alias");
-      if (text::Trim(alias).empty()) Fail(Join(path, "alias"), "not be empty");
+      RequireObject(mailbox, at);
+      CheckKeys(mailbox, at, {"alias", "store", "folders"});
+      const std::string alias = RequiredText(mailbox, at, "alias");
+      if (text::Trim(alias).empty()) Fail(at.Key("alias"), "not be empty");
       const std::string key = text::LCase(text::Trim(alias));
       if (organisation_.mailboxes_.count(key) != 0) {
-        Fail(Join(path, "alias"), "be unique; '" + alias + "' is used before");
+        Fail(at.Key("alias"), "be unique; '" + alias + "' is used before");
       }
       std::string name;
-      if (auto store = Text(mailbox, path, "store")) {
+      if (auto store = Text(mailbox, at, "store")) {
         name = *store;
       } else {
         const DirEntry* user = DirectoryUser(organisation_.directory_, alias);
@@ -497,49 +529,52 @@ class OrganisationLoader {
         name = "Mailbox - " + (display.empty() ? alias : display);
       }
       auto store = organisation_.NewStore(name, kMailboxRootName);
-      if (const Json* folders = Array(mailbox, path, "folders")) {
-        ReadFolders(*folders, Join(path, "folders"), *store->root, name);
+      if (const Json* folders = Array(mailbox, at, "folders")) {
+        ReadFolders(*folders, at.Key("folders"), *store->root, Fnv1a(name));
       }
       organisation_.mailboxes_.emplace(key, std::move(store));
     }
   }
 
-  void ReadPublicFolders(const Json& profile) {
+  void ReadPublicFolders(const Json& profile, const KeyPath& top) {
     const auto it = profile.find("publicFolders");
     if (it == profile.end()) return;
-    RequireObject(*it, "publicFolders");
-    CheckKeys(*it, "publicFolders", {"folders"});
+    const KeyPath at = top.Key("publicFolders");
+    RequireObject(*it, at);
+    CheckKeys(*it, at, {"folders"});
     auto store = organisation_.NewStore(kPublicStoreName, kPublicRootName);
-    FolderData* top = organisation_.AddFolder(*store->root, kPublicTopName);
-    store->public_top = top;
-    if (const Json* folders = Array(*it, "publicFolders", "folders")) {
-      ReadFolders(*folders, "publicFolders.folders", *top,
-                  std::string(kPublicStoreName) + "\\" + kPublicTopName);
+    FolderData* top_folder = organisation_.AddFolder(*store->root, kPublicTopName);
+    store->public_top = top_folder;
+    if (const Json* folders = Array(*it, at, "folders")) {
+      ReadFolders(*folders, at.Key("folders"), *top_folder,
+                  Fnv1a(std::string(kPublicStoreName) + "\\" + kPublicTopName));
     }
     organisation_.public_store_ = std::move(store);
   }
 
  private:
-  void ReadFolders(const Json& folders, const std::string& path, FolderData& parent,
-                   const std::string& seed) {
+  // `seed_hash`: the running hash of the seed of the messages' identifiers
+  // ("<store>\<folder>\...", without the root folder's name).
+  void ReadFolders(const Json& folders, const KeyPath& list, FolderData& parent,
+                   uint64_t seed_hash) {
     for (size_t i = 0; i < folders.size(); ++i) {
-      const std::string here = path + "[" + std::to_string(i) + "]";
+      const KeyPath at = list.Index(i);
       const Json& folder = folders[i];
-      RequireObject(folder, here);
-      CheckKeys(folder, here, {"name", "id", "folders", "messages"});
-      const std::string name = RequiredText(folder, here, "name");
-      const std::string folder_seed = seed + "\\" + name;
+      RequireObject(folder, at);
+      CheckKeys(folder, at, {"name", "id", "folders", "messages"});
+      const std::string name = RequiredText(folder, at, "name");
+      const uint64_t folder_seed = Fnv1a(name, Fnv1a("\\", seed_hash));
       FolderData* data = nullptr;
-      if (auto id = Hex(folder, here, "id")) {
-        data = AddFolderWithId(parent, name, TakeId(*id, Join(here, "id")));
+      if (auto id = Hex(folder, at, "id")) {
+        data = AddFolderWithId(parent, name, TakeId(*id, at.Key("id")));
       } else {
         data = organisation_.AddFolder(parent, name);
       }
-      if (const Json* messages = Array(folder, here, "messages")) {
-        ReadMessages(*messages, Join(here, "messages"), *data, folder_seed);
+      if (const Json* messages = Array(folder, at, "messages")) {
+        ReadMessages(*messages, at.Key("messages"), *data, folder_seed);
       }
-      if (const Json* children = Array(folder, here, "folders")) {
-        ReadFolders(*children, Join(here, "folders"), *data, folder_seed);
+      if (const Json* children = Array(folder, at, "folders")) {
+        ReadFolders(*children, at.Key("folders"), *data, folder_seed);
       }
     }
   }
@@ -550,42 +585,43 @@ class OrganisationLoader {
     folder->name = name;
     folder->parent = &parent;
     folder->store = parent.store;
+    folder->path_hash = Fnv1a(name, Fnv1a("\\", parent.path_hash));
     FolderData* raw = folder.get();
     parent.store->folders_by_id.emplace(Upper(id), raw);
     parent.folders.push_back(std::move(folder));
     return raw;
   }
 
-  void ReadMessages(const Json& messages, const std::string& path, FolderData& folder,
-                    const std::string& seed) {
+  void ReadMessages(const Json& messages, const KeyPath& list, FolderData& folder,
+                    uint64_t seed_hash) {
     for (size_t i = 0; i < messages.size(); ++i) {
-      const std::string here = path + "[" + std::to_string(i) + "]";
+      const KeyPath at = list.Index(i);
       const Json& message = messages[i];
-      RequireObject(message, here);
-      CheckKeys(message, here,
+      RequireObject(message, at);
+      CheckKeys(message, at,
                 {"id", "class", "subject", "topic", "fields", "email1", "email2", "email3",
                  "email1EntryId", "email2EntryId", "email3EntryId"});
       auto data = std::make_shared<MessageData>();
-      data->message_class = RequiredText(message, here, "class");
-      data->subject = RequiredText(message, here, "subject");
-      data->topic = Text(message, here, "topic").value_or("");
+      data->message_class = RequiredText(message, at, "class");
+      data->subject = RequiredText(message, at, "subject");
+      data->topic = Text(message, at, "topic").value_or("");
       if (auto fields = message.find("fields"); fields != message.end()) {
-        RequireObject(*fields, Join(here, "fields"));
+        const KeyPath fields_at = at.Key("fields");
+        RequireObject(*fields, fields_at);
         for (const auto& [name, value] : fields->items()) {
-          AddField(*data, name, FieldValue(value, Join(Join(here, "fields"), name)),
-                   Join(here, "fields"));
+          AddField(*data, name, FieldValue(value, fields_at.Key(name)), fields_at);
         }
       }
       for (const char* key : {"email1", "email2", "email3"}) {
-        if (auto value = Text(message, here, key)) AddField(*data, key, Variant(*value), here);
+        if (auto value = Text(message, at, key)) AddField(*data, key, Variant(*value), at);
       }
       for (const char* key : {"email1EntryId", "email2EntryId", "email3EntryId"}) {
-        if (auto value = Hex(message, here, key)) AddField(*data, key, Variant(*value), here);
+        if (auto value = Hex(message, at, key)) AddField(*data, key, Variant(*value), at);
       }
-      if (auto id = Hex(message, here, "id")) {
-        data->id = TakeId(*id, Join(here, "id"));
+      if (auto id = Hex(message, at, "id")) {
+        data->id = TakeId(*id, at.Key("id"));
       } else {
-        data->id = organisation_.MakeId(seed + "#" + std::to_string(i));
+        data->id = organisation_.MakeIdFromHash(Fnv1a("#" + std::to_string(i), seed_hash));
       }
       data->folder = &folder;
       folder.store->messages_by_id.emplace(Upper(data->id), data);
@@ -594,16 +630,16 @@ class OrganisationLoader {
   }
 
   void AddField(MessageData& message, const std::string& name, Variant value,
-                const std::string& path) const {
+                const KeyPath& at) const {
     for (const auto& field : message.fields) {
       if (text::EqualsNoCase(field.first, name)) {
-        Fail(Join(path, name), "be given once; the message has a field '" + field.first + "'");
+        Fail(at.Key(name), "be given once; the message has a field '" + field.first + "'");
       }
     }
     message.fields.emplace_back(name, std::move(value));
   }
 
-  Variant FieldValue(const Json& value, const std::string& path) const {
+  Variant FieldValue(const Json& value, const KeyPath& at) const {
     if (value.is_string()) return Variant(value.get<std::string>());
     if (value.is_boolean()) return Variant(value.get<bool>());
     if (value.is_null()) return Variant(Variant::Null{});
@@ -619,7 +655,7 @@ class OrganisationLoader {
         std::all_of(value.begin(), value.end(), [](const Json& v) { return v.is_string(); })) {
       return Variant::TextArray(value.get<std::vector<std::string>>());
     }
-    Fail(path, "be a text, a 32-bit integer, true, false, null or an array of texts");
+    Fail(at, "be a text, a 32-bit integer, true, false, null or an array of texts");
   }
 
   std::string file_;
@@ -631,34 +667,32 @@ class OrganisationLoader {
 std::shared_ptr<Organisation> OrganisationLoader::Build(const std::string& json_text,
                                                         const std::string& profile_name,
                                                         const std::string* ldif_text,
-                                                        std::string ldif_name) {
-  const Json profile = ParseJson(json_text, profile_name);
+                                                        std::string ldif_name,
+                                                        const std::function<bool()>& stop) {
+  const Json profile = ParseProfileJson(json_text, profile_name);
   auto organisation = std::make_shared<Organisation>();
   OrganisationLoader loader(profile_name, *organisation);
   if (!profile.is_object()) {
     throw ProfileError(profile_name + ": the profile must be a JSON object");
   }
-  loader.CheckKeys(profile, "",
+  const KeyPath top;
+  loader.CheckKeys(profile, top,
                    {"directory", "rootDomainNamingContext", "globalCatalog", "helperLibrary",
                     "mailboxes", "publicFolders"});
-  if (ldif_text == nullptr) {
-    const std::string directory = loader.RequiredText(profile, "", "directory");
-    const std::filesystem::path base = std::filesystem::path(profile_name).parent_path();
-    ldif_name = (base / directory).string();
-  }
+  if (ldif_text == nullptr) ldif_name = loader.DirectoryPath(profile, top);
   // Types of the simple keys are checked before the directory is read, so
   // a slip there is reported without waiting for a large LDIF file.
-  loader.ReadSettings(profile, "");
+  loader.ReadSettings(profile, top, "");
   std::string root_dn;
   if (ldif_text == nullptr) {
-    LoadLdifFile(ldif_name, organisation->directory_, &root_dn);
+    LoadLdifFile(ldif_name, organisation->directory_, &root_dn, stop);
   } else {
-    LoadLdifText(*ldif_text, ldif_name, organisation->directory_, &root_dn);
+    LoadLdifText(*ldif_text, ldif_name, organisation->directory_, &root_dn, stop);
   }
-  loader.ReadSettings(profile, root_dn);
+  loader.ReadSettings(profile, top, root_dn);
   organisation->address_book_ = std::make_unique<AddressBook>(organisation->directory_);
-  loader.ReadMailboxes(profile);
-  loader.ReadPublicFolders(profile);
+  loader.ReadMailboxes(profile, top);
+  loader.ReadPublicFolders(profile, top);
   organisation->directory_context_.data = &organisation->directory_;
   organisation->directory_context_.root_domain_naming_context =
       organisation->settings_.root_domain_naming_context;
@@ -684,10 +718,12 @@ StoreData* Organisation::MailboxStore(std::string_view alias) {
   return raw;
 }
 
-std::string Organisation::MakeId(const std::string& seed) {
-  std::string id = HashId(seed);
+std::string Organisation::MakeId(const std::string& seed) { return MakeIdFromHash(Fnv1a(seed)); }
+
+std::string Organisation::MakeIdFromHash(uint64_t seed_hash) {
+  std::string id = HexOfHash(seed_hash);
   for (int salt = 1; !ids_.insert(id).second; ++salt) {
-    id = HashId(seed + "#" + std::to_string(salt));
+    id = HexOfHash(Fnv1a("#" + std::to_string(salt), seed_hash));
   }
   return id;
 }
@@ -701,17 +737,15 @@ std::unique_ptr<StoreData> Organisation::NewStore(const std::string& name,
   store->root->name = root_name;
   store->root->id = MakeId(name + "\\");
   store->root->store = store.get();
+  store->root->path_hash = Fnv1a(name + "\\" + root_name);
   store->folders_by_id.emplace(store->root->id, store->root.get());
   return store;
 }
 
 FolderData* Organisation::AddFolder(FolderData& parent, const std::string& name) {
-  std::string seed = name;
-  for (const FolderData* up = &parent; up != nullptr; up = up->parent) {
-    seed = up->name + "\\" + seed;
-  }
   auto folder = std::make_unique<FolderData>();
-  folder->id = MakeId(parent.store->name + "\\" + seed);
+  folder->path_hash = Fnv1a(name, Fnv1a("\\", parent.path_hash));
+  folder->id = MakeIdFromHash(folder->path_hash);
   folder->name = name;
   folder->parent = &parent;
   folder->store = parent.store;
@@ -735,22 +769,15 @@ void Organisation::RemoveMessage(MessageData& message) {
                 [&](const std::shared_ptr<MessageData>& m) { return m.get() == &message; });
 }
 
-std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path) {
-  std::ifstream in(profile_path, std::ios::binary);
-  if (!in) {
-    throw ProfileError(profile_path +
-                       ": cannot open the file: " + std::strerror(errno != 0 ? errno : ENOENT));
-  }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) throw ProfileError(profile_path + ": cannot read the file");
-  return OrganisationLoader::Build(bytes.str(), profile_path, nullptr, "");
+std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path,
+                                                   const std::function<bool()>& stop) {
+  return OrganisationLoader::Build(ReadRegularFile(profile_path), profile_path, nullptr, "", stop);
 }
 
 std::shared_ptr<Organisation> LoadOrganisationText(const std::string& profile_json,
                                                    const std::string& ldif,
                                                    const std::string& origin) {
-  return OrganisationLoader::Build(profile_json, origin + ".json", &ldif, origin + ".ldif");
+  return OrganisationLoader::Build(profile_json, origin + ".json", &ldif, origin + ".ldif", {});
 }
 
 std::string HexOf(std::string_view bytes) {

@@ -25,16 +25,22 @@
 //    A-F in any case, not empty); identifiers must be unique over the whole
 //    profile, compared without regard to case;
 //  - "fields" values may be texts, integers (32-bit), Booleans, null or
-//    arrays of texts.
+//    arrays of texts;
+//  - a key given twice in one object is refused, and so is a "directory"
+//    that is empty or holds a NUL character.
 // Identifiers left out are made from the store name and the folder path
 // (16 upper-case hex digits of a 64-bit FNV-1a hash), so they stay the same
 // from run to run.
 //
-// LDIF rules: RFC 2849 through libldap's reader. Only "add" records (or
-// records without changetype) are accepted; a record without dn, with an
-// empty or malformed dn, a duplicate dn (without regard to case) or an
-// "include:" directive is refused with the file and the line where the
-// record starts. LoadOrganisationText names the texts "<origin>.json" and
+// LDIF rules: RFC 2849 through libldap's reader, after the screen of
+// ldif_screen.h (no URL values, no include directives, no NUL bytes or
+// CR-only line ends, valid attribute names and base64; a UTF-8 byte-order
+// mark is skipped). Only "add" records (or records without changetype) are
+// accepted; a record without dn, with an empty or malformed dn, a duplicate
+// dn, or a legacyExchangeDN that another entry has (compared without regard
+// to case; entry identifiers derive from it) is refused with the file and
+// the line where the record starts, and for duplicates the line of the
+// first. LoadOrganisationText names the texts "<origin>.json" and
 // "<origin>.ldif" in its messages.
 //
 // The default rootDomainNamingContext is the DN with the fewest components
@@ -44,6 +50,7 @@
 #define TARNWICK_PLATFORM_MEMORY_ORGANISATION_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,6 +99,9 @@ struct FolderData {
   std::string name;
   FolderData* parent = nullptr;
   StoreData* store = nullptr;
+  // Running hash of "<store name>\<root name>\...\<name>", the seed of the
+  // identifiers made for this folder's subfolders.
+  uint64_t path_hash = 0;
   // Owned here; a folder is never removed, so pointers to folders stay
   // valid for the life of the organisation.
   std::vector<std::unique_ptr<FolderData>> folders;
@@ -147,6 +157,8 @@ class Organisation {
 
   // A stable identifier from the seed, unique among those already taken.
   std::string MakeId(const std::string& seed);
+  // The same from the running hash of a seed.
+  std::string MakeIdFromHash(uint64_t seed_hash);
   std::unique_ptr<StoreData> NewStore(const std::string& name, const std::string& root_name);
 
   OrganisationSettings settings_;
@@ -164,8 +176,13 @@ class Organisation {
 };
 
 // Loads a profile file and the LDIF file it names (relative to the
-// profile's folder). Raises ProfileError.
-std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path);
+// profile's folder). Raises ProfileError. Only regular files are read (a
+// directory, FIFO or device is refused before anything is read from it),
+// and the LDIF must hold at least one entry. `stop`, when given, is asked
+// between records of the LDIF; once it answers true the load ends with
+// ProfileError "<file>: loading stopped by a stop request".
+std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path,
+                                                   const std::function<bool()>& stop = {});
 
 // The same from texts; the profile's "directory" key is ignored. Raises
 // ProfileError naming "<origin>.json" or "<origin>.ldif".

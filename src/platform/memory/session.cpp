@@ -383,7 +383,10 @@ class MemorySession final : public platform::Session {
     if (!organisation) throw PlatformError(errnum::kLogonFailed);
     if (organisation->faults().Hit(OperationText<"Session.Logon">())) return;
     StoreData* mailbox = organisation->MailboxStore(alias);
-    if (mailbox == nullptr) throw PlatformError(errnum::kLogonFailed);
+    if (mailbox == nullptr) {
+      ReportLogonError(server + ": no mailbox or directory user with alias '" + alias + "'");
+      throw PlatformError(errnum::kLogonFailed);
+    }
     auto logon = std::make_shared<LogonState>();
     logon->organisation = std::move(organisation);
     logon->mailbox = mailbox;

@@ -1,0 +1,209 @@
+#include "platform/memory/ldif_screen.h"
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "platform/memory/memory_backend.h"
+
+namespace platform::memory {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string_view StripLeadingBlanks(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  return s.substr(i);
+}
+
+std::string_view StripTrailingBlanks(std::string_view s) {
+  size_t n = s.size();
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\t')) --n;
+  return s.substr(0, n);
+}
+
+// RFC 4512: descr (keystring) or numericoid, each option after ";" a
+// keystring body.
+bool IsAttributeDescription(std::string_view name) {
+  const size_t semicolon = name.find(';');
+  const std::string_view base = name.substr(0, semicolon);
+  if (base.empty()) return false;
+  if (IsAsciiAlpha(base[0])) {
+    for (const char c : base) {
+      if (!IsAsciiAlpha(c) && !IsAsciiDigit(c) && c != '-') return false;
+    }
+  } else {
+    bool digit_seen = false;
+    for (const char c : base) {
+      if (IsAsciiDigit(c)) {
+        digit_seen = true;
+      } else if (c == '.' && digit_seen) {
+        digit_seen = false;
+      } else {
+        return false;
+      }
+    }
+    if (!digit_seen) return false;
+  }
+  if (semicolon == std::string_view::npos) return true;
+  std::string_view options = name.substr(semicolon + 1);
+  while (true) {
+    const size_t next = options.find(';');
+    const std::string_view option = options.substr(0, next);
+    if (option.empty()) return false;
+    for (const char c : option) {
+      if (!IsAsciiAlpha(c) && !IsAsciiDigit(c) && c != '-') return false;
+    }
+    if (next == std::string_view::npos) return true;
+    options = options.substr(next + 1);
+  }
+}
+
+bool IsBase64Char(char c) { return IsAsciiAlpha(c) || IsAsciiDigit(c) || c == '+' || c == '/'; }
+
+bool IsStrictBase64(std::string_view value) {
+  if (value.empty() || value.size() % 4 != 0) return false;
+  size_t padding = 0;
+  if (value.back() == '=') padding = value[value.size() - 2] == '=' ? 2 : 1;
+  for (size_t i = 0; i < value.size() - padding; ++i) {
+    if (!IsBase64Char(value[i])) return false;
+  }
+  return true;
+}
+
+class Screen {
+ public:
+  Screen(std::string_view text, const std::string& file) : text_(text), file_(file) {}
+
+  void Run() {
+    size_t line_number = 1;
+    size_t at = 0;
+    while (at < text_.size()) {
+      size_t end = at;
+      while (end < text_.size() && text_[end] != '\n') {
+        const char c = text_[end];
+        if (c == '\0') Fail(line_number, "NUL byte in the line");
+        if (c == '\r' && (end + 1 >= text_.size() || text_[end + 1] != '\n')) {
+          Fail(line_number,
+               "the line ends with a lone carriage return; only LF and CR LF line ends are "
+               "accepted");
+        }
+        ++end;
+      }
+      std::string_view line = text_.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      Physical(line, line_number);
+      at = end + 1;
+      ++line_number;
+    }
+    FinishLogical();
+  }
+
+ private:
+  [[noreturn]] void Fail(size_t line, const std::string& what) const {
+    throw ProfileError(file_ + ":" + std::to_string(line) + ": " + what);
+  }
+
+  void Physical(std::string_view line, size_t line_number) {
+    // A continuation line may still reach the reader as a line of its own
+    // (at the start of a record, after a comment), so its URL marker is
+    // refused wherever it stands.
+    if (line.empty() || line[0] != '#') RefuseUrl(StripLeadingBlanks(line), line_number);
+    if (!line.empty() && line[0] == ' ') {
+      if (!in_comment_ && logical_start_ != 0) logical_.append(line.substr(1));
+      return;
+    }
+    FinishLogical();
+    in_comment_ = !line.empty() && line[0] == '#';
+    if (in_comment_ || line.empty()) return;
+    logical_.assign(line);
+    logical_start_ = line_number;
+  }
+
+  void RefuseUrl(std::string_view line, size_t line_number) const {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon + 1 >= line.size() || line[colon + 1] != '<') {
+      return;
+    }
+    Fail(line_number, "the value of '" + std::string(line.substr(0, colon)) +
+                          "' is a URL (\":<\"); values that name files are not accepted");
+  }
+
+  void FinishLogical() {
+    if (logical_start_ == 0) return;
+    Logical(logical_, logical_start_);
+    logical_.clear();
+    logical_start_ = 0;
+  }
+
+  void Logical(std::string_view line, size_t line_number) const {
+    const std::string_view stripped = StripLeadingBlanks(line);
+    const size_t colon = stripped.find(':');
+    // A line without a colon is libldap's to report.
+    if (colon == std::string_view::npos) return;
+    const std::string_view name = stripped.substr(0, colon);
+    if (AsciiEqualsNoCase(name, "include")) {
+      Fail(line_number, "include directives are not accepted");
+    }
+    RefuseUrl(stripped, line_number);
+    if (!IsAttributeDescription(name)) {
+      Fail(line_number, "'" + std::string(name) + "' is not a valid attribute name");
+    }
+    std::string_view value = stripped.substr(colon + 1);
+    const bool base64 = !value.empty() && value[0] == ':';
+    if (base64) {
+      value = StripTrailingBlanks(StripLeadingBlanks(value.substr(1)));
+      if (!IsStrictBase64(value)) {
+        Fail(line_number, "invalid base64 value of attribute " + std::string(name));
+      }
+      return;
+    }
+    if (AsciiEqualsNoCase(name, "msExchRecipientDisplayType") &&
+        !IsDisplayTypeValue(StripLeadingBlanks(value))) {
+      Fail(line_number, "msExchRecipientDisplayType must be a 32-bit integer, not '" +
+                            std::string(StripLeadingBlanks(value)) + "'");
+    }
+  }
+
+  std::string_view text_;
+  const std::string& file_;
+  std::string logical_;
+  size_t logical_start_ = 0;  // 0: no logical line open
+  bool in_comment_ = false;
+};
+
+}  // namespace
+
+size_t ScreenLdif(std::string_view text, const std::string& file) {
+  const size_t skip = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? 3 : 0;
+  Screen(text.substr(skip), file).Run();
+  return skip;
+}
+
+bool IsDisplayTypeValue(std::string_view value) {
+  value = StripTrailingBlanks(StripLeadingBlanks(value));
+  if (value.empty()) return false;
+  int64_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  return error == std::errc() && end == value.data() + value.size() &&
+         number >= INT64_C(-2147483648) && number <= INT64_C(4294967295);
+}
+
+}  // namespace platform::memory
