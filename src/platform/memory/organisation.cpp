@@ -270,8 +270,8 @@ class LdifLoader {
       }
       const std::unique_ptr<char, BerFree> owned(free_value != 0 ? value.bv_val : nullptr);
       const std::string name = AsciiLower(std::string_view(type.bv_val, type.bv_len));
-      std::string text = value.bv_val == nullptr ? std::string()
-                                                 : std::string(value.bv_val, value.bv_len);
+      std::string text =
+          value.bv_val == nullptr ? std::string() : std::string(value.bv_val, value.bv_len);
       if (!have_dn) {
         if (first_record && i == 0 && name == "version") {
           if (lines.size() == 1) return std::nullopt;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -104,6 +105,115 @@ TEST(MemoryOrganisationTest, LdifFaultsNameTheFileAndTheLine) {
     const std::string error = LoadError("{}", ldif);
     EXPECT_EQ(error.rfind(expected, 0), 0u) << ldif << "\n gave: " << error;
   }
+}
+
+// What the screen lets through must still load, and nothing of what it
+// stops may reach the reader.
+TEST(MemoryOrganisationTest, ScreenRefusesOnlyWhatTheReaderWouldMishandle) {
+  const std::string good = "dn: CN=a,DC=x\ncn: a\n";  // lines 1-2
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {good + "description:<file:///etc/hostname\n",
+       "t.ldif:3: the value of 'description' is a URL"},
+      {good + "\tdisplayName:< file:///etc/hostname\n",
+       "t.ldif:3: the value of 'displayName' is a URL"},
+      {good + "# note\n description:< file:///etc/hostname\n",
+       "t.ldif:4: the value of 'description' is a URL"},
+      {"dn:< file:///etc/hostname\n", "t.ldif:1: the value of 'dn' is a URL"},
+      {good + "INCLUDE: file:///etc/hostname\n", "t.ldif:3: include directives are not accepted"},
+      {good + "description: x\r\ncn: y\rz\n", "t.ldif:4: the line ends with a lone carriage"},
+      {good + "description:: YQ\n", "t.ldif:3: invalid base64 value of attribute description"},
+      {good + "description:: YQ==YQ==\n", "t.ldif:3: invalid base64 value"},
+      {good + "description::\n", "t.ldif:3: invalid base64 value"},
+      {good + "cn;:x\n", "t.ldif:3: 'cn;' is not a valid attribute name"},
+      {good + "1..2: x\n", "t.ldif:3: '1..2' is not a valid attribute name"},
+      {good + "msExchRecipientDisplayType: six\n",
+       "t.ldif:3: msExchRecipientDisplayType must be a 32-bit integer, not 'six'"},
+      // 4294967297 in base64 escapes the look at the text but not the record.
+      {good + "msExchRecipientDisplayType:: NDI5NDk2NzI5Nw==\n",
+       "t.ldif:1: msExchRecipientDisplayType must be a 32-bit integer"},
+  };
+  for (const auto& [ldif, expected] : refused) {
+    const std::string error = LoadError("{}", ldif);
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << ldif << "\n gave: " << error;
+  }
+
+  const auto loaded = LoadFromText("{}",
+                                   "\xEF\xBB\xBFversion: 1\n"
+                                   "# a comment:< that names a file\n"
+                                   "dn: CN=a,DC=x\r\n"
+                                   "cn;lang-en: a\n"
+                                   "2.5.4.13: by oid\n"
+                                   "description: folded:\n  <not a url\n"
+                                   "msExchRecipientDisplayType: -2147483642\n"
+                                   "msExchRecipientDisplayType: 4294967295\n",
+                                   "t");
+  ASSERT_EQ(loaded->directory().Entries().size(), 1u);
+  const DirEntry& entry = loaded->directory().Entries()[0];
+  EXPECT_EQ(entry.First("cn;lang-en"), "a");
+  EXPECT_EQ(entry.First("2.5.4.13"), "by oid");
+  EXPECT_EQ(entry.First("description"), "folded: <not a url");
+  EXPECT_EQ(entry.Values("msExchRecipientDisplayType")->size(), 2u);
+}
+
+// Records with very many attributes and very deep folder trees load, and
+// keep what they hold in order (their cost is measured, not asserted).
+TEST(MemoryOrganisationTest, ManyAttributesAndDeepFolderTreesLoadWhole) {
+  std::string ldif = "dn: CN=a,DC=x\n";
+  for (int i = 0; i < 50000; ++i)
+    ldif += "a" + std::to_string(i % 25000) + ": v" + std::to_string(i) + "\n";
+  const auto wide = LoadFromText("{}", ldif, "t");
+  const DirEntry& entry = wide->directory().Entries()[0];
+  ASSERT_EQ(entry.attributes.size(), 25000u);
+  EXPECT_EQ(entry.attributes[24999].first, "a24999");
+  EXPECT_EQ(*entry.Values("A7"), (std::vector<std::string>{"v7", "v25007"}));
+
+  constexpr int kDepth = 4000;
+  std::string json = R"({"mailboxes": [{"alias": "ana", "folders": [)";
+  for (int i = 0; i < kDepth; ++i)
+    json += R"({"name": "f)" + std::to_string(i) + R"(", "folders": [)";
+  for (int i = 0; i < kDepth; ++i) json += "]}";
+  json += "]}]}";
+  const auto deep = LoadFromText(json, "", "t");
+  const FolderData* folder = deep->MailboxStore("ana")->root.get();
+  std::unordered_set<std::string> ids;
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(folder->folders.size(), 1u);
+    folder = folder->folders[0].get();
+    ids.insert(folder->id);
+  }
+  EXPECT_EQ(folder->name, "f3999");
+  EXPECT_EQ(ids.size(), static_cast<size_t>(kDepth));
+  const std::string error = LoadError(
+      R"({"mailboxes": [{"alias": "ana", "folders": [{"name": "a", "folders": [{"name": 1}]}]}]})",
+      "");
+  EXPECT_EQ(error, "t.json: key 'mailboxes[0].folders[0].folders[0].name' must be a text");
+}
+
+// Identifiers left out of the profile are the FNV-1a hash of the store name
+// and the folder path (messages: the path without the root folder, then
+// "#" and the position); stored references rely on them staying the same.
+TEST(MemoryOrganisationTest, MadeIdentifiersAreStableHashesOfThePath) {
+  const auto organisation = LoadFromText(
+      R"({"mailboxes": [{"alias": "ana", "store": "Mailbox - Ana", "folders": [
+           {"name": "Inbox", "folders": [{"name": "Sub", "messages": [{"class": "c", "subject": "s"}]}]}]}]})",
+      "", "t");
+  const FolderData& inbox = *organisation->MailboxStore("ana")->root->folders[0];
+  EXPECT_EQ(inbox.id, "CC6E98DCC4E54069");
+  EXPECT_EQ(inbox.folders[0]->id, "3A1D2555732E4203");
+  EXPECT_EQ(inbox.folders[0]->messages[0]->id, "158F8507E7F27C27");
+}
+
+TEST(MemoryOrganisationTest, ProfileJsonRefusesRepeatedKeysAndNamesOverflows) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"mailboxes": [{"alias": "a"}, {"alias": "b", "store": "x", "store": "y"}]})",
+       "t.json: duplicate key 'mailboxes[1].store'"},
+      {R"({"publicFolders": {"folders": [{"name": "a", "messages": [{"fields": {"f": 1, "f": 2}}]}]}})",
+       "t.json: duplicate key 'publicFolders.folders[0].messages[0].fields.f'"},
+      {"{\n\"mailboxes\": [{\"alias\": \"a\", \"folders\": [{\"name\": \"x\", \"messages\": [\n"
+       "{\"class\": \"c\", \"subject\": \"s\", \"fields\": {\"n\": 1e999}}]}]}]}",
+       "t.json:3: number overflow parsing '1e999'"},
+  };
+  for (const auto& [json, expected] : cases) EXPECT_EQ(LoadError(json, ""), expected) << json;
 }
 
 TEST(MemoryOrganisationTest, RecordsKeepValuesInFileOrderAndDecodeTheirDn) {
@@ -242,6 +352,25 @@ TEST_F(MemoryProfileFileTest, FileFaultsNameTheFile) {
   EXPECT_EQ(error_of(bad_ldif).rfind(directory_ + "/bad.ldif:5: duplicate dn", 0), 0u);
   const std::string bad_json = Write("d.json", "{\"directory\": \"bad.ldif\",\n\"x\": }");
   EXPECT_EQ(error_of(bad_json).rfind(bad_json + ":2: syntax error", 0), 0u);
+}
+
+TEST_F(MemoryProfileFileTest, AStopRequestAbandonsTheLoad) {
+  std::string ldif;
+  for (int i = 0; i < 2000; ++i) ldif += "dn: CN=p" + std::to_string(i) + ",DC=x\ncn: p\n\n";
+  Write("big.ldif", ldif);
+  const std::string profile = Write("p.json", R"({"directory": "big.ldif"})");
+  int asked = 0;
+  try {
+    LoadOrganisationFile(profile, [&] { return ++asked == 3; });
+    ADD_FAILURE() << "loaded";
+  } catch (const ProfileError& e) {
+    EXPECT_EQ(std::string(e.what()), directory_ + "/big.ldif: loading stopped by a stop request");
+  }
+  EXPECT_EQ(asked, 3);
+  int never = 0;
+  EXPECT_EQ(
+      LoadOrganisationFile(profile, [&] { return ++never < 0; })->directory().Entries().size(),
+      2000u);
 }
 
 }  // namespace

@@ -141,8 +141,8 @@ nlohmann::json ParseProfileJson(std::string_view text, const std::string& file) 
   }
   if (!parsed) {
     // The position is one past the byte that stopped the parser.
-    const std::size_t end = std::min(
-        builder.error_position() > 0 ? builder.error_position() - 1 : 0, text.size());
+    const std::size_t end =
+        std::min(builder.error_position() > 0 ? builder.error_position() - 1 : 0, text.size());
     const std::size_t line =
         1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + end, '\n'));
     throw ProfileError(file + ":" + std::to_string(line) + ": " + Describe(builder.error()));
