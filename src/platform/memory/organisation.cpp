@@ -71,6 +71,17 @@ std::string Upper(std::string_view hex) {
 }
 
 // Attribute names are ASCII (the screen admits RFC 4512 names only).
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i];
+    const char y = b[i];
+    if (x == y) continue;
+    if ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z') return false;
+  }
+  return true;
+}
+
 std::string AsciiLower(std::string_view name) {
   std::string out(name);
   for (char& c : out) {
@@ -142,6 +153,8 @@ struct BerFree {
 
 // How many records pass between two questions to the stop predicate.
 constexpr size_t kRecordsPerStopCheck = 256;
+// Up to this many attributes a record's names are scanned, not indexed.
+constexpr size_t kScanLimit = 32;
 
 class LdifLoader {
  public:
@@ -224,28 +237,40 @@ class LdifLoader {
     }
   }
 
-  // The record's lines after unfolding, each with the line it starts on;
+  // Unfolds the record's lines in place (an unfolded line is never longer
+  // than its source, so the buffer can be rewritten from the front) and
+  // fills `lines_` with each line's number and its NUL-terminated text;
   // comments and their continuations are left out.
-  static std::vector<std::pair<size_t, std::string>> LogicalLines(std::string_view raw,
-                                                                  size_t start) {
-    std::vector<std::pair<size_t, std::string>> lines;
+  void UnfoldLines(char* raw, size_t start) {
+    lines_.clear();
+    char* write = raw;
+    char* read = raw;
     bool in_comment = false;
-    size_t number = start;
-    for (size_t at = 0; at < raw.size(); ++number) {
-      size_t end = raw.find('\n', at);
-      if (end == std::string_view::npos) end = raw.size();
-      std::string_view line = raw.substr(at, end - at);
-      at = end + 1;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (!line.empty() && line[0] == ' ') {
-        if (!in_comment && !lines.empty()) lines.back().second.append(line.substr(1));
-        continue;
+    bool open = false;  // a line is being written
+    for (size_t number = start; *read != '\0'; ++number) {
+      char* end = std::strchr(read, '\n');
+      if (end == nullptr) end = read + std::strlen(read);
+      size_t length = static_cast<size_t>(end - read);
+      if (length > 0 && read[length - 1] == '\r') --length;
+      if (length > 0 && read[0] == ' ') {
+        if (open) {
+          std::memmove(write, read + 1, length - 1);
+          write += length - 1;
+        }
+      } else {
+        if (open) *write++ = '\0';
+        open = false;
+        in_comment = length > 0 && read[0] == '#';
+        if (!in_comment && length > 0) {
+          lines_.emplace_back(number, write);
+          std::memmove(write, read, length);
+          write += length;
+          open = true;
+        }
       }
-      in_comment = !line.empty() && line[0] == '#';
-      if (in_comment || line.empty()) continue;
-      lines.emplace_back(number, std::string(line));
+      read = *end == '\0' ? end : end + 1;
     }
-    return lines;
+    if (open) *write = '\0';
   }
 
   // One record through libldap's line parser (value decoding, base64),
@@ -253,37 +278,50 @@ class LdifLoader {
   // attribute by comparing each name with every name before it, which is
   // quadratic in the number of attributes of a record. Gives nothing for a
   // record that holds only the version line.
-  std::optional<DirEntry> ParseRecord(const char* raw, size_t start, bool first_record) const {
-    std::vector<std::pair<size_t, std::string>> lines = LogicalLines(raw, start);
+  std::optional<DirEntry> ParseRecord(char* raw, size_t start, bool first_record) {
+    UnfoldLines(raw, start);
     DirEntry entry;
-    // Slots by ASCII-lower-cased name (the screen admits ASCII names only),
-    // so that a record with many attributes is merged in linear time.
+    // Names stay in the record's buffer; they are ASCII (the screen admits
+    // RFC 4512 names only). Most records hold a dozen attributes, where a
+    // scan beats hashing; a record with many gets an index, so that it
+    // still merges in linear time.
+    std::vector<std::string_view> names;
     std::unordered_map<std::string, size_t> slots;
+    const auto slot_of = [&](std::string_view name) -> size_t {
+      if (!slots.empty()) {
+        const auto it = slots.find(AsciiLower(name));
+        return it == slots.end() ? names.size() : it->second;
+      }
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (AsciiEqualsNoCase(names[i], name)) return i;
+      }
+      return names.size();
+    };
     bool have_dn = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const size_t line = lines[i].first;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      const size_t line = lines_[i].first;
       berval type{};
       berval value{};
       int free_value = 0;
-      if (ldif_parse_line2(lines[i].second.data(), &type, &value, &free_value) < 0) {
+      if (ldif_parse_line2(lines_[i].second, &type, &value, &free_value) < 0) {
         Fail(line, have_dn ? "malformed line in entry \"" + entry.dn + "\"" : "malformed line");
       }
       const std::unique_ptr<char, BerFree> owned(free_value != 0 ? value.bv_val : nullptr);
-      const std::string name = AsciiLower(std::string_view(type.bv_val, type.bv_len));
+      const std::string_view name(type.bv_val, type.bv_len);
       std::string text =
           value.bv_val == nullptr ? std::string() : std::string(value.bv_val, value.bv_len);
       if (!have_dn) {
-        if (first_record && i == 0 && name == "version") {
-          if (lines.size() == 1) return std::nullopt;
+        if (first_record && i == 0 && AsciiEqualsNoCase(name, "version")) {
+          if (lines_.size() == 1) return std::nullopt;
           continue;
         }
-        if (name != "dn") Fail(start, "record without dn");
+        if (!AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
         entry.dn = std::move(text);
         if (text::Trim(entry.dn).empty()) Fail(start, "record with an empty dn");
         have_dn = true;
         continue;
       }
-      if (name == "changetype") {
+      if (AsciiEqualsNoCase(name, "changetype")) {
         const std::string change = AsciiLower(text::Trim(text));
         if (change != "add") {
           Fail(start, "changetype " + change + " is not accepted; only add records are");
@@ -291,13 +329,18 @@ class LdifLoader {
         continue;
       }
       // Controls only make sense to a server applying changes.
-      if (name == "control") continue;
-      const auto [slot, added] = slots.emplace(name, entry.attributes.size());
-      if (added) {
-        entry.attributes.emplace_back(std::string(type.bv_val, type.bv_len),
-                                      std::vector<std::string>());
+      if (AsciiEqualsNoCase(name, "control")) continue;
+      const size_t slot = slot_of(name);
+      if (slot == names.size()) {
+        entry.attributes.emplace_back(std::string(name), std::vector<std::string>());
+        names.push_back(name);
+        if (!slots.empty()) {
+          slots.emplace(AsciiLower(name), slot);
+        } else if (names.size() == kScanLimit) {
+          for (size_t n = 0; n < names.size(); ++n) slots.emplace(AsciiLower(names[n]), n);
+        }
       }
-      entry.attributes[slot->second].second.push_back(std::move(text));
+      entry.attributes[slot].second.push_back(std::move(text));
     }
     if (!have_dn) Fail(start, "record without dn");
     entry.dn_lower = text::LCase(entry.dn);
@@ -316,16 +359,19 @@ class LdifLoader {
   std::string file_;
   DirectoryData& directory_;
   const std::function<bool()>& stop_;
+  // The unfolded lines of the record being parsed: line number and text.
+  std::vector<std::pair<size_t, char*>> lines_;
 };
 
-// Screens the text, then reads it from memory; returns the entries added.
-size_t LoadLdifText(const std::string& ldif, const std::string& name, DirectoryData& directory,
+// Screens the text, then reads it from memory (the reader wants a writable
+// buffer, so the text is taken, not copied); returns the entries added.
+size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
                     std::string* root_dn, const std::function<bool()>& stop) {
   const size_t skip = ScreenLdif(ldif, name);
   if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
   LdifLoader loader(name, directory, stop);
-  std::vector<char> bytes(ldif.begin() + static_cast<std::ptrdiff_t>(skip), ldif.end());
-  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(bytes.data(), bytes.size(), "r"));
+  const std::unique_ptr<LDIFFP, LdifCloser> fp(
+      ldif_open_mem(ldif.data() + skip, ldif.size() - skip, "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
   return loader.Read(fp.get(), root_dn);
 }
