@@ -98,7 +98,10 @@ class AddressBook {
   std::string Address(const EntryRef& ref) const;
   std::string Name(const EntryRef& ref) const;
   int32_t DisplayType(const EntryRef& ref) const;
-  // Members in "member" order; DNs outside the book are passed over.
+  // Members in "member" order. A member value names the object whose DN
+  // equals it once both are normalised (DirectoryData::ByDN), so blanks,
+  // escapes and letter case in the value do not lose a member; a value that
+  // names no object, or one outside the book, is passed over.
   std::vector<uint32_t> Members(const EntryRef& ref) const;
   // Raises MAPI_E_NOT_FOUND for a tag the entry has no value for.
   Variant Field(const EntryRef& ref, int32_t property_tag) const;

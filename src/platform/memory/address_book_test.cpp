@@ -195,6 +195,60 @@ TEST_F(MemoryAddressBookTest, FirstByNameTakesTheEarliestEntry) {
       << "the RDN names an entry without displayName";
 }
 
+// A list with one member value, and the people it could name.
+std::string ListWithMember(const std::string& member) {
+  std::string ldif = "dn: DC=x,DC=example\nobjectClass: domainDNS\n\n";
+  for (const std::string rdn : {"CN=P1", "CN=Smith\\, John", "CN=P2", "CN=Ana Lima"}) {
+    ldif += "dn: " + rdn + ",OU=People,DC=x,DC=example\nobjectClass: user\n" +
+            "legacyExchangeDN: /o=x/cn=" + rdn.substr(3) + "\n\n";
+  }
+  return ldif + "dn: CN=List,DC=x,DC=example\nobjectClass: group\nlegacyExchangeDN: /o=x/cn=l\n" +
+         "member: " + member + "\n";
+}
+
+TEST(MemoryAddressBookMembersTest, MemberDnsMatchInAnySpellingOfTheSameDn) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"CN=P1,OU=People,DC=x,DC=example", "P1"},
+      {"CN=P1, OU=People, DC=x, DC=example", "P1"},
+      {"CN = P2 ,OU = People,DC=x,DC=example", "P2"},
+      {"CN=Smith\\2C John,OU=People,DC=x,DC=example", "Smith, John"},
+      {"CN=Ana\\20Lima,OU=People,DC=x,DC=example", "Ana Lima"},
+      // Another value, or the same one elsewhere in the tree, is not the member.
+      {"CN=P3,OU=People,DC=x,DC=example", ""},
+      {"CN=Ana  Lima,OU=People,DC=x,DC=example", ""},
+      {"CN=P1\\20,OU=People,DC=x,DC=example", ""},
+      {"OU=P1,OU=People,DC=x,DC=example", ""},
+      {"CN=P1;OU=People,DC=x,DC=example", ""},  // not a DN at all
+  };
+  for (const auto& [member, expected] : cases) {
+    SCOPED_TRACE(member);
+    const auto organisation = LoadFromText("{}", ListWithMember(member), "t");
+    const AddressBook& book = organisation->address_book();
+    const auto list = book.FirstByName("List");
+    ASSERT_TRUE(list.has_value());
+    const std::vector<uint32_t> members = book.Members(EntryRef{*list, ""});
+    if (expected.empty()) {
+      EXPECT_TRUE(members.empty());
+    } else {
+      ASSERT_EQ(members.size(), 1u);
+      EXPECT_EQ(*book.entry(members.front()).name, expected);
+    }
+  }
+}
+
+TEST(MemoryAddressBookMembersTest, LoaderRefusesTheSameDnSpelledTwice) {
+  const std::string ldif = ListWithMember("CN=P1,OU=People,DC=x,DC=example") +
+                           "\ndn: cn=smith\\2c JOHN, ou=people, dc=x, dc=example\n"
+                           "objectClass: user\n";
+  try {
+    LoadFromText("{}", ldif, "t");
+    ADD_FAILURE() << "loaded";
+  } catch (const ProfileError& e) {
+    EXPECT_NE(std::string(e.what()).find("duplicate dn"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("first at line 8"), std::string::npos) << e.what();
+  }
+}
+
 TEST(MemoryAddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
   std::string ldif;
   for (int i = 0; i < 20000; ++i) {

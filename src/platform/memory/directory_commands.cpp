@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/dn.h"
 #include "platform/error.h"
 #include "platform/memory/ldap_filter.h"
 #include "platform/text.h"
@@ -45,51 +47,23 @@ Variant FromValues(const std::vector<std::string>& values) {
   return Variant::TextArray(values);
 }
 
-// An attribute of an entry as a field or property value; empty when the
-// entry has none.
+// An attribute of an entry as a field or property value ("distinguishedName"
+// and "name" always have one); empty when the entry has none.
 Variant EntryValue(const DirEntry& entry, std::string_view attribute) {
   if (const auto* values = entry.Values(attribute)) return FromValues(*values);
-  if (text::EqualsNoCase(attribute, "distinguishedName")) return Variant(entry.dn);
   return Variant();
-}
-
-// Whether the "," at `comma` separates RDNs rather than being escaped.
-bool IsSeparator(std::string_view dn, size_t comma) {
-  size_t backslashes = 0;
-  while (comma > backslashes && dn[comma - backslashes - 1] == '\\') ++backslashes;
-  return backslashes % 2 == 0;
-}
-
-// Where the RDN separator before the parent `base` sits in `dn`, or npos
-// when `dn` is not below `base`. Blanks after the separator are allowed.
-size_t ParentSeparator(std::string_view dn, std::string_view base) {
-  if (dn.size() <= base.size() || dn.substr(dn.size() - base.size()) != base) {
-    return std::string_view::npos;
-  }
-  size_t at = dn.size() - base.size();
-  while (at > 0 && dn[at - 1] == ' ') --at;
-  if (at == 0 || dn[at - 1] != ',' || !IsSeparator(dn, at - 1)) return std::string_view::npos;
-  return at - 1;
-}
-
-bool HasSeparator(std::string_view rdns) {
-  for (size_t i = 0; i < rdns.size(); ++i) {
-    if (rdns[i] == ',' && IsSeparator(rdns, i)) return true;
-  }
-  return false;
 }
 
 enum class Scope { kBase, kOneLevel, kSubTree };
 
-// Whether `dn` lies in the subtree of `base` (or, for oneLevel, directly
-// below it); both in lower case, "" being the top of the directory.
-bool InScope(std::string_view dn, std::string_view base, Scope scope) {
-  if (scope != Scope::kOneLevel) {
-    return base.empty() || dn == base || ParentSeparator(dn, base) != std::string_view::npos;
-  }
-  if (base.empty()) return !dn.empty() && !HasSeparator(dn);
-  const size_t separator = ParentSeparator(dn, base);
-  return separator != std::string_view::npos && !HasSeparator(dn.substr(0, separator));
+// Whether the object with DN key `key` is in a oneLevel or subTree search
+// from the base with key `base_key` ("" being the top of the directory).
+// Keys are normalised DNs, so the base's spelling in the command does not
+// matter, and an escaped comma inside an RDN value never counts as a level.
+bool InScope(std::string_view key, std::string_view base_key, Scope scope) {
+  const std::optional<size_t> levels = DnLevelsBelow(key, base_key);
+  if (!levels) return false;
+  return scope == Scope::kOneLevel ? *levels == 1 : true;
 }
 
 struct ParsedCommand {
@@ -307,7 +281,6 @@ class MemoryRecordset final : public Recordset {
     for (const std::string& attribute : attributes) {
       Column column{attribute, text::LCase(attribute), ColumnKind::kAttribute};
       if (column.lowered == "adspath") column.kind = ColumnKind::kADsPath;
-      if (column.lowered == "distinguishedname") column.kind = ColumnKind::kDistinguishedName;
       columns_.push_back(std::move(column));
     }
   }
@@ -382,11 +355,10 @@ class MemoryRecordset final : public Recordset {
     const Column& column = columns_[position];
     if (column.kind == ColumnKind::kADsPath) return Variant(std::string(kScheme) + entry.dn);
     if (const auto* values = entry.Values(column.name)) return FromValues(*values);
-    if (column.kind == ColumnKind::kDistinguishedName) return Variant(entry.dn);
     return Variant(Variant::Null{});
   }
 
-  enum class ColumnKind { kAttribute, kADsPath, kDistinguishedName };
+  enum class ColumnKind { kAttribute, kADsPath };
   struct Column {
     std::string name;
     std::string lowered;
@@ -434,12 +406,10 @@ class MemoryCommand final : public Command {
     if (parsed.scope == Scope::kBase) {
       if (base_entry != nullptr && filter->Matches(*base_entry)) rows.push_back(base_entry);
     } else {
-      // Compared on the stored lower-case form, so that the base's own
-      // spelling in the command does not matter.
       const std::string_view base =
-          base_entry == nullptr ? std::string_view() : std::string_view(base_entry->dn_lower);
+          base_entry == nullptr ? std::string_view() : std::string_view(base_entry->dn_key);
       for (const DirEntry& entry : data.Entries()) {
-        if (InScope(entry.dn_lower, base, parsed.scope) && filter->Matches(entry)) {
+        if (InScope(entry.dn_key, base, parsed.scope) && filter->Matches(entry)) {
           rows.push_back(&entry);
         }
       }

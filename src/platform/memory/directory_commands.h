@@ -17,13 +17,18 @@
 // Paths: "GC://rootDSE" ("rootDSE" in any case) and "GC://" + DN; the
 // scheme is written in capitals, as ADSI wants it. There is no server part:
 // everything after "GC://" is the DN, so a DN holding "/" needs no escape.
-// Any other path fails with 0x80072030 and a description that names it.
+// A DN names an object in any spelling of its DN (blanks, escapes, letter
+// case: platform/dn.h). Any other path fails with 0x80072030 and a
+// description that names it.
 //
 // Command text: "<GC://base>;filter;attributes;scope".
 //   - The base ends at the first ">" that is not escaped with "\" in the DN;
 //     "GC://" with no DN searches the whole directory.
 //   - The scope follows the last ";": "subTree", "oneLevel" or "base" in any
-//     letter case. A "base" search from the empty base gives no rows.
+//     letter case. A "base" search from the empty base gives no rows. Which
+//     objects lie below the base is decided on normalised DNs, so
+//     "OU=People, DC=x" covers "CN=a,OU=People,DC=x", and a value holding an
+//     escaped comma ("CN=a\,OU=People,DC=x") is one RDN, not two levels.
 //   - A filter that starts with "(" ends where its parentheses balance, so
 //     ";" may appear in its values and attribute names may carry options
 //     ("member;range=0-1499", looked up as written); a filter without
@@ -36,8 +41,8 @@
 // pointers into the DirectoryData, which the context it holds keeps alive.
 // Field values: a text for one value, an array of texts for several, null
 // when the object lacks the attribute; "ADsPath" is "GC://" + the DN as
-// stored; "distinguishedName" falls back to the DN and "name" to the RDN
-// value.
+// written in the directory; "distinguishedName" falls back to that DN and
+// "name" to the RDN value.
 //
 // ADO numbers raised here beyond those of platform/error.h: 3705 (Open on
 // an open connection), 3706 (provider other than "ADsDSOObject"), 3709
@@ -72,8 +77,8 @@ using DirectoryContextSource = std::function<std::shared_ptr<const DirectoryCont
 // "GC://rootDSE" gives an object whose Get serves "rootDomainNamingContext"
 // and "defaultNamingContext" (0x8000500D for other attributes, or when the
 // context has no naming context) and whose ADsPath is "GC://rootDSE";
-// "GC://" + DN gives the object with that DN (compared without regard to
-// case), 0x80072030 when there is none. A bound object keeps the context
+// "GC://" + DN gives the object with that DN (normalised DNs compared),
+// 0x80072030 when there is none. A bound object keeps the context
 // it was bound in.
 std::shared_ptr<DirectoryBinder> NewDirectoryBinder(DirectoryContextSource current);
 

@@ -188,6 +188,42 @@ TEST(DirectoryDataTest, LookUpsIgnoreCaseAndKeepFileOrder) {
   EXPECT_TRUE(data.ByAddress("/o=a").empty());
 }
 
+TEST(DirectoryDataTest, DnsAreKeyedInTheirNormalisedForm) {
+  DirectoryData data;
+  ASSERT_TRUE(data.Add(Entry("CN=Smith\\, John,OU=People,DC=harbor,DC=example")));
+  ASSERT_TRUE(
+      data.Add(Entry("CN=P2,OU=People,DC=harbor,DC=example",
+                     {{"distinguishedName", {"CN=P2, OU=People, DC=harbor, DC=example"}}})));
+  ASSERT_TRUE(data.Add(Entry("CN=a;b,DC=x")));  // not a DN: keyed by its lower case
+  const DirEntry* smith = &data.Entries()[0];
+  const DirEntry* p2 = &data.Entries()[1];
+  const DirEntry* odd = &data.Entries()[2];
+
+  const std::vector<std::pair<std::string, const DirEntry*>> lookups = {
+      {"CN=Smith\\2C John,OU=People,DC=harbor,DC=example", smith},
+      {"cn=SMITH\\2c JOHN, ou=people, dc=harbor, dc=example", smith},
+      {"CN=P2, OU=People,DC=harbor,DC=example", p2},
+      {"cn=A;B,dc=X", odd},
+      {"CN=Smith,OU=People,DC=harbor,DC=example", nullptr},
+      {"CN=Smith\\, John\\20,OU=People,DC=harbor,DC=example", nullptr},
+      {"CN=a; b,DC=x", nullptr},
+  };
+  for (const auto& [dn, expected] : lookups) EXPECT_EQ(data.ByDN(dn), expected) << dn;
+
+  // A second spelling of a DN present is a duplicate, whatever its letters.
+  EXPECT_FALSE(data.Add(Entry("cn=smith\\2C john, ou=People,dc=harbor,dc=example")));
+  EXPECT_FALSE(data.Add(Entry("CN=P2 ,OU=People,DC=harbor,DC=example")));
+  EXPECT_FALSE(data.Add(Entry("CN=A;B,DC=X")));
+  EXPECT_EQ(data.Entries().size(), 3u);
+
+  // The DN stays as written, and every object answers for distinguishedName;
+  // an attribute of its own is what it holds.
+  EXPECT_EQ(smith->dn, "CN=Smith\\, John,OU=People,DC=harbor,DC=example");
+  ASSERT_NE(smith->Values("DistinguishedName"), nullptr);
+  EXPECT_THAT(*smith->Values("DistinguishedName"), ElementsAre(smith->dn));
+  EXPECT_EQ(p2->First("distinguishedName"), "CN=P2, OU=People, DC=harbor, DC=example");
+}
+
 TEST_F(DirectoryTest, BindsRootDseAndDomain) {
   auto binder = NewDirectoryBinder(Source());
   auto root_dse = binder->Bind("GC://RootDse");
@@ -200,6 +236,12 @@ TEST_F(DirectoryTest, BindsRootDseAndDomain) {
   auto domain = binder->Bind("GC://dc=HARBOR,dc=example");
   ASSERT_NE(domain, nullptr);
   EXPECT_EQ(domain->ADsPath(), "GC://DC=harbor,DC=example");
+  // Any spelling of the DN binds; the path reports it as the directory has it.
+  auto spelled = binder->Bind("GC://cn=ana lima, ou=staff, dc=harbor, dc=example");
+  ASSERT_NE(spelled, nullptr);
+  EXPECT_EQ(spelled->ADsPath(), "GC://CN=Ana Lima,OU=Staff,DC=harbor,DC=example");
+  EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://CN=Ana  Lima,OU=Staff,DC=harbor,DC=example"); }),
+            errnum::kNoSuchObject);
 
   auto ana = binder->Bind("GC://CN=Ana Lima,OU=Staff,DC=harbor,DC=example");
   EXPECT_EQ(ana->Get("mail").ToText(), "Ana.Lima@harbor.example");
@@ -329,6 +371,50 @@ TEST_F(DirectoryTest, ScopesAndBaseNarrowing) {
               ElementsAre("Ana Lima"));
   EXPECT_THAT(Names("OU=Staff,DC=harbor,DC=example", sales, "base"), ElementsAre());
   EXPECT_THAT(Names("", "(objectClass=*)", "base"), ElementsAre());
+}
+
+TEST_F(DirectoryTest, BaseAndScopeIgnoreHowTheBaseIsSpelled) {
+  const std::string sales = "(department=Sales)";
+  struct Case {
+    std::string base;
+    std::string scope;
+    std::vector<std::string> names;
+  };
+  const std::vector<Case> cases = {
+      {"OU=Staff, DC=harbor, DC=example", "subTree", {"Ana Lima", "Bo B."}},
+      {"ou = staff ,dc=HARBOR,dc=example", "oneLevel", {"Ana Lima"}},
+      {"OU=\\53taff,DC=harbor,DC=example", "subTree", {"Ana Lima", "Bo B."}},
+      {"OU=Sub, OU=Staff,DC=harbor,DC=example", "oneLevel", {"Bo B."}},
+      {"DC=harbor, DC=example", "oneLevel", {"Odd,OU=Staff"}},
+      {"CN=Ana Lima, OU=Staff, DC=harbor, DC=example", "base", {"Ana Lima"}},
+      // One RDN holding an escaped comma, in either escape.
+      {"CN=Odd\\2COU=Staff,DC=harbor,DC=example", "base", {"Odd,OU=Staff"}},
+      {"cn=odd\\,ou=staff, dc=harbor, dc=example", "subTree", {"Odd,OU=Staff"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Names(c.base, sales, c.scope), c.names) << c.base << " " << c.scope;
+  }
+}
+
+TEST_F(DirectoryTest, FiltersSeeEveryObjectsDn) {
+  // Only Bo carries a distinguishedName attribute; the others answer with their DN.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"(distinguishedName=cn=ana lima, ou=staff, dc=harbor, dc=example)", {"Ana Lima"}},
+      {"(distinguishedName=CN=Bo Brandt,OU=Sub, OU=Staff,DC=harbor,DC=example)", {"Bo B."}},
+      {"(distinguishedName=CN=Odd\\5c2COU=Staff,DC=harbor,DC=example)", {"Odd,OU=Staff"}},
+      {"(distinguishedName=CN=Ana Lima,DC=harbor,DC=example)", {}},
+      // Odd's only RDN is CN=Odd\,OU=Staff: no OU=Staff in it.
+      {"(ou:dn:=Staff)", {"Staff", "Ana Lima", "Sub", "Bo B."}},
+      {"(ou:dn:=sub)", {"Sub", "Bo B."}},
+      {"(cn:dn:=Ana Lima)", {"Ana Lima"}},
+      {"(cn:dn:=Odd,OU=Staff)", {"Odd,OU=Staff"}},
+      {"(&(dc:dn:=xharbor)(department=Sales))", {"Zed"}},
+  };
+  for (const auto& [filter, names] : cases) {
+    EXPECT_EQ(Names("", filter, "subTree"), names) << filter;
+  }
+  auto rows = Run("<GC://OU=Staff, DC=harbor, DC=example>;(ou:dn:=Staff);distinguishedName;base");
+  EXPECT_THAT(Column(*rows), ElementsAre("OU=Staff,DC=harbor,DC=example")) << "as written";
 }
 
 TEST_F(DirectoryTest, FieldsFollowTheAttributeList) {

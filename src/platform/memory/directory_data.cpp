@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/dn.h"
 #include "platform/memory/ldap_filter.h"
 #include "platform/text.h"
 
@@ -45,6 +46,7 @@ const std::vector<std::string>* DirEntry::Values(std::string_view attribute) con
     if (!values.empty() && NameEquals(name, attribute)) return &values;
   }
   if (!rdn_value_list.empty() && NameEquals(attribute, "name")) return &rdn_value_list;
+  if (!dn_list.empty() && NameEquals(attribute, "distinguishedName")) return &dn_list;
   return nullptr;
 }
 
@@ -54,16 +56,20 @@ std::string DirEntry::First(std::string_view attribute) const {
 }
 
 bool DirectoryData::Add(DirEntry entry) {
+  // Computed here whatever the caller put in, so that the index and the
+  // scope test can rely on it.
+  entry.dn_key = DnKey(entry.dn);
+  if (by_dn_.find(entry.dn_key) != by_dn_.end()) return false;
   if (entry.dn_lower.empty()) entry.dn_lower = text::LCase(entry.dn);
   if (entry.rdn_value.empty()) entry.rdn_value = ldapfilter::FirstRdnValue(entry.dn);
   if (entry.rdn_value_list.empty() && !entry.rdn_value.empty()) {
     entry.rdn_value_list.push_back(entry.rdn_value);
   }
-  if (by_dn_.find(entry.dn_lower) != by_dn_.end()) return false;
+  entry.dn_list.assign(1, entry.dn);
   const size_t position = entries_.size();
   entries_.push_back(std::move(entry));
   const DirEntry& added = entries_.back();
-  by_dn_.emplace(added.dn_lower, position);
+  by_dn_.emplace(added.dn_key, position);
 
   if (const auto* odns = added.Values("legacyExchangeDN")) {
     for (const std::string& odn : *odns) {
@@ -84,7 +90,7 @@ bool DirectoryData::Add(DirEntry entry) {
 }
 
 const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
-  const auto it = by_dn_.find(text::LCase(dn));
+  const auto it = by_dn_.find(DnKey(dn));
   return it == by_dn_.end() ? nullptr : &entries_[it->second];
 }
 

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/dn.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -18,6 +19,11 @@ constexpr std::string_view kBitAndRule = "1.2.840.113556.1.4.803";
 constexpr std::string_view kBitOrRule = "1.2.840.113556.1.4.804";
 constexpr std::string_view kObjectCategory = "objectCategory";
 constexpr std::string_view kDistinguishedName = "distinguishedName";
+
+// Attributes whose values are DNs: equality on them compares normalised
+// DNs. objectCategory is one only for a value that is not a short name.
+constexpr std::string_view kDnAttributes[] = {kDistinguishedName, kObjectCategory, "member",
+                                              "memberOf",         "manager",       "directReports"};
 
 // Deep enough for any filter a person or a program writes; it keeps a
 // hostile "((((..." from exhausting the stack of the recursive parser.
@@ -66,6 +72,10 @@ struct Node {
   uint64_t bits = 0;
   // objectCategory with a value that is a class name rather than a DN.
   bool category_short_name = false;
+  // Equality on an attribute of kDnAttributes: stored values are compared
+  // as DNs with this key of the assertion value.
+  bool dn_equality = false;
+  std::string dn_key;
   // Substrings: initial and final are empty when absent; `any` holds no
   // empty pieces ("a**b" is "a*b").
   Text initial;
@@ -152,8 +162,10 @@ bool ParseBits(std::string_view s, uint64_t& bits) {
   return ec == std::errc() && ptr == end;
 }
 
-// DN handling for the objectCategory short names and ":dn": RFC 4514
-// escapes (\XX and \c), AVAs separated by unescaped "," and "+".
+// The first RDN value, for the objectCategory short names (asked for every
+// object by most list filters) and FirstRdnValue: a scan of RFC 4514
+// escapes (\XX and \c) and AVAs separated by unescaped "," and "+",
+// cheaper than a full parse. Whole DNs go through platform/dn.h.
 
 std::string UnescapeDnValue(std::string_view raw) {
   std::string out;
@@ -257,15 +269,32 @@ bool OrderingMatches(std::string_view stored, const Node& node, std::string& buf
   return at_least ? buffer >= node.value.lowered : buffer <= node.value.lowered;
 }
 
+// An extensible item's rule applied to one value, leaving DN syntax aside.
+bool RuleMatches(std::string_view stored, const Node& node) {
+  if (node.rule_kind == Rule::kEquality) return EqualsLowered(stored, node.value.lowered);
+  uint64_t bits = 0;
+  if (!ParseBits(stored, bits)) return false;
+  if (node.rule_kind == Rule::kBitAnd) return (bits & node.bits) == node.bits;
+  return (bits & node.bits) != 0;
+}
+
+// ":dn": the values of the RDNs of the object's DN (its distinguishedName)
+// whose type is the item's attribute count as values of that attribute.
+// A distinguishedName value that is not a DN offers none.
 bool DnAttributesMatch(const Node& node, const AttributeSource& object) {
   const auto* dns = object.Values(kDistinguishedName);
   if (dns == nullptr) return false;
   for (const std::string& dn : *dns) {
-    const bool found = ForEachAva(dn, [&node](std::string_view type, std::string_view raw) {
-      if (!text::EqualsNoCase(type, node.attribute)) return false;
-      return EqualsLowered(UnescapeDnValue(raw), node.value.lowered);
-    });
-    if (found) return true;
+    const auto rdns = ParseDn(dn);
+    if (!rdns) continue;
+    for (const DnRdn& rdn : *rdns) {
+      for (const DnAva& ava : rdn) {
+        if (!ava.binary && EqualsNoCaseAscii(ava.type, node.attribute) &&
+            RuleMatches(ava.value, node)) {
+          return true;
+        }
+      }
+    }
   }
   return false;
 }
@@ -275,6 +304,7 @@ bool ValueMatches(std::string_view stored, const Node& node, std::string& buffer
     case Kind::kEqual:
     case Kind::kApprox:
       if (node.category_short_name) return CategoryMatches(stored, node.value.lowered);
+      if (node.dn_equality) return DnMatchesKey(stored, node.dn_key);
       return EqualsLowered(stored, node.value.lowered);
     case Kind::kGreaterOrEqual:
     case Kind::kLessOrEqual:
@@ -284,13 +314,11 @@ bool ValueMatches(std::string_view stored, const Node& node, std::string& buffer
     case Kind::kSubstrings:
       LowerInto(stored, buffer);
       return SubstringsMatch(buffer, node);
-    case Kind::kExtensible: {
-      if (node.rule_kind == Rule::kEquality) return EqualsLowered(stored, node.value.lowered);
-      uint64_t bits = 0;
-      if (!ParseBits(stored, bits)) return false;
-      if (node.rule_kind == Rule::kBitAnd) return (bits & node.bits) == node.bits;
-      return (bits & node.bits) != 0;
-    }
+    case Kind::kExtensible:
+      if (node.dn_equality && node.rule_kind == Rule::kEquality) {
+        return DnMatchesKey(stored, node.dn_key);
+      }
+      return RuleMatches(stored, node);
     default:
       return false;
   }
@@ -623,7 +651,18 @@ class Parser {
     node.has_bits = ParseBits(raw, node.bits);
     node.category_short_name =
         EqualsNoCaseAscii(node.attribute, kObjectCategory) && raw.find('=') == std::string::npos;
+    if (!node.category_short_name && IsDnAttribute(node.attribute)) {
+      node.dn_equality = true;
+      node.dn_key = DnKey(raw);
+    }
     node.value = MakeText(std::move(raw));
+  }
+
+  static bool IsDnAttribute(std::string_view attribute) {
+    for (const std::string_view name : kDnAttributes) {
+      if (EqualsNoCaseAscii(attribute, name)) return true;
+    }
+    return false;
   }
 
   std::string ReadSingleValue() { return std::move(ReadValue(false).front()); }

@@ -15,20 +15,29 @@
 //     (Unicode simple case mapping); ~= is case-insensitive equality;
 //   - >= and <= compare as 64-bit integers when both sides are decimal
 //     integers, else as lower-cased texts in code point order;
+//   - equality (=, ~= and an extensible match without a rule) on an
+//     attribute whose values are DNs (distinguishedName, objectCategory,
+//     member, memberOf, manager, directReports) compares normalised DNs
+//     (platform/dn.h), so blanks after commas, escapes ("\2C" or "\,") and
+//     letter case do not matter; a value that is not a DN compares as text
+//     without regard to case. Ordering and substrings compare the texts;
 //   - objectCategory with an assertion value holding no "=" is a short
 //     name: it matches a stored DN whose first RDN value equals it without
 //     regard to case, or equals it once the hyphens of the RDN value are
 //     dropped (the class's display name: "msExchDynamicDistributionList"
 //     for "CN=ms-Exch-Dynamic-Distribution-List,..."); a value holding "="
-//     compares with the whole DN;
+//     is a DN and compares with the whole DN, as above;
 //   - attr:1.2.840.113556.1.4.803:=N is TRUE for a value v when
 //     (v & N) == N, attr:1.2.840.113556.1.4.804:=N when (v & N) != 0, with
 //     v and N 64-bit decimal integers (negative ones in two's complement);
 //     a stored value that is not such a number does not match. N itself
 //     must be a decimal integer, else the filter does not parse;
-//   - attr:=v and attr:dn:=v are case-insensitive equality; ":dn" also
-//     looks at the matching RDN components of the object's
-//     distinguishedName attribute;
+//   - attr:=v and attr:dn:=v are case-insensitive equality (DN equality on
+//     the attributes above); ":dn" also takes as values of attr the values
+//     of the RDN components of type attr in the object's DN, its
+//     distinguishedName, with their escapes undone: "(ou:dn:=People)"
+//     matches every object whose DN has an OU=People RDN. This holds for
+//     the bitwise rules too;
 //   - any other matching rule, and an extensible item without an
 //     attribute, are Undefined. Evaluation is three-valued (RFC 4511): NOT
 //     of Undefined is Undefined, AND is FALSE when one part is FALSE, OR
@@ -55,7 +64,8 @@ class AttributeSource {
  public:
   virtual ~AttributeSource() = default;
   // The values of the attribute (name compared without regard to case), or
-  // nullptr when the object has none.
+  // nullptr when the object has none. A directory object gives its DN as
+  // "distinguishedName" (":dn" matches read it there).
   virtual const std::vector<std::string>* Values(std::string_view attribute) const = 0;
 };
 

@@ -93,6 +93,11 @@ const std::map<std::string, FakeObject>& Objects() {
         {"groupType", {"-2147483646"}}}},
       {"dynamic",
        {{"objectClass", {"top", "msExchDynamicDistributionList"}}, {"objectCategory", {kDynamic}}}},
+      // DN-valued attributes written in other spellings than the filters use.
+      {"smith",
+       {{"distinguishedName", {"CN=Smith\\2C John+employeeID=6,OU=People,DC=harbor,DC=example"}},
+        {"member", {"CN=Ana Lima, OU=Sales, DC=harbor, DC=example", "CN=Bo,OU=Sales,DC=x"}},
+        {"manager", {"not a DN; kept as text"}}}},
   };
   return objects;
 }
@@ -177,6 +182,37 @@ const std::vector<MatchCase>& MatchCases() {
       {std::string("(objectCategory=") + kPerson + ")", "ana", true},
       {"(objectCategory=cn=person,cn=schema,cn=configuration,dc=harbor,dc=example)", "ana", true},
       {"(objectCategory=CN=Person)", "ana", false},
+      {"(objectCategory=CN=Person, CN=Schema, CN=Configuration, DC=harbor, DC=example)", "ana",
+       true},
+      // Equality on DN values compares normalised DNs: blanks, escapes (the
+      // filter's \5C is the DN's backslash) and case do not matter.
+      {"(distinguishedName=CN=Ana Lima, OU=Sales, DC=harbor, DC=example)", "ana", true},
+      {"(distinguishedName=CN=Ana Lima,OU=Sales,DC=harbor)", "ana", false},
+      {"(distinguishedName=CN=Ana  Lima,OU=Sales,DC=harbor,DC=example)", "ana", false},
+      {"(distinguishedName=CN=Smith\\5c, John+employeeID=6,OU=People,DC=harbor,DC=example)",
+       "smith", true},
+      {"(distinguishedName=employeeID=6 + cn=smith\\5c, john,OU=People,DC=harbor,DC=example)",
+       "smith", true},
+      {"(distinguishedName=CN=Smith\\5c, John,OU=People,DC=harbor,DC=example)", "smith", false},
+      {"(distinguishedName~=CN=Ana Lima , OU=Sales,DC=harbor,DC=example)", "ana", true},
+      {"(distinguishedName:=CN=Ana Lima, OU=Sales,DC=harbor,DC=example)", "ana", true},
+      {"(member=cn=ana lima,ou=sales,dc=harbor,dc=example)", "smith", true},
+      {"(member=CN=Bo, OU=Sales, DC=x)", "smith", true},
+      {"(member=CN=Bo,OU=Sales)", "smith", false},
+      {"(manager=NOT A DN; KEPT AS TEXT)", "smith", true},
+      // Substrings and ordering still compare the texts as stored.
+      {"(distinguishedName=CN=Ana Lima,OU=Sales*)", "ana", true},
+      {"(distinguishedName=CN=Ana Lima, OU=Sales*)", "ana", false},
+      // ":dn" takes the values of the DN's own RDNs, escapes undone.
+      {"(ou:dn:=People)", "smith", true},
+      {"(ou:dn:=Peop)", "smith", false},
+      {"(ou:dn:=Sales)", "smith", false},
+      {"(cn:dn:=Smith, John)", "smith", true},
+      {"(employeeID:dn:=6)", "smith", true},
+      {"(employeeID:dn:1.2.840.113556.1.4.803:=2)", "smith", true},
+      {"(employeeID:dn:1.2.840.113556.1.4.803:=1)", "smith", false},
+      {"(employeeID:1.2.840.113556.1.4.803:=2)", "smith", false},
+      {"(dc:dn:=HARBOR)", "ana", true},
       // Composition; RFC 4526 empty sets.
       {"(&)", "ana", true},
       {"(|)", "ana", false},
