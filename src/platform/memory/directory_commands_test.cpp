@@ -161,7 +161,7 @@ TEST(DirectoryDataTest, AddFillsDerivedFieldsAndRefusesDuplicateDNs) {
   EXPECT_FALSE(data.Add(Entry("cn=lima\\, ana,ou=staff,dc=X")));
   ASSERT_EQ(data.Entries().size(), 1u);
   const DirEntry& entry = data.Entries().front();
-  EXPECT_EQ(entry.dn_lower, "cn=lima\\, ana,ou=staff,dc=x");
+  EXPECT_EQ(entry.dn_key, "cn=lima\\2C ana,ou=staff,dc=x");
   EXPECT_EQ(entry.RdnValue(), "Lima, Ana");
   // "name" falls back to the RDN value; attribute names ignore case.
   ASSERT_NE(entry.Values("NAME"), nullptr);

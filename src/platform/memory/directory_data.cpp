@@ -60,7 +60,6 @@ bool DirectoryData::Add(DirEntry entry) {
   // scope test can rely on it.
   entry.dn_key = DnKey(entry.dn);
   if (by_dn_.find(entry.dn_key) != by_dn_.end()) return false;
-  if (entry.dn_lower.empty()) entry.dn_lower = text::LCase(entry.dn);
   if (entry.rdn_value.empty()) entry.rdn_value = ldapfilter::FirstRdnValue(entry.dn);
   if (entry.rdn_value_list.empty() && !entry.rdn_value.empty()) {
     entry.rdn_value_list.push_back(entry.rdn_value);

@@ -22,10 +22,6 @@ struct DirEntry final : public ldapfilter::AttributeSource {
   // DnKey(dn), set by DirectoryData::Add: what the DN index and the search
   // scopes compare.
   std::string dn_key;
-  // The DN lower-cased as written. Not a key any more (blanks and escapes
-  // would count); it stays while the LDIF loader still fills it, and Add
-  // fills it when empty.
-  std::string dn_lower;
   size_t line = 0;  // line of the LDIF file where the record starts
   // Attribute names as written, values in file order; one slot per name.
   std::vector<std::pair<std::string, std::vector<std::string>>> attributes;

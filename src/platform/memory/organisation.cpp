@@ -343,7 +343,6 @@ class LdifLoader {
       entry.attributes[slot].second.push_back(std::move(text));
     }
     if (!have_dn) Fail(start, "record without dn");
-    entry.dn_lower = text::LCase(entry.dn);
     entry.line = start;
     // A base64 value escapes the screen's look at the text.
     if (const auto* types = entry.Values("msExchRecipientDisplayType")) {
