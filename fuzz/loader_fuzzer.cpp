@@ -1,0 +1,120 @@
+// Fuzz target "loader": the profile (JSON) + LDIF loader,
+// LoadOrganisationText.
+//
+// Input layout: the profile text, then a line that is exactly
+// "----LDIF----" (ended by "\n", or by the end of the input), then the LDIF
+// text. The first such line is the separator; without one the whole input
+// is the profile and the LDIF is empty. A line rather than a NUL byte, so
+// that NUL bytes stay available inside both texts.
+//
+// ProfileError is the loader refusing bad input, which is right; any other
+// exception leaving the loader is a finding (libFuzzer reports it as a
+// crash).
+//
+// The loader is handed texts, so it has no business opening files. libldap's
+// LDIF reader opens the file behind an "attr:< file://..." value or an
+// "include:" line by itself, though, and such a read could hang the run
+// (/dev/zero, a FIFO) or read the machine's files. While the loader runs,
+// fopen is therefore refused for reading; with TARNWICK_FUZZ_STRICT_FILES=1
+// in the environment the attempt is a finding instead, for when the loader
+// is meant to refuse such input before anything is opened.
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "fuzz/finding.h"
+#include "platform/memory/memory_backend.h"
+#include "platform/memory/organisation.h"
+
+namespace {
+
+constexpr std::string_view kSeparator = "----LDIF----";
+
+// True only while LoadOrganisationText runs.
+bool loading = false;
+
+bool StrictFiles() {
+  static const bool strict = [] {
+    const char* value = std::getenv("TARNWICK_FUZZ_STRICT_FILES");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+  }();
+  return strict;
+}
+
+using OpenFunction = FILE* (*)(const char*, const char*);
+
+// Opens for writing always pass: libFuzzer writes its crash file through
+// fopen, possibly from a crash inside the loader.
+FILE* GuardedOpen(const char* symbol, const char* path, const char* mode) {
+  const bool writing = mode != nullptr && (mode[0] == 'w' || mode[0] == 'a');
+  if (loading && !writing) {
+    if (StrictFiles()) {
+      fuzz::Finding("the loader opened a file while loading texts",
+                    path != nullptr ? path : "(null)");
+    }
+    errno = EACCES;
+    return nullptr;
+  }
+  static_assert(sizeof(void*) == sizeof(OpenFunction));
+  void* const next = dlsym(RTLD_NEXT, symbol);
+  if (next == nullptr) {
+    errno = ENOSYS;
+    return nullptr;
+  }
+  OpenFunction real = nullptr;
+  std::memcpy(&real, &next, sizeof real);
+  return real(path, mode);
+}
+
+struct LoadingScope {
+  LoadingScope() { loading = true; }
+  ~LoadingScope() { loading = false; }
+  LoadingScope(const LoadingScope&) = delete;
+  LoadingScope& operator=(const LoadingScope&) = delete;
+};
+
+void Split(std::string_view input, std::string* profile, std::string* ldif) {
+  size_t at = 0;
+  while (at <= input.size()) {
+    const size_t end = input.find('\n', at);
+    const std::string_view line =
+        input.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+    if (line == kSeparator) {
+      profile->assign(input.substr(0, at));
+      ldif->assign(end == std::string_view::npos ? std::string_view() : input.substr(end + 1));
+      return;
+    }
+    if (end == std::string_view::npos) break;
+    at = end + 1;
+  }
+  profile->assign(input);
+  ldif->clear();
+}
+
+}  // namespace
+
+// libldap opens through fopen64; libFuzzer writes its files through fopen.
+extern "C" FILE* fopen(const char* path, const char* mode) {
+  return GuardedOpen("fopen", path, mode);
+}
+extern "C" FILE* fopen64(const char* path, const char* mode) {
+  return GuardedOpen("fopen64", path, mode);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string profile;
+  std::string ldif;
+  Split(fuzz::AsText(data, size), &profile, &ldif);
+  try {
+    const LoadingScope scope;
+    platform::memory::LoadOrganisationText(profile, ldif, "fuzz");
+  } catch (const platform::memory::ProfileError&) {
+  }
+  return 0;
+}
