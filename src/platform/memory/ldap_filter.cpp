@@ -501,7 +501,15 @@ class Parser {
         node.kind = Kind::kNot;
         ++pos_;
         SkipBlanks();
-        node.children.push_back(!AtEnd() && Peek() == '(' ? ParseFilter() : ParseItem());
+        if (!AtEnd() && Peek() == '(') {
+          node.children.push_back(ParseFilter());
+        } else {
+          // The strict form gives the bare item its own parentheses, so it
+          // counts as a level: whatever parses renders to a filter that
+          // parses too.
+          if (depth_ + 1 > kMaxDepth) Fail(pos_, "filter nested too deeply");
+          node.children.push_back(ParseItem());
+        }
         SkipBlanks();
         if (!AtEnd() && Peek() == '(') Fail(pos_, "'!' takes exactly one filter");
         ExpectClose();

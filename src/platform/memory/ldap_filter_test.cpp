@@ -305,6 +305,18 @@ TEST(LdapFilterTest, RefusesNestingThatWouldExhaustTheStack) {
   EXPECT_THROW(Parse(deep), PlatformError);
   const std::string fine = std::string(50, '(') + "cn=x" + std::string(50, ')');
   EXPECT_EQ(Parse(fine)->ToRfc4515(), "(cn=x)");
+
+  // A bare NOT renders with parentheses around its item, one level deeper:
+  // at the limit it must be refused, not accepted and then unparsable in
+  // its own strict form.
+  const auto nots = [](int n, const std::string& inner) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += "(!";
+    return text + inner + std::string(static_cast<size_t>(n), ')');
+  };
+  EXPECT_THROW(Parse(nots(199, "(!cn=x)")), PlatformError);
+  const auto below = Parse(nots(198, "(!cn=x)"));
+  EXPECT_NO_THROW(Parse(below->ToRfc4515()));
 }
 
 TEST(LdapFilterTest, RendersStrictForm) {

@@ -100,6 +100,9 @@ TEST(MemoryOrganisationTest, LdifFaultsNameTheFileAndTheLine) {
        "t.ldif:4: include directives are not accepted"},
       {good + "dn: not a dn\ncn: x\n", "t.ldif:4: 'not a dn' is not a valid DN"},
       {good + "dn: CN=c,DC=x\nphoto:: !!!!\n", "t.ldif:5: invalid base64"},
+      // Both used to crash libldap's record parser.
+      {good + "dn: CN=c,DC=x\n-\n", "t.ldif:5: malformed line in entry \"CN=c,DC=x\""},
+      {good + "dn: CN=c,DC=x\n: y\n", "t.ldif:5: '' is not a valid attribute name"},
   };
   for (const auto& [ldif, expected] : cases) {
     const std::string error = LoadError("{}", ldif);
