@@ -185,6 +185,9 @@ class LdifLoader {
       }
       if (std::ferror(fp->fp)) Fail(lineno, "cannot read the file");
       if (rc == 0) break;
+      // The reader answers a record whose first line it cannot take (no
+      // colon, not "dn:" or "version:") with no text at all.
+      if (raw == nullptr) Fail(before + 1, "record without dn");
       if (stop_ && ++records % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
