@@ -3,6 +3,7 @@
 // TARNWICK_UPDATE_GOLDEN=1 rewrites the golden file from the current output.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -42,11 +43,13 @@ class Binary : public ::testing::Test {
   ~Binary() override { fs::remove_all(dir_); }
 
   // Runs the copied binary with the argument text as shell words, in the
-  // source folder unless told otherwise.
-  Outcome Start(const std::string& arguments, const std::string& cwd = TARNWICK_SOURCE_DIR) {
-    const std::string command = "cd '" + cwd + "' && LC_ALL=C '" + (dir_ / "tarnwick").string() +
-                                "' " + arguments + " >'" + (dir_ / "out").string() + "' 2>'" +
-                                (dir_ / "err").string() + "'";
+  // source folder unless told otherwise, under the C locale unless told
+  // otherwise (`locale` is put before the program as `env` arguments).
+  Outcome Start(const std::string& arguments, const std::string& cwd = TARNWICK_SOURCE_DIR,
+                const std::string& locale = "LC_ALL=C") {
+    const std::string command = "cd '" + cwd + "' && env " + locale + " '" +
+                                (dir_ / "tarnwick").string() + "' " + arguments + " >'" +
+                                (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "'";
     Outcome run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -95,6 +98,31 @@ TEST_F(Binary, BrokenProfileIsNamedAndTheRunGoesOnWithoutLogon) {
   EXPECT_EQ(run.status, 0);
   EXPECT_THAT(run.err, testing::HasSubstr("broken.json:3"));
   EXPECT_THAT(run.out, testing::EndsWith("complete\n"));
+}
+
+bool LocaleInstalled(const char* name) {
+  const locale_t locale = ::newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) return false;
+  ::freelocale(locale);
+  return true;
+}
+
+TEST_F(Binary, OnlyTheTimeStampFollowsTheUserLocale) {
+  ASSERT_TRUE(LocaleInstalled("de_DE.UTF-8") && LocaleInstalled("tr_TR.UTF-8"))
+      << "de_DE.UTF-8 and tr_TR.UTF-8 are needed; scripts/setup generates them";
+  // Turkish letter case maps I to a dotless i, so a C-library keyword match
+  // under it no longer sees "INCLUDE:" as the include directive.
+  std::ofstream(dir_ / "p.json") << R"({"directory": "d.ldif", "mailboxes": [{"alias": "ana"}]})";
+  std::ofstream(dir_ / "d.ldif") << "version: 1\n\ndn: DC=x\nobjectClass: domainDNS\ndc: x\n\n"
+                                    "INCLUDE: file:///etc/hostname\n\ndn: CN=c,DC=x\ncn: c\n";
+  const Outcome run = Start("/s p.json /a ana /l x@y.example", dir_.string(),
+                            "-u LC_ALL -u LC_CTYPE LANG=tr_TR.UTF-8 LC_TIME=de_DE.UTF-8");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.rfind("d.ldif:7: include directives are not accepted", 0), 0u) << run.err;
+  EXPECT_THAT(run.out, testing::EndsWith("complete\n"));
+  // The German short date and long time.
+  EXPECT_THAT(run.log, testing::ContainsRegex(
+                           "^[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}: "));
 }
 
 }  // namespace

@@ -56,9 +56,15 @@ bool FakeProcess::AppendToFile(const std::string& path, const std::string& bytes
 
 void FakeProcess::DoEvents() {
   ++do_events_calls_;
-  if (!stop_requested_ || stop_served_) return;
+  if (stop_after_calls_ >= 0 && stop_after_calls_-- == 0) RequestStop(delayed_signal_);
+  if (stop_signal_ == 0 || stop_served_) return;
   stop_served_ = true;
   if (stop_handler_) stop_handler_();
+}
+
+void FakeProcess::RequestStopAfter(int do_events_calls, int signal) {
+  stop_after_calls_ = do_events_calls;
+  delayed_signal_ = signal;
 }
 
 void FakeProcess::SetStandardOutputFailing(bool failing) {

@@ -52,17 +52,25 @@ bool RegisterMemberList(KeyedCollection* lists, const std::shared_ptr<platform::
 }
 
 // Closes what the call opened; a record set or connection that is closed
-// already, or never opened, is no error here.
+// already, or never opened, is no error here. It also runs while an
+// exception that is no PlatformError (std::bad_alloc) unwinds the walk, and
+// a destructor that throws then ends the process: whatever Close raises
+// stays here.
 class CloseOnExit {
  public:
   CloseOnExit(std::shared_ptr<platform::Recordset>& rs,
               std::shared_ptr<platform::Connection>& connection)
       : rs_(rs), connection_(connection) {}
   ~CloseOnExit() {
-    OnError err;
-    if (rs_) err.Run([&] { rs_->Close(); });
+    try {
+      if (rs_) rs_->Close();
+    } catch (...) {
+    }
     rs_.reset();
-    if (connection_) err.Run([&] { connection_->Close(); });
+    try {
+      if (connection_) connection_->Close();
+    } catch (...) {
+    }
     connection_.reset();
   }
   CloseOnExit(const CloseOnExit&) = delete;
@@ -201,6 +209,9 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
             const auto members = walk_err.Run([&] { return list->Members(); });
             const int32_t count = walk_err.Run([&] { return Obj(members).Count(); });
             for (int32_t i = 1; i <= count; ++i) {
+              // As in the member walk of AddToSourceMCL: a wide member list
+              // must not hold a stop until its end.
+              if (StopAtCheckpoint()) return;
               const auto member = walk_err.Run([&] { return members->Item(i); });
               if (member) AddToSourceMCL(member);
             }
@@ -208,6 +219,10 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
         }
       }
     } else if (text::ContainsNoCase(category, "CN=ms-Exch-Dynamic-Distribution-List,")) {
+      // The walk yields only after a row is done, which for a nested
+      // query-based list is after its whole expansion: a chain of such lists
+      // would reach its end before a stop is seen, so yield before descending.
+      if (StopAtCheckpoint()) return;
       if (!RegisterMemberList(ExpandedLists.get(), rs)) {
         Log("skipping repeat expansion of " + FieldText(rs, "name"), modTest::kLevelDetail);
       } else {

@@ -1,13 +1,16 @@
 #include "driver/large_stack.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <exception>
 
 namespace driver {
 namespace {
 
-constexpr std::size_t kSmallestWorthwhile = std::size_t{64} << 20;
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 
 struct Job {
   const std::function<void()>* body;
@@ -16,6 +19,8 @@ struct Job {
 
 void* RunJob(void* argument) {
   auto* job = static_cast<Job*>(argument);
+  // Nothing may leave a thread's start routine: an exception would end the
+  // process with std::terminate. It is carried over to the joining thread.
   try {
     (*job->body)();
   } catch (...) {
@@ -38,17 +43,45 @@ bool RunOnThread(Job& job, std::size_t stack_bytes) {
   return true;
 }
 
+// The size of this process's address space; 0 when /proc cannot tell.
+std::uint64_t AddressSpaceUsed() {
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  unsigned long long pages = 0;
+  const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+  std::fclose(statm);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (!read || page_size <= 0) return 0;
+  return pages * static_cast<std::uint64_t>(page_size);
+}
+
 }  // namespace
+
+std::size_t StackBytesFor(std::uint64_t address_space_limit, std::uint64_t address_space_used) {
+  if (address_space_limit == kNoAddressSpaceLimit) return kLargeStackBytes;
+  if (address_space_used >= address_space_limit) return 0;
+  std::uint64_t stack = (address_space_limit - address_space_used) / 4;
+  if (stack > kLargeStackBytes) stack = kLargeStackBytes;
+  stack -= stack % kMiB;
+  return stack < kSmallestStackBytes ? 0 : static_cast<std::size_t>(stack);
+}
+
+std::size_t StackBytesForThisProcess() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return StackBytesFor(kNoAddressSpaceLimit, 0);
+  }
+  return StackBytesFor(limit.rlim_cur, AddressSpaceUsed());
+}
 
 std::size_t RunWithLargeStack(const std::function<void()>& body, std::size_t stack_bytes) {
   Job job{&body, nullptr};
   std::size_t used = 0;
-  for (std::size_t size = stack_bytes;; size /= 2) {
+  for (std::size_t size = stack_bytes; size >= kSmallestStackBytes; size /= 2) {
     if (RunOnThread(job, size)) {
       used = size;
       break;
     }
-    if (size / 2 < kSmallestWorthwhile) break;
   }
   if (used == 0) body();
   if (job.failure) std::rethrow_exception(job.failure);

@@ -1,7 +1,16 @@
 // The tarnwick program: one run of the contact-list engine against the
 // organisation named by the server switch.
-#include <clocale>
+//
+// No exception leaves main: one that ends the run (std::bad_alloc, in
+// practice: the engine's continue-on-error handling takes only platform
+// errors) is logged and gives exit status 1, instead of std::terminate and
+// a core dump with nothing in the log.
+#include <unistd.h>
+
+#include <cstddef>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "driver/globals.h"
@@ -12,19 +21,46 @@
 #include "platform/process.h"
 #include "platform/runtime.h"
 
-int main(int argc, char** argv) {
-  // Time stamps follow the user's locale; a locale the environment names but
-  // the machine lacks must not stop the run.
-  if (std::setlocale(LC_ALL, "") == nullptr) std::setlocale(LC_ALL, "C");
+namespace {
 
+int RunProgram(int argc, char** argv) {
   platform::Runtime runtime;
   runtime.process = platform::NewPosixProcessServices();
   platform::memory::Install(runtime, platform::memory::ProfileFileSource());
   platform::RuntimeScope scope(runtime);
   runtime.process->OnStopRequest([] { basGlobals::StopRequested = true; });
 
-  const std::string argument_text = modTest::JoinArguments(argc, argv);
   int status = modTest::kExitComplete;
-  driver::RunWithLargeStack([&] { status = modTest::Main(argument_text); });
+  try {
+    const std::string argument_text = modTest::JoinArguments(argc, argv);
+    // Sized before the run: the stack is address space the heap cannot
+    // have under an address-space limit.
+    driver::RunWithLargeStack([&] { status = modTest::Main(argument_text); },
+                              driver::StackBytesForThisProcess());
+  } catch (...) {
+    status = modTest::ReportFailure(std::current_exception());
+  }
   return status;
+}
+
+// Writes a fixed line to the error stream without allocating.
+template <std::size_t N>
+void WriteError(const char (&line)[N]) {
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line, N - 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  modTest::UseLocaleForTimeStampsOnly();
+  // What reaches these handlers came before the runtime was set up, or
+  // after it was gone, so there is no log to write to.
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::bad_alloc&) {
+    WriteError("tarnwick: out of memory before the run could start\n");
+  } catch (...) {
+    WriteError("tarnwick: internal error before the run could start\n");
+  }
+  return modTest::kExitFailure;
 }

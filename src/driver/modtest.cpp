@@ -4,10 +4,13 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,6 +85,32 @@ bool AppendStrftime(std::string& out, const char* format, const std::tm& t) {
   return true;
 }
 
+// The status of a run that reached "complete": 128 + the number of the stop
+// signal that has arrived, kExitInterrupted for a stop requested without a
+// signal (a host sets StopRequested), kExitComplete when there was none.
+int CompletedRunStatus(platform::ProcessServices* process) {
+  const int signal = process != nullptr ? process->StopSignal() : 0;
+  if (signal != 0) return 128 + signal;
+  if (basGlobals::StopRequested || (process != nullptr && process->StopPending())) {
+    return kExitInterrupted;
+  }
+  return kExitComplete;
+}
+
+std::string StopCause(platform::ProcessServices* process) {
+  const int signal = process != nullptr ? process->StopSignal() : 0;
+  switch (signal) {
+    case 0:
+      return "on request";
+    case SIGINT:
+      return "by SIGINT";
+    case SIGTERM:
+      return "by SIGTERM";
+    default:
+      return "by signal " + std::to_string(signal);
+  }
+}
+
 // Steps 2 to 11; the caller does step 1 and the releases of step 12.
 int Run(const std::string& argument_text, platform::OnError& on_error,
         const std::shared_ptr<platform::ProcessServices>& process) {
@@ -135,26 +164,73 @@ int Run(const std::string& argument_text, platform::OnError& on_error,
     on_error.Run([&] { platform::Obj(kvl).ParseSourceMCL(switches.list); });
   }
 
+  // A stop that arrived by now cut the run short, or would have at the next
+  // checkpoint; one that arrives after "complete" finds the run whole and
+  // changes nothing. Read before the line, so that the two cannot disagree.
+  const int status = CompletedRunStatus(process.get());
   WriteLog("complete", kLevelInfo);
   on_error.Run([] { basGlobals::MAPISession->Logoff(); });
-  return kExitComplete;
+  if (status != kExitComplete) {
+    const std::string line =
+        "tarnwick: stopped early " + StopCause(process.get()) + "; the run did not finish";
+    on_error.Run([&] { platform::Obj(process).ReportError(line); });
+  }
+  return status;
 }
 
 }  // namespace
 
 int Main(const std::string& argument_text) {
+  // Released on every way out, an exception's too: a host (or a test) can
+  // then run Main again on a clean slate, and a run that ran out of memory
+  // gets back what the organisation held before the failure is reported.
+  struct ReleaseGlobals {
+    ReleaseGlobals() = default;
+    ReleaseGlobals(const ReleaseGlobals&) = delete;
+    ReleaseGlobals& operator=(const ReleaseGlobals&) = delete;
+    ~ReleaseGlobals() {
+      basGlobals::GALEntries.reset();
+      basGlobals::MAPISession.reset();
+      basGlobals::StdOut.reset();
+    }
+  } const release;
+
   platform::OnError on_error;
   const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
   basGlobals::StdOut = on_error.Run([&] { return platform::Obj(process).StandardOutput(); });
+  return Run(argument_text, on_error, process);
+}
 
-  const int status = Run(argument_text, on_error, process);
+int ReportFailure(std::exception_ptr failure) noexcept {
+  try {
+    std::string what = "internal error";
+    try {
+      if (failure) std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+      what = "out of memory";
+    } catch (const std::exception& e) {
+      what += ": ";
+      what += e.what();
+    } catch (...) {
+    }
+    const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
+    const bool borrowed_stdout = !basGlobals::StdOut && process;
+    if (borrowed_stdout) {
+      Ignoring([&] { basGlobals::StdOut = process->StandardOutput(); });
+    }
+    WriteLog(what, kLevelError);
+    if (borrowed_stdout) basGlobals::StdOut.reset();
+    if (process) process->ReportError("tarnwick: " + what + "; the run did not finish");
+  } catch (...) {
+    // Nothing is left to report with; the status still tells.
+  }
+  return kExitFailure;
+}
 
-  // Released here rather than at process end so that a host (or a test) can
-  // run Main again on a clean slate.
-  basGlobals::GALEntries.reset();
-  basGlobals::MAPISession.reset();
-  basGlobals::StdOut.reset();
-  return status;
+void UseLocaleForTimeStampsOnly() {
+  std::setlocale(LC_ALL, "C");
+  // nullptr for a locale the machine lacks: LC_TIME then stays C.
+  std::setlocale(LC_TIME, "");
 }
 
 void WriteLog(const std::string& message, int32_t level) {

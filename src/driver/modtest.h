@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <exception>
 #include <string>
 
 #include "platform/variant.h"
@@ -18,10 +19,16 @@ inline constexpr int32_t kLevelInfo = 4;
 inline constexpr int32_t kLevelDetail = 8;
 inline constexpr int32_t kLevelTrace = 12;  // written nowhere
 
-// Exit statuses of Main.
-inline constexpr int kExitComplete = 0;
-inline constexpr int kExitNoSession = 1;
-inline constexpr int kExitUsage = 2;
+// Exit statuses of the program. The log reads the same whether or not a
+// run was cut short ("complete" and the logoff come after a stop too), so
+// the status is what tells a whole run from a partial one.
+inline constexpr int kExitComplete = 0;   // "complete" logged, no stop signal before it
+inline constexpr int kExitNoSession = 1;  // "MAPI.Session" gave an error or no object
+inline constexpr int kExitFailure = 1;    // the run ended early on a fault (out of memory)
+inline constexpr int kExitUsage = 2;      // no argument text, no server or no alias
+// A stop signal that arrived before "complete": 128 + its number.
+inline constexpr int kExitInterrupted = 130;  // SIGINT
+inline constexpr int kExitTerminated = 143;   // SIGTERM
 
 // Runs the program once on the argument text (the arguments after the
 // program name joined by single blanks). Needs a runtime installed
@@ -30,9 +37,32 @@ inline constexpr int kExitUsage = 2;
 // error stream) and for a missing server or alias; kExitNoSession when
 // "MAPI.Session" gives an error or no object; kExitComplete once "complete"
 // was logged, also after a failed logon (the engine then logs its own
-// failures). Sets ServerName and MailboxAlias, and releases StdOut,
-// MAPISession and GALEntries before it returns, so it can run again.
+// failures); but when a stop signal had arrived by the time "complete" was
+// logged (the process services' StopSignal, or StopRequested set without
+// one), still "complete" and the logoff, then
+// "tarnwick: stopped early by SIGINT; the run did not finish" on the error
+// stream and 128 + the signal's number (kExitInterrupted without one). Sets
+// ServerName and MailboxAlias, and releases StdOut, MAPISession and
+// GALEntries before it returns or lets an exception through (the engine
+// lets through whatever is not a PlatformError, std::bad_alloc in
+// practice), so it can run again and the memory they hold is free.
 int Main(const std::string& argument_text);
+
+// Reports a run that an exception ended (the handler of the program's
+// entry): one error line in the run log, "out of memory" for std::bad_alloc,
+// else "internal error: " + what(); the same behind "tarnwick: " and
+// followed by "; the run did not finish" on the error stream. Echoes to
+// standard output even after Main released StdOut. Needs a runtime; never
+// throws. Returns kExitFailure.
+int ReportFailure(std::exception_ptr failure) noexcept;
+
+// Sets up the process's locale for the run: LC_TIME from the environment
+// (LC_ALL, LC_TIME, LANG), since only the time stamp follows the user; every
+// other category stays C, so that libldap's keyword matching ("include:"
+// under tr_TR) and any other C-library text handling mean the same
+// everywhere. A locale the environment names but the machine lacks leaves
+// LC_TIME at C too.
+void UseLocaleForTimeStampsOnly();
 
 // Appends "<time stamp><marker><message>" CR LF to Tarnwick.log in the
 // program directory and echoes the bare message to StdOut. Level 12 writes

@@ -2,12 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <clocale>
+#include <csignal>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "driver/globals.h"
+#include "driver/large_stack.h"
 #include "platform/error.h"
 #include "platform/messaging.h"
 #include "tests/support/fake_process.h"
@@ -120,9 +129,35 @@ TEST(FormatTimestampTest, PosixAndCUtf8AreTheCLocale) {
 
 TEST(FormatTimestampTest, OtherLocalesUseTheirOwnDateAndTimeForms) {
   ThreadTimeLocale german("de_DE.UTF-8");
-  if (!german.ok()) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  ASSERT_TRUE(german.ok()) << "de_DE.UTF-8 is not installed; scripts/setup generates it";
   EXPECT_EQ(FormatTimestamp(MakeTime(2008, 12, 31, 23, 59, 7)), "31.12.2008 23:59:07");
   EXPECT_EQ(FormatTimestamp(MakeTime(2008, 12, 31, 0, 0, 0)), "31.12.2008");
+}
+
+TEST(LocaleTest, OnlyTheTimeStampFollowsTheEnvironment) {
+  // The process's locale is global: each case runs in a child.
+  EXPECT_EXIT(
+      {
+        ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+        UseLocaleForTimeStampsOnly();
+        if (std::string(std::setlocale(LC_TIME, nullptr)) != "de_DE.UTF-8") _exit(3);
+        for (const int category : {LC_CTYPE, LC_COLLATE, LC_NUMERIC, LC_MONETARY, LC_MESSAGES}) {
+          if (std::string(std::setlocale(category, nullptr)) != "C") _exit(4);
+        }
+        if (FormatTimestamp(MakeTime(2008, 12, 31, 23, 59, 7)) != "31.12.2008 23:59:07") _exit(5);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  // A locale the machine lacks leaves the C time stamp.
+  EXPECT_EXIT(
+      {
+        ::setenv("LC_ALL", "xx_NOWHERE.UTF-8", 1);
+        UseLocaleForTimeStampsOnly();
+        if (std::string(std::setlocale(LC_ALL, nullptr)) != "C") _exit(3);
+        if (FormatTimestamp(MakeTime(2008, 12, 31, 23, 59, 7)) != kStamp) _exit(4);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A messaging session that records what the driver asks of it.
@@ -133,6 +168,9 @@ class FakeSession final : public platform::Session {
     int logoffs = 0;
     size_t stdout_lines_at_logon = 0;
     bool gal_given = false;
+    // Run inside Logon and Logoff: what happens to the process meanwhile.
+    std::function<void()> during_logon;
+    std::function<void()> during_logoff;
   };
 
   FakeSession(std::shared_ptr<Record> record, tarnwick_test::FakeProcess* process,
@@ -142,10 +180,12 @@ class FakeSession final : public platform::Session {
   void Logon(const std::string& profile_info) override {
     record_->logons.push_back(profile_info);
     record_->stdout_lines_at_logon = process_->StdoutLines().size();
+    if (record_->during_logon) record_->during_logon();
     if (refuse_logon_) throw platform::PlatformError(platform::errnum::kLogonFailed);
     logged_on_ = true;
   }
   void Logoff() override {
+    if (record_->during_logoff) record_->during_logoff();
     ++record_->logoffs;
     logged_on_ = false;
   }
@@ -321,6 +361,48 @@ TEST_F(MainTest, FailedLogonStillReachesCompleteAndLogoff) {
   EXPECT_EQ(process().StdoutLines().front(), "logging on using srv\\box");
   EXPECT_EQ(LogMessages().back(), ": complete");
   ExpectGlobalsReleased();
+}
+
+TEST_F(MainTest, StopBeforeCompleteKeepsTheLogAndNamesTheSignalInTheStatus) {
+  // The stop arrives where the engine does not yield (as during the loading
+  // of an organisation at logon); it is not served, yet the run was cut.
+  RegisterSession();
+  record_->during_logon = [this] { process().RequestStop(SIGTERM); };
+  EXPECT_EQ(Main("/s srv /a box /l list@example.com"), kExitTerminated);
+  EXPECT_EQ(LogMessages().back(), ": complete");
+  EXPECT_EQ(record_->logoffs, 1);
+  EXPECT_EQ(process().ErrorLines(),
+            std::vector<std::string>{"tarnwick: stopped early by SIGTERM; the run did not finish"});
+  ExpectGlobalsReleased();
+}
+
+TEST_F(MainTest, StopAfterCompleteChangesNothing) {
+  RegisterSession();
+  record_->during_logoff = [this] { process().RequestStop(SIGINT); };
+  EXPECT_EQ(Main("/s srv /a box /l list@example.com"), kExitComplete);
+  EXPECT_EQ(LogMessages().back(), ": complete");
+  EXPECT_TRUE(process().ErrorLines().empty());
+}
+
+TEST_F(MainTest, OutOfMemoryLeavesMainWithTheGlobalsReleasedAndIsReportedOnce) {
+  RegisterSession();
+  record_->during_logon = [] { throw std::bad_alloc(); };
+  // Through the engine's thread, as the program runs it.
+  EXPECT_THROW(driver::RunWithLargeStack([] { Main("/s srv /a box /l list@example.com"); }),
+               std::bad_alloc);
+  ExpectGlobalsReleased();
+
+  const size_t out_before = process().StdoutLines().size();
+  EXPECT_EQ(ReportFailure(std::make_exception_ptr(std::bad_alloc())), kExitFailure);
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{": [Error] out of memory"});
+  EXPECT_EQ(process().StdoutLines().size(), out_before + 1);
+  EXPECT_EQ(process().StdoutLines().back(), "out of memory");
+  EXPECT_EQ(process().ErrorLines(),
+            std::vector<std::string>{"tarnwick: out of memory; the run did not finish"});
+  ExpectGlobalsReleased();
+
+  EXPECT_EQ(ReportFailure(std::make_exception_ptr(std::runtime_error("bad state"))), kExitFailure);
+  EXPECT_EQ(LogMessages().back(), ": [Error] internal error: bad state");
 }
 
 }  // namespace

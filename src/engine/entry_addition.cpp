@@ -6,9 +6,11 @@
 #include <string>
 
 #include "addressing/bas_cdo.h"
+#include "driver/globals.h"
 #include "driver/modtest.h"
 #include "engine/kvl.h"
 #include "platform/on_error.h"
+#include "platform/runtime.h"
 #include "platform/text.h"
 
 using platform::Obj;
@@ -25,6 +27,11 @@ bool Register(KeyedCollection* lists, const std::string& key) {
 }
 
 }  // namespace
+
+bool KVL::StopAtCheckpoint() {
+  platform::DoEvents();
+  return basGlobals::StopRequested;
+}
 
 void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
   OnError err;
@@ -72,6 +79,10 @@ void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
       }
       modTest::WriteLog("KVL::AddToSourceMCL:expanding DL " + name, modTest::kLevelDetail);
       for (int32_t i = 1; i <= count; ++i) {
+        // A checkpoint per member, before the descent: a wide list or a deep
+        // chain of lists would otherwise hold a stop until the whole walk
+        // is done. It changes nothing until a stop is requested.
+        if (StopAtCheckpoint()) return;
         const auto member = err.Run([&] { return members->Item(i); });
         if (member) AddToSourceMCL(member);
       }

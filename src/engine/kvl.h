@@ -39,6 +39,11 @@ class KVL final {
  private:
   friend class KvlProbe;  // tests reach the internal operations through it
 
+  // A checkpoint of a long walk: serves pending events (where a stop
+  // signal becomes StopRequested) and tells whether the walk is to leave
+  // through its clean-up. Costs one virtual call while no stop is pending.
+  static bool StopAtCheckpoint();
+
   std::shared_ptr<platform::AddressEntry> GetExAE(const std::string& address);
   void AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry);
   void ExpandQueryDL(const std::string& address, bool addRows);

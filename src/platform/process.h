@@ -36,10 +36,26 @@ class ProcessServices {
   // engine's thread, never inside a signal handler.
   virtual void DoEvents() = 0;
   virtual void OnStopRequest(std::function<void()> handler) = 0;
+
+  // True once a stop signal has arrived, whether or not DoEvents has run
+  // the stop handler since; it never turns false again. Cheap (one atomic
+  // read) and callable from any thread, so that long work that does not
+  // yield (loading an organisation) can give up early without serving
+  // events itself. The defaults describe a process that takes no stop
+  // signals; services that predate the query need not override them.
+  virtual bool StopPending() { return false; }
+  // The number of the first stop signal that arrived (SIGINT, SIGTERM), 0
+  // while none has. The program's exit status names it.
+  virtual int StopSignal() { return 0; }
 };
 
 // The services of this process: /proc/self/exe, the C library's local time,
-// stdio, and SIGINT/SIGTERM (a second signal ends the process at once).
+// write(2) on the standard streams, and SIGINT/SIGTERM. Creating them
+// ignores SIGPIPE for the whole process: a reader that closes its end of
+// the output pipe early then makes WriteLine return false instead of ending
+// the process, so the run log file still gets every line. A second stop
+// signal ends the process at once with status 128 + its number (130 for
+// SIGINT, 143 for SIGTERM) and one line on the error stream.
 std::unique_ptr<ProcessServices> NewPosixProcessServices();
 
 }  // namespace platform

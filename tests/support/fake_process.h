@@ -4,6 +4,7 @@
 #ifndef TARNWICK_TESTS_SUPPORT_FAKE_PROCESS_H_
 #define TARNWICK_TESTS_SUPPORT_FAKE_PROCESS_H_
 
+#include <csignal>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -47,6 +48,9 @@ class FakeProcess final : public platform::ProcessServices {
   // Counts the call; runs the stop handler once after RequestStop().
   void DoEvents() override;
   void OnStopRequest(std::function<void()> handler) override { stop_handler_ = std::move(handler); }
+  // True from RequestStop() on, served or not, as for a signal.
+  bool StopPending() override { return stop_signal_ != 0; }
+  int StopSignal() override { return stop_signal_; }
 
   // Controls.
   void SetNow(const std::tm& now) { now_ = now; }
@@ -56,7 +60,13 @@ class FakeProcess final : public platform::ProcessServices {
   // The process then has no standard output (StandardOutput gives nullptr).
   void RemoveStandardOutput() { stdout_.reset(); }
   void SetStandardOutputFailing(bool failing);
-  void RequestStop() { stop_requested_ = true; }
+  // As if the signal had arrived: StopPending() turns true at once, the
+  // stop handler runs at the next DoEvents().
+  void RequestStop(int signal = SIGINT) { stop_signal_ = signal; }
+  // Runs the stop handler once after this many more DoEvents() calls
+  // (0: at the next one), as a signal sent in the middle of a walk would;
+  // StopPending() turns true then too.
+  void RequestStopAfter(int do_events_calls, int signal = SIGINT);
 
   // Observations.
   const std::string& TempDirectory() const { return temp_directory_; }
@@ -78,7 +88,9 @@ class FakeProcess final : public platform::ProcessServices {
   std::shared_ptr<CapturedStream> stdout_;
   std::vector<std::string> errors_;
   std::function<void()> stop_handler_;
-  bool stop_requested_ = false;
+  int stop_signal_ = 0;
+  int stop_after_calls_ = -1;  // -1: no delayed request
+  int delayed_signal_ = 0;
   bool stop_served_ = false;
   int do_events_calls_ = 0;
 };

@@ -7,9 +7,13 @@
 // - Standard output and the error stream are written with write(2), one call
 //   per line, so their lines interleave in the order they were written and
 //   nothing sits in a buffer when the process ends.
+// - SIGPIPE is ignored from the moment the services exist: the echo of the
+//   run log goes to standard output, which is often a pipe into a pager or
+//   `head`, and a reader that leaves must cost only the echo, never the
+//   log file or the logoff.
 // - A first SIGINT or SIGTERM only records the request; the stop handler
 //   runs at the next DoEvents on the engine's thread. A second one ends the
-//   process at once with status 130, for a run that no longer yields.
+//   process at once with 128 + its number, for a run that no longer yields.
 #include "platform/process.h"
 
 #include <errno.h>
@@ -17,6 +21,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <ctime>
@@ -26,11 +31,27 @@
 namespace platform {
 namespace {
 
-volatile std::sig_atomic_t g_stop_signals = 0;
+// The first stop signal's number, 0 before one arrives. Written only by the
+// signal handler, read from any thread: a lock-free atomic is safe on both
+// sides, where a plain sig_atomic_t would not be across threads.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnStopSignal(int) {
-  if (g_stop_signals != 0) _exit(130);
-  g_stop_signals = 1;
+// The line the driver writes for a stop served at a checkpoint; the handler
+// cannot build text, so the two forms are written out here.
+constexpr char kStoppedBySigint[] = "tarnwick: stopped early by SIGINT; the run did not finish\n";
+constexpr char kStoppedBySigterm[] = "tarnwick: stopped early by SIGTERM; the run did not finish\n";
+
+void OnStopSignal(int signal) {
+  int none = 0;
+  if (g_stop_signal.compare_exchange_strong(none, signal)) return;
+  // A second signal: the user will not wait for the next checkpoint. Only
+  // async-signal-safe calls from here on.
+  const char* line = signal == SIGTERM ? kStoppedBySigterm : kStoppedBySigint;
+  const size_t length =
+      signal == SIGTERM ? sizeof kStoppedBySigterm - 1 : sizeof kStoppedBySigint - 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line, length);
+  _exit(128 + signal);
 }
 
 // Writes all bytes, retrying after interruptions and short writes.
@@ -73,6 +94,8 @@ std::string FindProgramDirectory() {
 
 class PosixProcessServices final : public ProcessServices {
  public:
+  PosixProcessServices() { ::signal(SIGPIPE, SIG_IGN); }
+
   std::string ProgramDirectory() override {
     if (program_directory_.empty()) program_directory_ = FindProgramDirectory();
     return program_directory_;
@@ -106,7 +129,7 @@ class PosixProcessServices final : public ProcessServices {
   void ReportError(const std::string& text) override { WriteLineTo(STDERR_FILENO, text); }
 
   void DoEvents() override {
-    if (g_stop_signals == 0 || stop_served_) return;
+    if (!StopPending() || stop_served_) return;
     stop_served_ = true;
     if (stop_handler_) stop_handler_();
   }
@@ -124,6 +147,9 @@ class PosixProcessServices final : public ProcessServices {
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
   }
+
+  bool StopPending() override { return StopSignal() != 0; }
+  int StopSignal() override { return g_stop_signal.load(); }
 
  private:
   std::string program_directory_;

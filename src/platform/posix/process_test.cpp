@@ -45,16 +45,45 @@ TEST(PosixProcessTest, StopSignalIsServedOnceAtDoEventsAndSecondSignalEndsTheRun
         int served = 0;
         services->OnStopRequest([&] { ++served; });
         services->DoEvents();
-        if (served != 0) _exit(3);
-        ::raise(SIGTERM);           // handled: the process goes on
-        if (served != 0) _exit(4);  // never inside the signal handler
+        if (served != 0 || services->StopPending()) _exit(3);
+        ::raise(SIGTERM);  // handled: the process goes on
+        // Pending at once, from any thread, though not served yet.
+        if (served != 0 || !services->StopPending()) _exit(4);
+        if (services->StopSignal() != SIGTERM) _exit(5);
         services->DoEvents();
         services->DoEvents();
-        if (served != 1) _exit(5);
-        ::raise(SIGINT);
-        _exit(6);
+        if (served != 1) _exit(6);
+        ::raise(SIGINT);  // the second: the signal that ends it names the status
+        _exit(7);
       },
-      ::testing::ExitedWithCode(130), "");
+      ::testing::ExitedWithCode(130),
+      "^tarnwick: stopped early by SIGINT; the run did not finish\n$");
+  EXPECT_EXIT(
+      {
+        const auto services = NewPosixProcessServices();
+        services->OnStopRequest([] {});
+        ::raise(SIGTERM);
+        ::raise(SIGTERM);
+        _exit(7);
+      },
+      ::testing::ExitedWithCode(143), "stopped early by SIGTERM");
+}
+
+TEST(PosixProcessTest, ClosedOutputPipeFailsTheWriteInsteadOfEndingTheProcess) {
+  EXPECT_EXIT(
+      {
+        ::signal(SIGPIPE, SIG_DFL);  // as a fresh process has it
+        const auto services = NewPosixProcessServices();
+        int pipe_fds[2];
+        if (::pipe(pipe_fds) != 0) _exit(3);
+        ::close(pipe_fds[0]);
+        if (::dup2(pipe_fds[1], STDOUT_FILENO) < 0) _exit(4);
+        const auto out = services->StandardOutput();
+        if (!out) _exit(5);
+        if (out->WriteLine("nobody reads this")) _exit(6);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
