@@ -11,13 +11,11 @@
 // exception leaving the loader is a finding (libFuzzer reports it as a
 // crash).
 //
-// The loader is handed texts, so it has no business opening files. libldap's
-// LDIF reader opens the file behind an "attr:< file://..." value or an
-// "include:" line by itself, though, and such a read could hang the run
-// (/dev/zero, a FIFO) or read the machine's files. While the loader runs,
-// fopen is therefore refused for reading; with TARNWICK_FUZZ_STRICT_FILES=1
-// in the environment the attempt is a finding instead, for when the loader
-// is meant to refuse such input before anything is opened.
+// The loader is handed texts, so it has no business opening files: an
+// "attr:< file://..." value or an "include:" line must be refused before
+// libldap's reader would open what it names. While the loader runs, any
+// fopen for reading is therefore a finding (and is refused, so that a
+// finding cannot hang the run on /dev/zero or a FIFO).
 #include <dlfcn.h>
 
 #include <cerrno>
@@ -39,14 +37,6 @@ constexpr std::string_view kSeparator = "----LDIF----";
 // True only while LoadOrganisationText runs.
 bool loading = false;
 
-bool StrictFiles() {
-  static const bool strict = [] {
-    const char* value = std::getenv("TARNWICK_FUZZ_STRICT_FILES");
-    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
-  }();
-  return strict;
-}
-
 using OpenFunction = FILE* (*)(const char*, const char*);
 
 // Opens for writing always pass: libFuzzer writes its crash file through
@@ -54,10 +44,8 @@ using OpenFunction = FILE* (*)(const char*, const char*);
 FILE* GuardedOpen(const char* symbol, const char* path, const char* mode) {
   const bool writing = mode != nullptr && (mode[0] == 'w' || mode[0] == 'a');
   if (loading && !writing) {
-    if (StrictFiles()) {
-      fuzz::Finding("the loader opened a file while loading texts",
-                    path != nullptr ? path : "(null)");
-    }
+    fuzz::Finding("the loader opened a file while loading texts",
+                  path != nullptr ? path : "(null)");
     errno = EACCES;
     return nullptr;
   }
