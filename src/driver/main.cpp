@@ -29,8 +29,8 @@ int RunProgram(int argc, char** argv) {
   // A stop while a large directory loads abandons the load; the logon then
   // fails and the engine leaves at its first checkpoint.
   platform::ProcessServices* const process = runtime.process.get();
-  platform::memory::Install(runtime, platform::memory::ProfileFileSource(
-                                         [process] { return process->StopPending(); }));
+  platform::memory::Install(
+      runtime, platform::memory::ProfileFileSource([process] { return process->StopPending(); }));
   platform::RuntimeScope scope(runtime);
   runtime.process->OnStopRequest([] { basGlobals::StopRequested = true; });
 

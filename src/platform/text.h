@@ -18,6 +18,10 @@ std::string TrimRight(std::string_view s);
 // Unicode simple lower-casing; invalid UTF-8 bytes are kept as they are.
 std::string LCase(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// Equality that folds only the ASCII letters: for names that are ASCII by
+// their grammar (LDAP attribute types, LDIF keywords), where it costs no
+// copy.
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 bool ContainsNoCase(std::string_view haystack, std::string_view needle);
 

@@ -14,15 +14,7 @@ namespace {
 // Attribute names are ASCII; comparing them without a lower-cased copy keeps
 // the one pass over 100,000 objects at load time cheap.
 bool NameIs(std::string_view name, std::string_view wanted) {
-  if (name.size() != wanted.size()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char a = name[i];
-    char b = wanted[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
+  return text::AsciiEqualsNoCase(name, wanted);
 }
 
 const std::string* FirstOf(const std::vector<std::string>* values) {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/memory/memory_backend.h"
+#include "platform/text.h"
 
 namespace platform::memory {
 namespace {
@@ -14,18 +15,6 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string_view StripLeadingBlanks(std::string_view s) {
   size_t i = 0;
@@ -159,7 +148,7 @@ class Screen {
     // A line without a colon is libldap's to report.
     if (colon == std::string_view::npos) return;
     const std::string_view name = stripped.substr(0, colon);
-    if (AsciiEqualsNoCase(name, "include")) {
+    if (text::AsciiEqualsNoCase(name, "include")) {
       Fail(line_number, "include directives are not accepted");
     }
     RefuseUrl(stripped, line_number);
@@ -175,7 +164,7 @@ class Screen {
       }
       return;
     }
-    if (AsciiEqualsNoCase(name, "msExchRecipientDisplayType") &&
+    if (text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") &&
         !IsDisplayTypeValue(StripLeadingBlanks(value))) {
       Fail(line_number, "msExchRecipientDisplayType must be a 32-bit integer, not '" +
                             std::string(StripLeadingBlanks(value)) + "'");

@@ -71,17 +71,6 @@ std::string Upper(std::string_view hex) {
 }
 
 // Attribute names are ASCII (the screen admits RFC 4512 names only).
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i];
-    const char y = b[i];
-    if (x == y) continue;
-    if ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z') return false;
-  }
-  return true;
-}
-
 std::string AsciiLower(std::string_view name) {
   std::string out(name);
   for (char& c : out) {
@@ -296,7 +285,7 @@ class LdifLoader {
         return it == slots.end() ? names.size() : it->second;
       }
       for (size_t i = 0; i < names.size(); ++i) {
-        if (AsciiEqualsNoCase(names[i], name)) return i;
+        if (text::AsciiEqualsNoCase(names[i], name)) return i;
       }
       return names.size();
     };
@@ -314,17 +303,17 @@ class LdifLoader {
       std::string text =
           value.bv_val == nullptr ? std::string() : std::string(value.bv_val, value.bv_len);
       if (!have_dn) {
-        if (first_record && i == 0 && AsciiEqualsNoCase(name, "version")) {
+        if (first_record && i == 0 && text::AsciiEqualsNoCase(name, "version")) {
           if (lines_.size() == 1) return std::nullopt;
           continue;
         }
-        if (!AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
+        if (!text::AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
         entry.dn = std::move(text);
         if (text::Trim(entry.dn).empty()) Fail(start, "record with an empty dn");
         have_dn = true;
         continue;
       }
-      if (AsciiEqualsNoCase(name, "changetype")) {
+      if (text::AsciiEqualsNoCase(name, "changetype")) {
         const std::string change = AsciiLower(text::Trim(text));
         if (change != "add") {
           Fail(start, "changetype " + change + " is not accepted; only add records are");
@@ -332,7 +321,7 @@ class LdifLoader {
         continue;
       }
       // Controls only make sense to a server applying changes.
-      if (AsciiEqualsNoCase(name, "control")) continue;
+      if (text::AsciiEqualsNoCase(name, "control")) continue;
       const size_t slot = slot_of(name);
       if (slot == names.size()) {
         entry.attributes.emplace_back(std::string(name), std::vector<std::string>());
