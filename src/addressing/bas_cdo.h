@@ -1,4 +1,5 @@
-// Module basCDO: SMTP addresses of messaging identities.
+// Module basCDO: SMTP addresses of messaging identities, and the
+// address-book entry of a member list met in a directory query.
 #ifndef TARNWICK_ADDRESSING_BAS_CDO_H_
 #define TARNWICK_ADDRESSING_BAS_CDO_H_
 
@@ -19,6 +20,12 @@ std::string PrimarySMTPfromAE(const std::shared_ptr<platform::AddressEntry>& ent
 // resolving the ODN on a scratch message that is deleted again. "" when
 // there is none; a warning is logged when the ODN does not resolve.
 std::string PrimarySMTPfromODN(const std::string& odn);
+
+// The GALEntries entry named `name`, when its display name and its SMTP
+// address (both without regard to case) are `name` and `smtp` and it is an
+// ordinary distribution list; otherwise, and after any failure, nullptr.
+std::shared_ptr<platform::AddressEntry> GetDLEntry(const std::string& name,
+                                                   const std::string& smtp);
 
 }  // namespace basCDO
 

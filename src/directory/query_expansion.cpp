@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "directory/dl_entry.h"
+#include "addressing/bas_cdo.h"
 #include "directory/filter_value.h"
 #include "directory/row_fields.h"
 #include "driver/globals.h"
-#include "driver/modtest.h"
+#include "driver/run_log.h"
 #include "engine/kvl.h"
 #include "platform/on_error.h"
 #include "platform/runtime.h"

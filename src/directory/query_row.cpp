@@ -5,7 +5,7 @@
 #include "addressing/bas_rdo.h"
 #include "directory/row_fields.h"
 #include "driver/globals.h"
-#include "driver/modtest.h"
+#include "driver/run_log.h"
 #include "engine/kvl.h"
 
 using directory::FieldText;

@@ -2,7 +2,7 @@
 // global catalog, and rebasing a command on a list's own base DN.
 #include <string>
 
-#include "driver/modtest.h"
+#include "driver/run_log.h"
 #include "engine/kvl.h"
 #include "platform/on_error.h"
 #include "platform/runtime.h"

@@ -1,23 +1,17 @@
-// Module modTest: the program's entry procedure, the run log, and three
-// value helpers the engine shares.
+// Module modTest: the program's entry procedure and its exit statuses.
+// Engine, directory and addressing code include driver/run_log.h and
+// driver/value_helpers.h, never this header; it includes both only so that
+// driver code keeps compiling unchanged.
 #ifndef TARNWICK_DRIVER_MODTEST_H_
 #define TARNWICK_DRIVER_MODTEST_H_
 
-#include <cstdint>
-#include <ctime>
 #include <exception>
 #include <string>
 
-#include "platform/variant.h"
+#include "driver/run_log.h"
+#include "driver/value_helpers.h"
 
 namespace modTest {
-
-// Log levels.
-inline constexpr int32_t kLevelError = 1;
-inline constexpr int32_t kLevelWarning = 2;
-inline constexpr int32_t kLevelInfo = 4;
-inline constexpr int32_t kLevelDetail = 8;
-inline constexpr int32_t kLevelTrace = 12;  // written nowhere
 
 // Exit statuses of the program. The log reads the same whether or not a
 // run was cut short ("complete" and the logoff come after a stop too), so
@@ -63,35 +57,6 @@ int ReportFailure(std::exception_ptr failure) noexcept;
 // everywhere. A locale the environment names but the machine lacks leaves
 // LC_TIME at C too.
 void UseLocaleForTimeStampsOnly();
-
-// Appends "<time stamp><marker><message>" CR LF to Tarnwick.log in the
-// program directory and echoes the bare message to StdOut. Level 12 writes
-// nothing anywhere. Never fails towards its caller: a file that cannot be
-// written loses the line, a missing or failing StdOut loses the echo, and
-// each still leaves the other. The file is opened and closed per call. Needs
-// a runtime installed (its process services give the directory and clock).
-void WriteLog(const std::string& message, int32_t level);
-
-// The time stamp of a log line: the locale's short date, a blank, the
-// locale's long time (LC_TIME); under the C or POSIX locale the US English
-// form "12/31/2008 11:59:07 PM" (M/d/yyyy h:mm:ss AM|PM). At exactly
-// midnight the date alone. Other locales give strftime of their D_FMT and
-// T_FMT (nl_langinfo), for example "31.12.2008 23:59:07" under de_DE; the C
-// forms stand in when a locale defines no such format. "C.UTF-8" counts as
-// C. The locale is that of the calling thread (uselocale), else the global.
-std::string FormatTimestamp(const std::tm& local_time);
-
-// Removes whole occurrences of the delimiter at the end, then at the start;
-// changes `text` and returns it. An empty delimiter leaves the text unchanged.
-std::string TrimDelimiter(std::string& text, const std::string& delimiter);
-// True for a value that holds an array with readable bounds (also length 0).
-bool IsValidArray(const platform::Variant& value);
-// Uppercase hexadecimal of each element, at least two digits each (an
-// element above 255 with all the digits it needs, a negative one as its
-// 32-bit two's complement); "" for anything that is not a valid array, and
-// for an array holding an element that is not a number, since a partial
-// identifier would name another object.
-std::string BytesToHex(const platform::Variant& value);
 
 }  // namespace modTest
 

@@ -1,9 +1,10 @@
 // TrimDelimiter, IsValidArray and BytesToHex of module modTest.
+#include "driver/value_helpers.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "driver/modtest.h"
 #include "platform/error.h"
 #include "platform/text.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/modtest.h"
+#include "driver/value_helpers.h"
 #include "platform/variant.h"
 
 namespace modTest {

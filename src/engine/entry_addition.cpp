@@ -7,7 +7,7 @@
 
 #include "addressing/bas_cdo.h"
 #include "driver/globals.h"
-#include "driver/modtest.h"
+#include "driver/run_log.h"
 #include "engine/kvl.h"
 #include "platform/on_error.h"
 #include "platform/runtime.h"

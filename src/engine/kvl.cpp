@@ -3,7 +3,7 @@
 #include <string>
 
 #include "driver/globals.h"
-#include "driver/modtest.h"
+#include "driver/run_log.h"
 #include "platform/on_error.h"
 #include "platform/runtime.h"
 
