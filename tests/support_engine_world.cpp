@@ -69,6 +69,10 @@ EngineWorld::EngineWorld(const std::string& records, const std::string& profile_
 
 EngineWorld::~EngineWorld() { basGlobals::Reset(); }
 
+platform::memory::OpenCounts EngineWorld::OpenObjects() const {
+  return platform::memory::OpenObjects(*organisation_);
+}
+
 platform::memory::FaultPlan& EngineWorld::Faults() {
   return platform::memory::Faults(*organisation_);
 }

@@ -95,8 +95,8 @@ TEST(PrimarySMTPfromODN, NoWarningWhenTheResolvedFlagCannotBeRead) {
   EngineWorld world(Person("Ada", "ada", "ada@t.example"));
   world.Logon();
   basGlobals::GALEntries.reset();
-  world.Faults().Inject("Session.ScratchFolder",
-                        platform::memory::Raise(platform::errnum::kNotFound));
+  world.Faults().Inject(
+      platform::memory::Raise("Session.ScratchFolder", platform::errnum::kNotFound));
   EXPECT_EQ(basCDO::PrimarySMTPfromODN(std::string(kOdn) + "ada"), "");
   EXPECT_THAT(world.Out(), IsEmpty());
 }
@@ -116,8 +116,8 @@ TEST(GetIdForODN, FailuresLogOneLineWithTheDescription) {
   world.Logon();
   const std::string not_found = platform::StandardDescription(platform::errnum::kNotFound);
   EXPECT_EQ(basRDO::GetIdForODN("/o=T/cn=nobody"), "");
-  world.Faults().Inject("RDOAddressLists.Item",
-                        platform::memory::Raise(platform::errnum::kNotFound));
+  world.Faults().Inject(
+      platform::memory::Raise("RDOAddressLists.Item", platform::errnum::kNotFound));
   EXPECT_EQ(basRDO::GetIdForODN(std::string(kOdn) + "ada"), "");
   EXPECT_THAT(world.Out(),
               ElementsAre("GetIdForODN error for '/o=T/cn=nobody' " + not_found,

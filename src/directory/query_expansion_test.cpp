@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "driver/globals.h"
@@ -203,23 +204,26 @@ TEST(QueryExpansion, PersonRowWithoutLegacyDnIsStillAdded) {
 
 // Each failure of the directory side gives its one line, and the run goes on.
 struct FailureCase {
-  std::string operation;
   Fault fault;
   std::string expected;  // the one line the failure leaves
   size_t records = 0;    // rows handed on before the failure
 };
+
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.fault.operation; }
 
 class QueryFailures : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(QueryFailures, EachFailureIsReportedOnceAndTheRunCompletes) {
   const FailureCase& c = GetParam();
   EngineWorld world(SalesOrganisation(""));
-  world.Faults().Inject(c.operation, c.fault);
+  world.Faults().Inject(c.fault);
   world.RunList("salesq@t.example");
   const auto lines = world.Out();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), c.expected), 1) << testing::PrintToString(lines);
   EXPECT_EQ(world.OutWith("KVL::AddToSourceMCLFromQuery:").size(), c.records);
   EXPECT_EQ(lines.back(), "complete");
+  // Whatever the failure, the connection and record sets were closed.
+  EXPECT_EQ(world.OpenObjects(), platform::memory::OpenCounts{});
 }
 
 const std::string kServerDown =
@@ -236,46 +240,47 @@ const std::string kLookupText = std::string("<") + kRoot +
 INSTANTIATE_TEST_SUITE_P(
     Directory, QueryFailures,
     ::testing::Values(
-        FailureCase{"CreateObject:ADODB.Connection",
-                    platform::memory::Raise(platform::errnum::kClassNotRegistered),
+        FailureCase{platform::memory::Raise("CreateObject:ADODB.Connection",
+                                            platform::errnum::kClassNotRegistered),
                     "KVL::ExpandQueryDL:unable to create ADO connection object 429 ActiveX "
                     "component can't create object"},
-        FailureCase{"CreateObject:ADODB.Connection", platform::memory::NoObject(),
+        FailureCase{platform::memory::NoObject("CreateObject:ADODB.Connection"),
                     "KVL::ExpandQueryDL:unable to create ADO connection object 0 "},
-        FailureCase{"Connection.Open",
-                    platform::memory::Raise(platform::errnum::kServerNotOperational),
-                    "KVL::ExpandQueryDL:error opening Active Directory Provider " + kServerDown},
-        FailureCase{"CreateObject:ADODB.Command",
-                    platform::memory::Raise(platform::errnum::kClassNotRegistered),
+        FailureCase{
+            platform::memory::Raise("Connection.Open", platform::errnum::kServerNotOperational),
+            "KVL::ExpandQueryDL:error opening Active Directory Provider " + kServerDown},
+        FailureCase{platform::memory::Raise("CreateObject:ADODB.Command",
+                                            platform::errnum::kClassNotRegistered),
                     "KVL::ExpandQueryDL:unable to create ADO Command object 429 ActiveX "
                     "component can't create object"},
-        FailureCase{"DirectoryBinder.Bind",
-                    platform::memory::Raise(platform::errnum::kServerNotOperational),
+        FailureCase{platform::memory::Raise("DirectoryBinder.Bind",
+                                            platform::errnum::kServerNotOperational),
                     "KVL::GetRootADsPath:unable to create rootDSE object " + kServerDown},
-        FailureCase{"DirectoryBinder.Bind", platform::memory::NoObject(),
+        FailureCase{platform::memory::NoObject("DirectoryBinder.Bind"),
                     "KVL::GetRootADsPath:unable to create rootDSE object 0 "},
-        FailureCase{"DirectoryObject.Get",
-                    platform::memory::Raise(platform::errnum::kPropertyNotFound),
-                    "KVL::GetRootADsPath:error retrieving rootDomainNamingContext " +
-                        std::to_string(platform::errnum::kPropertyNotFound) + " " +
-                        platform::StandardDescription(platform::errnum::kPropertyNotFound)},
-        FailureCase{"DirectoryBinder.Bind",
-                    platform::memory::Raise(platform::errnum::kNoSuchObject, 1),
+        FailureCase{
+            platform::memory::Raise("DirectoryObject.Get", platform::errnum::kPropertyNotFound),
+            "KVL::GetRootADsPath:error retrieving rootDomainNamingContext " +
+                std::to_string(platform::errnum::kPropertyNotFound) + " " +
+                platform::StandardDescription(platform::errnum::kPropertyNotFound)},
+        FailureCase{platform::memory::Raise("DirectoryBinder.Bind", platform::errnum::kNoSuchObject)
+                        .Skip(1),
                     "KVL::GetRootADsPath:error retrieving Domain object using DC=t,DC=example: " +
                         kNoSuchObject},
         FailureCase{
-            "Command.Execute", platform::memory::Raise(platform::errnum::kBadCommand),
+            platform::memory::Raise("Command.Execute", platform::errnum::kBadCommand),
             "KVL::ExpandQueryDL:error executing query (" + kLookupText + "): " + kBadCommand},
-        FailureCase{"Command.Execute", platform::memory::Raise(platform::errnum::kBadCommand, 1),
-                    "KVL::ExpandQueryDL:error running query for salesq@t.example: " + kBadCommand},
-        FailureCase{"Recordset.State", platform::memory::NoObject(1),
+        FailureCase{
+            platform::memory::Raise("Command.Execute", platform::errnum::kBadCommand).Skip(1),
+            "KVL::ExpandQueryDL:error running query for salesq@t.example: " + kBadCommand},
+        FailureCase{platform::memory::NoObject("Recordset.State").Skip(1),
                     std::string("KVL::ExpandQueryDL:no results returned on <") + kRoot + ">;" +
                         kSalesFilter +
                         ";name,mail,legacyExchangeDN,mobile,telephoneNumber,"
                         "facsimileTelephoneNumber,homePhone,pager,otherTelephone,otherHomePhone,"
                         "title,company,department,physicalDeliveryOfficeName,streetAddress,l,st,"
                         "postalCode,co,givenName,sn,objectCategory;subTree"},
-        FailureCase{"Recordset.MoveNext", platform::memory::Raise(3021),
+        FailureCase{platform::memory::Raise("Recordset.MoveNext", 3021),
                     "KVL::ExpandQueryDL:error moving to the next row of the query for "
                     "salesq@t.example: 3021 " +
                         platform::StandardDescription(3021),

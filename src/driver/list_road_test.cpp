@@ -14,6 +14,7 @@
 
 namespace {
 
+using platform::memory::OpenCounts;
 using tarnwick_test::EngineWorld;
 using tarnwick_test::Group;
 using tarnwick_test::ListDn;
@@ -118,7 +119,7 @@ TEST(ListRoad, PersonWithoutAnyAddressIsSkippedWithOneWarning) {
   EngineWorld world(Person("Ada", "ada", ""));
   // The directory always gives an address-book entry its ODN; a session that
   // cannot read the entry's fields is what leaves a person without both.
-  world.Faults().Inject("AddressEntry.Field", platform::memory::NoObject());
+  world.Faults().Inject(platform::memory::NoObject("AddressEntry.Field"));
   world.RunList("ada");
   EXPECT_THAT(world.OutWith("KVL::AddToSourceMCL:"),
               ElementsAre("KVL::AddToSourceMCL:skipping Ada:no valid email address"));
@@ -195,6 +196,7 @@ TEST(ListRoad, AddressOutsideTheOrganisationIsSkippedWithItsType) {
                           "KVL::ParseSourceMCL:using CDO to resolve someone@elsewhere.example",
                           "KVL::ParseSourceMCL: skipping someone@elsewhere.example; invalid "
                           "AddressType:SMTP"));
+  EXPECT_EQ(world.OpenObjects(), OpenCounts{});
 }
 
 TEST(ListRoad, UnresolvableAndAmbiguousNamesAreReportedAndSkipped) {
@@ -214,6 +216,7 @@ TEST(ListRoad, UnresolvableAndAmbiguousNamesAreReportedAndSkipped) {
   EXPECT_THAT(world.OutWith("KVL::GetExAE:nothing returned by CreateRecipient for "),
               ElementsAre("KVL::GetExAE:nothing returned by CreateRecipient for Nobody Here ",
                           "KVL::GetExAE:nothing returned by CreateRecipient for Ad "));
+  EXPECT_EQ(world.OpenObjects(), OpenCounts{});
 }
 
 TEST(ListRoad, FailedLogonStillEndsWithComplete) {
@@ -239,6 +242,7 @@ TEST(ListRoad, StopRequestEndsTheRunAfterThePieceAtHand) {
   EXPECT_THAT(world.OutWith("KVL::AddToSourceMCL:"),
               ElementsAre("KVL::AddToSourceMCL:reading properties for Ada"));
   EXPECT_EQ(world.Out().back(), "complete");
+  EXPECT_EQ(world.OpenObjects(), OpenCounts{});
 }
 
 TEST(ListRoad, ChainOfTenThousandNestedListsExpandsToTheEnd) {

@@ -10,6 +10,7 @@
 
 #include "platform/memory/faults.h"
 #include "platform/memory/memory_backend.h"
+#include "platform/memory/open_objects.h"
 #include "tests/support/fake_process.h"
 
 namespace tarnwick_test {
@@ -43,6 +44,9 @@ class EngineWorld {
   EngineWorld& operator=(const EngineWorld&) = delete;
 
   platform::memory::FaultPlan& Faults();
+  // What the organisation has open now (connections, record sets, scratch
+  // messages, helper sessions).
+  platform::memory::OpenCounts OpenObjects() const;
   FakeProcess& Process() { return test_runtime_.process(); }
 
   // Logs on as the driver does and fills basGlobals (MAPISession, GALEntries).

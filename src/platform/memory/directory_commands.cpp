@@ -34,10 +34,10 @@ constexpr std::string_view kProvider = "ADsDSOObject";
 
 using ContextPtr = std::shared_ptr<const DirectoryContext>;
 
-// True when the fault plan says the call must give no object; raises the
-// injected error when there is one.
-bool FaultHit(const ContextPtr& context, const char* operation) {
-  return context != nullptr && context->faults != nullptr && context->faults->Hit(operation);
+// The fault plan of the organisation behind a call, for FaultHit; none
+// without a context.
+FaultPlan* Faults(const ContextPtr& context) {
+  return context != nullptr ? context->faults : nullptr;
 }
 
 bool Reachable(const ContextPtr& context) { return context != nullptr && context->data != nullptr; }
@@ -173,7 +173,7 @@ class RootDseObject final : public DirectoryObject {
   explicit RootDseObject(ContextPtr context) : context_(std::move(context)) {}
 
   Variant Get(const std::string& attribute) override {
-    if (FaultHit(context_, "DirectoryObject.Get")) return Variant();
+    if (FaultHit<"DirectoryObject.Get">(Faults(context_))) return Variant();
     const bool naming_context = text::EqualsNoCase(attribute, "rootDomainNamingContext") ||
                                 text::EqualsNoCase(attribute, "defaultNamingContext");
     if (!naming_context || context_->root_domain_naming_context.empty()) {
@@ -183,7 +183,7 @@ class RootDseObject final : public DirectoryObject {
   }
 
   std::string ADsPath() override {
-    if (FaultHit(context_, "DirectoryObject.ADsPath")) return {};
+    if (FaultHit<"DirectoryObject.ADsPath">(Faults(context_))) return {};
     return std::string(kScheme) + std::string(kRootDse);
   }
 
@@ -197,14 +197,14 @@ class EntryObject final : public DirectoryObject {
       : context_(std::move(context)), entry_(entry) {}
 
   Variant Get(const std::string& attribute) override {
-    if (FaultHit(context_, "DirectoryObject.Get")) return Variant();
+    if (FaultHit<"DirectoryObject.Get">(Faults(context_))) return Variant();
     Variant value = EntryValue(*entry_, attribute);
     if (value.IsEmpty()) throw PlatformError(errnum::kPropertyNotFound);
     return value;
   }
 
   std::string ADsPath() override {
-    if (FaultHit(context_, "DirectoryObject.ADsPath")) return {};
+    if (FaultHit<"DirectoryObject.ADsPath">(Faults(context_))) return {};
     return std::string(kScheme) + entry_->dn;
   }
 
@@ -219,7 +219,7 @@ class MemoryBinder final : public DirectoryBinder {
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override {
     ContextPtr context = current_();
-    if (FaultHit(context, "DirectoryBinder.Bind")) return nullptr;
+    if (FaultHit<"DirectoryBinder.Bind">(Faults(context))) return nullptr;
     if (!Reachable(context) || !context->global_catalog) {
       throw PlatformError(errnum::kServerNotOperational);
     }
@@ -248,19 +248,21 @@ class MemoryConnection final : public Connection {
   void Open(const std::string& /*connection_string*/, const std::string& /*user*/,
             const std::string& /*password*/, int32_t /*options*/) override {
     const ContextPtr context = current_();
-    if (FaultHit(context, "Connection.Open")) return;
+    if (FaultHit<"Connection.Open">(Faults(context))) return;
     if (open_) throw PlatformError(kObjectOpen, kObjectOpenText);
     if (!text::EqualsNoCase(provider_, kProvider)) {
       throw PlatformError(kProviderNotFound, kProviderNotFoundText);
     }
     if (!Reachable(context)) throw PlatformError(errnum::kServerNotOperational);
     open_ = true;
+    open_mark_ = OpenMark(context->open_counts, &OpenCounts::connections, OpenMark::kUntilClosed);
   }
 
   void Close() override {
-    if (FaultHit(current_(), "Connection.Close")) return;
+    if (FaultHit<"Connection.Close">(Faults(current_()))) return;
     if (!open_) throw PlatformError(errnum::kOperationNotAllowedClosed);
     open_ = false;
+    open_mark_.Release();
   }
 
   bool IsOpen() const { return open_; }
@@ -269,13 +271,17 @@ class MemoryConnection final : public Connection {
   const DirectoryContextSource current_;
   std::string provider_;
   bool open_ = false;
+  OpenMark open_mark_;
 };
 
 class MemoryRecordset final : public Recordset {
  public:
   MemoryRecordset(ContextPtr context, const std::vector<std::string>& attributes,
                   std::vector<const DirEntry*> rows)
-      : context_(std::move(context)), rows_(std::move(rows)) {
+      : context_(std::move(context)),
+        rows_(std::move(rows)),
+        open_mark_(context_ ? context_->open_counts : nullptr, &OpenCounts::record_sets,
+                   OpenMark::kUntilClosed) {
     // Worked out once here rather than for each of the many field reads.
     columns_.reserve(attributes.size());
     for (const std::string& attribute : attributes) {
@@ -286,18 +292,18 @@ class MemoryRecordset final : public Recordset {
   }
 
   int32_t State() override {
-    if (FaultHit(context_, "Recordset.State")) return 0;
+    if (FaultHit<"Recordset.State">(Faults(context_))) return 0;
     return open_ ? 1 : 0;
   }
 
   bool AtEOF() override {
-    if (FaultHit(context_, "Recordset.AtEOF")) return false;
+    if (FaultHit<"Recordset.AtEOF">(Faults(context_))) return false;
     RequireOpen();
     return current_ >= rows_.size();
   }
 
   Variant FieldAt(int32_t position) override {
-    if (FaultHit(context_, "Recordset.Field")) return Variant();
+    if (FaultHit<"Recordset.Field">(Faults(context_))) return Variant();
     RequireOpen();
     if (position < 0 || static_cast<size_t>(position) >= columns_.size()) {
       throw PlatformError(errnum::kItemNotFound);
@@ -306,7 +312,7 @@ class MemoryRecordset final : public Recordset {
   }
 
   Variant Field(const std::string& name) override {
-    if (FaultHit(context_, "Recordset.Field")) return Variant();
+    if (FaultHit<"Recordset.Field">(Faults(context_))) return Variant();
     RequireOpen();
     const std::string lowered = text::LCase(name);
     for (size_t i = 0; i < columns_.size(); ++i) {
@@ -316,7 +322,7 @@ class MemoryRecordset final : public Recordset {
   }
 
   int32_t RecordCount() override {
-    if (FaultHit(context_, "Recordset.RecordCount")) return 0;
+    if (FaultHit<"Recordset.RecordCount">(Faults(context_))) return 0;
     RequireOpen();
     return static_cast<int32_t>(rows_.size());
   }
@@ -324,22 +330,23 @@ class MemoryRecordset final : public Recordset {
   // On a record set without rows this does nothing, so a walk that starts
   // with MoveFirst and then tests EOF sees no error.
   void MoveFirst() override {
-    if (FaultHit(context_, "Recordset.MoveFirst")) return;
+    if (FaultHit<"Recordset.MoveFirst">(Faults(context_))) return;
     RequireOpen();
     current_ = 0;
   }
 
   void MoveNext() override {
-    if (FaultHit(context_, "Recordset.MoveNext")) return;
+    if (FaultHit<"Recordset.MoveNext">(Faults(context_))) return;
     RequireOpen();
     if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
     ++current_;
   }
 
   void Close() override {
-    if (FaultHit(context_, "Recordset.Close")) return;
+    if (FaultHit<"Recordset.Close">(Faults(context_))) return;
     RequireOpen();
     open_ = false;
+    open_mark_.Release();
     rows_.clear();
     rows_.shrink_to_fit();
   }
@@ -370,6 +377,7 @@ class MemoryRecordset final : public Recordset {
   std::vector<const DirEntry*> rows_;
   size_t current_ = 0;
   bool open_ = true;
+  OpenMark open_mark_;
 };
 
 class MemoryCommand final : public Command {
@@ -386,7 +394,7 @@ class MemoryCommand final : public Command {
 
   std::shared_ptr<Recordset> Execute(int32_t /*options*/) override {
     ContextPtr context = current_();
-    if (FaultHit(context, "Command.Execute")) return nullptr;
+    if (FaultHit<"Command.Execute">(Faults(context))) return nullptr;
     const auto* connection = dynamic_cast<const MemoryConnection*>(connection_.get());
     if (connection == nullptr || !connection->IsOpen()) {
       throw PlatformError(kConnectionUnusable, kConnectionUnusableText);

@@ -57,17 +57,20 @@
 #include "platform/directory.h"
 #include "platform/memory/directory_data.h"
 #include "platform/memory/faults.h"
+#include "platform/memory/open_objects.h"
 
 namespace platform::memory {
 
-// What the directory objects see of the logged-on organisation. `data` and
-// `faults` must stay valid as long as the shared_ptr holding this context
+// What the directory objects see of the logged-on organisation; connections
+// and record sets are counted in `open_counts`. `data` and `faults` must
+// stay valid as long as the shared_ptr holding this context
 // lives (the backend keeps them in the same organisation object).
 struct DirectoryContext {
   const DirectoryData* data = nullptr;
   std::string root_domain_naming_context;  // DN of the forest root domain
   bool global_catalog = true;              // false: every GC:// binding fails
   FaultPlan* faults = nullptr;
+  std::shared_ptr<OpenCounts> open_counts;
 };
 // Gives the context of the logged-on organisation, kept alive by the
 // pointer, or nullptr.

@@ -139,22 +139,6 @@ int32_t RaisedNumber(Call call, std::string* description = nullptr) {
   return 0;
 }
 
-// Faults as tests state them; skip and times as in Fault.
-Fault NoObject(int times) {
-  Fault fault;
-  fault.no_object = true;
-  fault.times = times;
-  return fault;
-}
-
-Fault Raise(int32_t number, int skip, int times) {
-  Fault fault;
-  fault.number = number;
-  fault.skip = skip;
-  fault.times = times;
-  return fault;
-}
-
 TEST(DirectoryDataTest, AddFillsDerivedFieldsAndRefusesDuplicateDNs) {
   DirectoryData data;
   ASSERT_TRUE(data.Add(Entry("CN=Lima\\, Ana,OU=Staff,DC=x", {{"Mail", {"A@x"}}})));
@@ -497,43 +481,43 @@ TEST_F(DirectoryTest, RecordSetOutlivesTheOrganisationsLogon) {
 TEST_F(DirectoryTest, FaultInjection) {
   FaultPlan& faults = org_->faults;
   auto binder = NewDirectoryBinder(Source());
-  faults.Inject("DirectoryBinder.Bind", NoObject(1));
+  faults.Inject(NoObject("DirectoryBinder.Bind").Times(1));
   EXPECT_EQ(binder->Bind("GC://rootDSE"), nullptr);
   EXPECT_NE(binder->Bind("GC://rootDSE"), nullptr);
-  faults.Inject("DirectoryBinder.Bind", Raise(errnum::kLogonFailed, 1, -1));
+  faults.Inject(Raise("DirectoryBinder.Bind", errnum::kLogonFailed).Skip(1));
   auto root_dse = binder->Bind("GC://rootDSE");
   EXPECT_EQ(RaisedNumber([&] { binder->Bind("GC://rootDSE"); }), errnum::kLogonFailed);
-  faults.Inject("DirectoryObject.Get", NoObject(-1));
+  faults.Inject(NoObject("DirectoryObject.Get"));
   EXPECT_TRUE(root_dse->Get("rootDomainNamingContext").IsEmpty());
   faults.Clear();
 
   // A connection whose Open gives nothing stays closed.
-  faults.Inject("Connection.Open", NoObject(1));
+  faults.Inject(NoObject("Connection.Open").Times(1));
   auto connection = NewConnection(Source());
   connection->SetProvider("ADsDSOObject");
   connection->Open("Active Directory Provider", "", "", -1);
   EXPECT_EQ(RaisedNumber([&] { connection->Close(); }), errnum::kOperationNotAllowedClosed);
 
   const std::string text = std::string("<GC://") + kRoot + ">;(department=sales);name;subTree";
-  faults.Inject("Command.Execute", NoObject(1));
+  faults.Inject(NoObject("Command.Execute").Times(1));
   EXPECT_EQ(Run(text), nullptr);
-  faults.Inject("Command.Execute", Raise(errnum::kServerNotOperational, 0, 1));
+  faults.Inject(Raise("Command.Execute", errnum::kServerNotOperational).Times(1));
   EXPECT_EQ(RaisedNumber([&] { Run(text); }), errnum::kServerNotOperational);
 
   auto rows = Run(text);
-  faults.Inject("Recordset.MoveNext", Raise(errnum::kNoCurrentRecord, 1, 1));
+  faults.Inject(Raise("Recordset.MoveNext", errnum::kNoCurrentRecord).Skip(1).Times(1));
   rows->MoveNext();
   EXPECT_EQ(RaisedNumber([&] { rows->MoveNext(); }), errnum::kNoCurrentRecord);
   EXPECT_EQ(rows->Field("name").ToText(), "Bo B.");
-  faults.Inject("Recordset.Field", NoObject(1));
+  faults.Inject(NoObject("Recordset.Field").Times(1));
   EXPECT_TRUE(rows->Field("name").IsEmpty());
   EXPECT_EQ(rows->FieldAt(0).ToText(), "Bo B.");
-  faults.Inject("Recordset.State", NoObject(1));
-  faults.Inject("Recordset.RecordCount", Raise(7, 0, 1));
+  faults.Inject(NoObject("Recordset.State").Times(1));
+  faults.Inject(Raise("Recordset.RecordCount", 7).Times(1));
   EXPECT_EQ(rows->State(), 0);
   EXPECT_EQ(RaisedNumber([&] { rows->RecordCount(); }), 7);
   EXPECT_EQ(rows->RecordCount(), 3);
-  faults.Inject("Recordset.Close", NoObject(1));
+  faults.Inject(NoObject("Recordset.Close").Times(1));
   rows->Close();
   EXPECT_EQ(rows->State(), 1);
 }

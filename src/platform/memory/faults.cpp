@@ -1,11 +1,14 @@
 #include "platform/memory/faults.h"
 
+#include <utility>
+
 #include "platform/error.h"
 
 namespace platform::memory {
 
-void FaultPlan::Inject(const std::string& operation, Fault fault) {
-  faults_[operation] = std::move(fault);
+void FaultPlan::Inject(Fault fault) {
+  std::string operation = fault.operation;
+  faults_[std::move(operation)] = std::move(fault);
 }
 
 void FaultPlan::Clear() { faults_.clear(); }

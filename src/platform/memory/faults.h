@@ -5,55 +5,100 @@
 // Operation names are "<Interface>.<Method>" as in the platform headers
 // ("Session.Logon", "AddressEntry.Members", "Recordset.MoveNext",
 // "Command.Execute", "DirectoryBinder.Bind", "DirectoryObject.Get") and
-// "CreateObject:<class name>" for the factory. A fault can let the first
-// `skip` calls pass and then hit `times` calls (-1: every later call).
+// "CreateObject:<class name>" for the factory.
+//
+// A fault is written with its fields named, so that a reader never has to
+// guess what a bare number means:
+//
+//   faults.Inject(Raise("Command.Execute", errnum::kBadCommand).Skip(1).Times(1));
+//   faults.Inject(NoObject("Recordset.State"));  // every call, from the first
 #ifndef TARNWICK_PLATFORM_MEMORY_FAULTS_H_
 #define TARNWICK_PLATFORM_MEMORY_FAULTS_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace platform::memory {
 
+// One injected fault. Built through Raise or NoObject, then narrowed with
+// Skip and Times, which name what a bare number would not.
 struct Fault {
+  std::string operation;
+  int skip = 0;             // calls that pass before the fault hits
+  int times = -1;           // calls that then fail; -1: every later call
+  bool no_object = false;   // the call gives no object (or an empty value)
   int32_t number = 0;       // with no_object false: the error raised
   std::string description;  // "" takes the number's standard description
-  bool no_object = false;   // the call gives no object (or an empty value) instead
-  int skip = 0;
-  int times = -1;
+
+  Fault Skip(int calls) && {
+    skip = calls;
+    return std::move(*this);
+  }
+  Fault Times(int calls) && {
+    times = calls;
+    return std::move(*this);
+  }
 };
 
-// A fault that raises the number (with its standard description).
-inline Fault Raise(int32_t number, int skip = 0, int times = -1) {
+// A fault that raises `number` on every call, with the number's standard
+// description unless one is given.
+inline Fault Raise(std::string operation, int32_t number, std::string description = "") {
   Fault fault;
+  fault.operation = std::move(operation);
   fault.number = number;
-  fault.skip = skip;
-  fault.times = times;
+  fault.description = std::move(description);
   return fault;
 }
-// A fault that makes the call give no object, or an empty value.
-inline Fault NoObject(int skip = 0, int times = -1) {
+// A fault that makes every call give no object, or an empty value.
+inline Fault NoObject(std::string operation) {
   Fault fault;
+  fault.operation = std::move(operation);
   fault.no_object = true;
-  fault.skip = skip;
-  fault.times = times;
   return fault;
 }
 
 class FaultPlan {
  public:
-  void Inject(const std::string& operation, Fault fault);
+  // Replaces any fault of the same operation.
+  void Inject(Fault fault);
   void Clear();
 
-  // Called by the backend at the start of each operation. Raises the
-  // injected error when the fault hits; returns true when the call must give
-  // no object; false when the call proceeds normally.
+  // Consulted through FaultHit only. Raises the injected error when the
+  // fault hits; true when the call must give no object; false when the call
+  // proceeds normally.
   bool Hit(const std::string& operation);
 
  private:
   std::map<std::string, Fault> faults_;
 };
+
+// An operation name fixed at compile time, so that the fault check builds
+// no string per call.
+template <size_t N>
+struct OperationName {
+  char text[N];
+  constexpr OperationName(const char (&name)[N]) { std::copy_n(name, N, text); }  // NOLINT
+};
+
+template <OperationName kName>
+const std::string& OperationText() {
+  static const std::string text(kName.text);
+  return text;
+}
+
+// The one fault check of the backend: every operation that can be made to
+// fail starts with it (after the checks that make the call meaningless,
+// such as an ended logon). No plan (no organisation behind the call) never
+// faults. Raises the injected error; true when the call must give no object
+// or an empty value.
+template <OperationName kName>
+bool FaultHit(FaultPlan* plan) {
+  return plan != nullptr && plan->Hit(OperationText<kName>());
+}
 
 }  // namespace platform::memory
 

@@ -88,7 +88,7 @@ void Attach(const MapiHandle& session, Attachment* attachment) {
   if (session && !memory) throw PlatformError(errnum::kTypeMismatch);
   if (memory) {
     if (const auto logon = memory->Lock();
-        logon && logon->organisation->faults().Hit(OperationText<kName>())) {
+        logon && FaultHit<kName>(&logon->organisation->faults())) {
       return;
     }
   }
@@ -170,6 +170,9 @@ class MemoryRDOAddressBook final : public platform::RDOAddressBook {
 
 class MemoryRDOSession final : public platform::RDOSession {
  public:
+  explicit MemoryRDOSession(std::shared_ptr<OpenCounts> counts)
+      : open_mark_(std::move(counts), &OpenCounts::helper_sessions, OpenMark::kUntilReleased) {}
+
   void SetMAPIOBJECT(const MapiHandle& session) override {
     Attach<"RDOSession.SetMAPIOBJECT">(session, &attachment_);
   }
@@ -190,6 +193,7 @@ class MemoryRDOSession final : public platform::RDOSession {
 
  private:
   Attachment attachment_;
+  OpenMark open_mark_;
 };
 
 }  // namespace
@@ -198,8 +202,8 @@ std::shared_ptr<platform::ZQMAPIUtils> NewZQMAPIUtils() {
   return std::make_shared<MemoryZQMAPIUtils>();
 }
 
-std::shared_ptr<platform::RDOSession> NewRDOSession() {
-  return std::make_shared<MemoryRDOSession>();
+std::shared_ptr<platform::RDOSession> NewRDOSession(std::shared_ptr<OpenCounts> counts) {
+  return std::make_shared<MemoryRDOSession>(std::move(counts));
 }
 
 }  // namespace platform::memory

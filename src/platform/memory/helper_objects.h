@@ -19,11 +19,13 @@
 #include <memory>
 
 #include "platform/helper_library.h"
+#include "platform/memory/open_objects.h"
 
 namespace platform::memory {
 
 std::shared_ptr<platform::ZQMAPIUtils> NewZQMAPIUtils();
-std::shared_ptr<platform::RDOSession> NewRDOSession();
+// An RDO session counted in `counts` (when given) for as long as it is held.
+std::shared_ptr<platform::RDOSession> NewRDOSession(std::shared_ptr<OpenCounts> counts = nullptr);
 
 }  // namespace platform::memory
 

@@ -164,24 +164,59 @@ TEST_F(MemoryHelperTest, HelperLibrarySwitchedOffRaises429OnceLoggedOn) {
 TEST_F(MemoryHelperTest, FaultsReachCreatorsAndHelperCalls) {
   const auto session = LoggedOn();
   FaultPlan& faults = Faults(*organisation_);
-  faults.Inject(std::string("CreateObject:") + kUtilsClass, memtest::NoObject());
+  faults.Inject(NoObject(std::string("CreateObject:") + kUtilsClass));
   EXPECT_EQ(CreateObject(kUtilsClass), nullptr);
-  faults.Inject("CreateObject:ADODB.Command", memtest::Raise(errnum::kClassNotRegistered));
+  faults.Inject(Raise("CreateObject:ADODB.Command", errnum::kClassNotRegistered));
   EXPECT_EQ(ErrorOf([] { CreateObject(kCommandClass); }), errnum::kClassNotRegistered);
   faults.Clear();
 
   const auto utils = Attached<ZQMAPIUtils>(kUtilsClass, session);
   const auto rdo = Attached<RDOSession>(kRdoSessionClass, session);
-  faults.Inject("ZQMAPIUtils.CreateRecipient", memtest::Raise(errnum::kNotFound));
+  faults.Inject(Raise("ZQMAPIUtils.CreateRecipient", errnum::kNotFound));
   EXPECT_EQ(ErrorOf([&] { utils->CreateRecipient("ana", 0, 0); }), errnum::kNotFound);
-  faults.Inject("RDOAddressLists.Item", memtest::NoObject());
+  faults.Inject(NoObject("RDOAddressLists.Item"));
   EXPECT_EQ(rdo->AddressBook()->AddressLists()->Item("Global Address List"), nullptr);
   faults.Clear();
-  faults.Inject("HelperAddressEntry.SMTPAddress", memtest::Raise(-1, "no smtp"));
+  faults.Inject(Raise("HelperAddressEntry.SMTPAddress", -1, "no smtp"));
   EXPECT_EQ(ErrorOf([&] { utils->CreateRecipient("ben", 0, 0)->AddressEntry()->SMTPAddress(); }),
             -1);
-  faults.Inject("RDOSession.SetMAPIOBJECT", memtest::Raise(errnum::kLogonFailed));
+  faults.Inject(Raise("RDOSession.SetMAPIOBJECT", errnum::kLogonFailed));
   EXPECT_EQ(ErrorOf([&] { rdo->SetMAPIOBJECT(session->MAPIOBJECT()); }), errnum::kLogonFailed);
+}
+
+// The counts a test relies on to show that an operation released what it
+// made: a connection or record set counts until its Close, even when it is
+// released unclosed; a scratch message or helper session while it is held.
+TEST_F(MemoryHelperTest, OpenObjectsCountWhatIsOpenOrHeld) {
+  const auto session = LoggedOn();
+  EXPECT_EQ(OpenObjects(*organisation_), OpenCounts{});
+
+  auto connection = CreateObjectAs<Connection>(kConnectionClass);
+  connection->SetProvider("ADsDSOObject");
+  EXPECT_EQ(OpenObjects(*organisation_).connections, 0) << "not open yet";
+  connection->Open("Active Directory Provider", "", "", -1);
+  const auto command = CreateObjectAs<Command>(kCommandClass);
+  command->SetActiveConnection(connection);
+  command->SetCommandText("<GC://DC=harbor,DC=example>;(mail=*);name;subTree");
+  auto closed = command->Execute(-1);
+  auto unclosed = command->Execute(-1);
+  EXPECT_EQ(OpenObjects(*organisation_).connections, 1);
+  EXPECT_EQ(OpenObjects(*organisation_).record_sets, 2);
+  closed->Close();
+  closed.reset();
+  unclosed.reset();
+  EXPECT_EQ(OpenObjects(*organisation_).record_sets, 1) << "released unclosed";
+  connection->Close();
+  EXPECT_EQ(OpenObjects(*organisation_).connections, 0);
+
+  auto message = session->ScratchFolder()->Messages()->Add();
+  auto rdo = Attached<RDOSession>(kRdoSessionClass, session);
+  EXPECT_EQ(OpenObjects(*organisation_).scratch_messages, 1);
+  EXPECT_EQ(OpenObjects(*organisation_).helper_sessions, 1);
+  message.reset();
+  rdo.reset();
+  EXPECT_EQ(OpenObjects(*organisation_).scratch_messages, 0);
+  EXPECT_EQ(OpenObjects(*organisation_).helper_sessions, 0);
 }
 
 }  // namespace

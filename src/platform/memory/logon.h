@@ -11,12 +11,12 @@
 #define TARNWICK_PLATFORM_MEMORY_LOGON_H_
 
 #include <algorithm>
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/memory/faults.h"
 #include "platform/memory/organisation.h"
 #include "platform/messaging.h"
 
@@ -28,27 +28,13 @@ struct LogonState {
   bool active = true;
 };
 
-// An operation name fixed at compile time, so that the fault check builds
-// no string per call.
-template <size_t N>
-struct OperationName {
-  char text[N];
-  constexpr OperationName(const char (&name)[N]) { std::copy_n(name, N, text); }  // NOLINT
-};
-
-template <OperationName kName>
-const std::string& OperationText() {
-  static const std::string text(kName.text);
-  return text;
-}
-
 // Raises MAPI_E_NOT_INITIALIZED when there is no logon or it has ended;
-// then consults the fault plan: true when the call must give no object
+// then the fault check (FaultHit): true when the call must give no object
 // (or an empty value).
 template <OperationName kName>
 bool Enter(const LogonState* logon) {
   if (logon == nullptr || !logon->active) throw PlatformError(errnum::kNotInitialized);
-  return logon->organisation->faults().Hit(OperationText<kName>());
+  return FaultHit<kName>(&logon->organisation->faults());
 }
 
 // The MAPIOBJECT of a memory session: a weak reference to its logon, so a

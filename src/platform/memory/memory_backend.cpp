@@ -1,6 +1,7 @@
 #include "platform/memory/memory_backend.h"
 
 #include <functional>
+#include <string_view>
 #include <utility>
 
 #include "platform/directory.h"
@@ -25,6 +26,8 @@ std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json, cons
 }
 
 FaultPlan& Faults(Organisation& organisation) { return organisation.faults(); }
+
+OpenCounts OpenObjects(const Organisation& organisation) { return *organisation.open_counts(); }
 
 OrganisationSource ProfileFileSource(std::function<bool()> stop) {
   return [stop = std::move(stop)](const std::string& server) -> std::shared_ptr<Organisation> {
@@ -60,10 +63,11 @@ struct Backend {
     return logon ? logon->organisation : nullptr;
   }
 
-  // The creator's fault check; true when it must give no object.
-  bool CreateHit(const std::string& operation) {
+  // The fault plan of the most recent logon, for the creators' FaultHit;
+  // none while nothing is logged on.
+  FaultPlan* Faults() {
     const auto organisation = Current();
-    return organisation && organisation->faults().Hit(operation);
+    return organisation ? &organisation->faults() : nullptr;
   }
 
   void RequireHelperLibrary() {
@@ -73,6 +77,18 @@ struct Backend {
     }
   }
 };
+
+// The fault names of the creators are spelt out, so that they are fixed at
+// compile time; they must stay those of the class names.
+constexpr bool IsCreateName(std::string_view operation, std::string_view class_name) {
+  constexpr std::string_view kPrefix = "CreateObject:";
+  return operation.substr(0, kPrefix.size()) == kPrefix &&
+         operation.substr(kPrefix.size()) == class_name;
+}
+static_assert(IsCreateName("CreateObject:ZQHelper.ZQMAPIUtils", kUtilsClass));
+static_assert(IsCreateName("CreateObject:ZQHelper.RDOSession", kRdoSessionClass));
+static_assert(IsCreateName("CreateObject:ADODB.Connection", kConnectionClass));
+static_assert(IsCreateName("CreateObject:ADODB.Command", kCommandClass));
 
 }  // namespace
 
@@ -92,34 +108,33 @@ void Install(Runtime& runtime, OrganisationSource source) {
 
   runtime.factory.Register("MAPI.Session",
                            [backend, registry]() -> std::shared_ptr<AutomationObject> {
-                             static const std::string kOperation = "CreateObject:MAPI.Session";
-                             if (backend->CreateHit(kOperation)) return nullptr;
+                             if (FaultHit<"CreateObject:MAPI.Session">(backend->Faults()))
+                               return nullptr;
                              return NewSession(backend->source, registry);
                            });
   runtime.factory.Register(kUtilsClass, [backend]() -> std::shared_ptr<AutomationObject> {
-    static const std::string kOperation = std::string("CreateObject:") + kUtilsClass;
-    if (backend->CreateHit(kOperation)) return nullptr;
+    if (FaultHit<"CreateObject:ZQHelper.ZQMAPIUtils">(backend->Faults())) return nullptr;
     backend->RequireHelperLibrary();
     return NewZQMAPIUtils();
   });
   runtime.factory.Register(kRdoSessionClass, [backend]() -> std::shared_ptr<AutomationObject> {
-    static const std::string kOperation = std::string("CreateObject:") + kRdoSessionClass;
-    if (backend->CreateHit(kOperation)) return nullptr;
+    if (FaultHit<"CreateObject:ZQHelper.RDOSession">(backend->Faults())) return nullptr;
     backend->RequireHelperLibrary();
-    return NewRDOSession();
+    const auto organisation = backend->Current();
+    return NewRDOSession(organisation ? organisation->open_counts() : nullptr);
   });
-  runtime.factory.Register(
-      kConnectionClass, [backend, context]() -> std::shared_ptr<AutomationObject> {
-        static const std::string kOperation = std::string("CreateObject:") + kConnectionClass;
-        if (backend->CreateHit(kOperation)) return nullptr;
-        return NewConnection(context);
-      });
-  runtime.factory.Register(
-      kCommandClass, [backend, context]() -> std::shared_ptr<AutomationObject> {
-        static const std::string kOperation = std::string("CreateObject:") + kCommandClass;
-        if (backend->CreateHit(kOperation)) return nullptr;
-        return NewCommand(context);
-      });
+  runtime.factory.Register(kConnectionClass,
+                           [backend, context]() -> std::shared_ptr<AutomationObject> {
+                             if (FaultHit<"CreateObject:ADODB.Connection">(backend->Faults()))
+                               return nullptr;
+                             return NewConnection(context);
+                           });
+  runtime.factory.Register(kCommandClass,
+                           [backend, context]() -> std::shared_ptr<AutomationObject> {
+                             if (FaultHit<"CreateObject:ADODB.Command">(backend->Faults()))
+                               return nullptr;
+                             return NewCommand(context);
+                           });
   runtime.directory = NewDirectoryBinder(context);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/memory/faults.h"
+#include "platform/memory/open_objects.h"
 #include "platform/runtime.h"
 
 namespace platform::memory {
@@ -36,6 +37,12 @@ std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json, cons
 
 // The fault plan every object of the organisation consults.
 FaultPlan& Faults(Organisation& organisation);
+
+// What the organisation's objects have open now: connections and record
+// sets not closed, scratch messages and helper sessions still held. A test
+// compares it before and after an operation to show that the operation
+// released on every path what it made.
+OpenCounts OpenObjects(const Organisation& organisation);
 
 // Turns the server switch into an organisation at logon; raises
 // ProfileError (reported on the error stream, then the logon fails) or

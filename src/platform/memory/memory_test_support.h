@@ -1,21 +1,16 @@
 // Shared pieces of the memory backend's tests: a small organisation that
-// exercises every address-book rule, and a runtime whose error stream is
-// recorded.
+// exercises every address-book rule, and a runtime over the fake process
+// services whose error stream is recorded.
 #ifndef TARNWICK_PLATFORM_MEMORY_MEMORY_TEST_SUPPORT_H_
 #define TARNWICK_PLATFORM_MEMORY_MEMORY_TEST_SUPPORT_H_
 
-#include <ctime>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
+#include <cstdint>
 
 #include <gtest/gtest.h>
 
 #include "platform/error.h"
-#include "platform/memory/faults.h"
-#include "platform/process.h"
 #include "platform/runtime.h"
+#include "tests/support/fake_process.h"
 
 namespace platform::memory::memtest {
 
@@ -151,47 +146,14 @@ inline const char kProfile[] = R"({
   "publicFolders": { "folders": [ { "name": "Company Contacts", "folders": [ { "name": "Sub" } ] } ] }
 })";
 
-// Process services that record what is written to the error stream.
-class RecordingProcess final : public ProcessServices {
- public:
-  std::string ProgramDirectory() override { return "/tmp"; }
-  std::tm LocalNow() override { return std::tm{}; }
-  bool AppendToFile(const std::string&, const std::string&) override { return false; }
-  std::shared_ptr<TextStream> StandardOutput() override { return nullptr; }
-  void ReportError(const std::string& text) override { errors.push_back(text); }
-  void DoEvents() override {}
-  void OnStopRequest(std::function<void()>) override {}
-
-  std::vector<std::string> errors;
-};
-
-// Installs a runtime with a recording process for the life of a test.
+// Installs a runtime with the shared fake process services (its error
+// stream recorded) for the life of a test.
 class RuntimeTest : public ::testing::Test {
  protected:
-  RuntimeTest() : process_(std::make_shared<RecordingProcess>()) { runtime_.process = process_; }
-
-  Runtime runtime_;
-  std::shared_ptr<RecordingProcess> process_;
-  RuntimeScope scope_{runtime_};
+  tarnwick_test::TestRuntime test_runtime_;
+  Runtime& runtime_ = test_runtime_.runtime();
+  tarnwick_test::FakeProcess& process_ = test_runtime_.process();
 };
-
-// A fault that raises the number (with its standard description unless one
-// is given), after `skip` calls, `times` times (-1: always).
-inline Fault Raise(int32_t number, std::string description = "", int skip = 0, int times = -1) {
-  Fault fault;
-  fault.number = number;
-  fault.description = std::move(description);
-  fault.skip = skip;
-  fault.times = times;
-  return fault;
-}
-
-// A fault that makes the call give no object (or an empty value).
-inline Fault NoObject() {
-  Fault fault;
-  fault.no_object = true;
-  return fault;
-}
 
 // The number a call raises; 0 when it raises nothing.
 template <class F>

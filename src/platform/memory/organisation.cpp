@@ -735,6 +735,7 @@ std::shared_ptr<Organisation> OrganisationLoader::Build(const std::string& json_
       organisation->settings_.root_domain_naming_context;
   organisation->directory_context_.global_catalog = organisation->settings_.global_catalog;
   organisation->directory_context_.faults = &organisation->faults_;
+  organisation->directory_context_.open_counts = organisation->open_counts_;
   return organisation;
 }
 

@@ -64,6 +64,7 @@
 #include "platform/memory/directory_commands.h"
 #include "platform/memory/directory_data.h"
 #include "platform/memory/faults.h"
+#include "platform/memory/open_objects.h"
 #include "platform/variant.h"
 
 namespace platform::memory {
@@ -130,6 +131,9 @@ class Organisation {
   const DirectoryData& directory() const { return directory_; }
   const AddressBook& address_book() const { return *address_book_; }
   FaultPlan& faults() { return faults_; }
+  // What the organisation's objects have open now (see open_objects.h);
+  // shared with the objects that count themselves in it.
+  const std::shared_ptr<OpenCounts>& open_counts() const { return open_counts_; }
   // What the directory commands work on; its data and fault plan point into
   // this organisation.
   const DirectoryContext& directory_context() const { return directory_context_; }
@@ -165,6 +169,7 @@ class Organisation {
   DirectoryData directory_;
   std::unique_ptr<AddressBook> address_book_;
   FaultPlan faults_;
+  std::shared_ptr<OpenCounts> open_counts_ = std::make_shared<OpenCounts>();
   DirectoryContext directory_context_;
   // Profile mailboxes by lower-cased alias, and directory users' mailboxes
   // made at logon.

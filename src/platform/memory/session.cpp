@@ -113,6 +113,12 @@ class MemoryMessage final : public platform::Message {
  public:
   MemoryMessage(std::shared_ptr<LogonState> logon, std::shared_ptr<MessageData> message)
       : logon_(std::move(logon)), message_(std::move(message)) {}
+  // A scratch message: counted open for as long as this object is held.
+  MemoryMessage(std::shared_ptr<LogonState> logon, std::shared_ptr<MessageData> message,
+                OpenMark scratch_mark)
+      : MemoryMessage(std::move(logon), std::move(message)) {
+    scratch_mark_ = std::move(scratch_mark);
+  }
 
   std::shared_ptr<platform::Recipients> Recipients() override {
     if (Enter<"Message.Recipients">(logon_.get())) return nullptr;
@@ -160,6 +166,7 @@ class MemoryMessage final : public platform::Message {
 
   std::shared_ptr<LogonState> logon_;
   std::shared_ptr<MessageData> message_;
+  OpenMark scratch_mark_;
 };
 
 class MemoryMessages final : public platform::Messages {
@@ -174,7 +181,9 @@ class MemoryMessages final : public platform::Messages {
     auto message = std::make_shared<MessageData>();
     message->id = logon_->organisation->NewScratchId();
     message->message_class = kScratchClass;
-    return NewMessage(logon_, std::move(message));
+    OpenMark mark(logon_->organisation->open_counts(), &OpenCounts::scratch_messages,
+                  OpenMark::kUntilReleased);
+    return std::make_shared<MemoryMessage>(logon_, std::move(message), std::move(mark));
   }
 
   int32_t Count() override {
@@ -381,7 +390,7 @@ class MemorySession final : public platform::Session {
       throw PlatformError(errnum::kLogonFailed);
     }
     if (!organisation) throw PlatformError(errnum::kLogonFailed);
-    if (organisation->faults().Hit(OperationText<"Session.Logon">())) return;
+    if (FaultHit<"Session.Logon">(&organisation->faults())) return;
     StoreData* mailbox = organisation->MailboxStore(alias);
     if (mailbox == nullptr) {
       ReportLogonError(server + ": no mailbox or directory user with alias '" + alias + "'");
@@ -397,7 +406,7 @@ class MemorySession final : public platform::Session {
 
   void Logoff() override {
     if (!logon_) return;
-    if (logon_->organisation->faults().Hit(OperationText<"Session.Logoff">())) return;
+    if (FaultHit<"Session.Logoff">(&logon_->organisation->faults())) return;
     EndLogon();
   }
 

@@ -39,17 +39,18 @@ TEST_F(MemorySessionTest, LogonRefusesUnknownServersAndAliases) {
   EXPECT_EQ(ErrorOf([&] { LogOn("sales"); }), errnum::kLogonFailed) << "a group is no user";
   // Each refusal says why on the error stream; the engine's own lines
   // ("not initialised") would not tell the user what to fix.
-  EXPECT_EQ(process_->errors,
+  EXPECT_EQ(process_.ErrorLines(),
             (std::vector<std::string>{"server: no mailbox or directory user with alias 'nobody'",
                                       "server: no mailbox or directory user with alias ''",
                                       "server: no mailbox or directory user with alias 'sales'"}));
-  process_->errors.clear();
+  const size_t earlier = process_.ErrorLines().size();
 
   const auto files = NewSession(ProfileFileSource(), nullptr);
   EXPECT_EQ(ErrorOf([&] { files->Logon("/no/such/profile.json\nana"); }), errnum::kLogonFailed);
   EXPECT_EQ(ErrorOf([&] { files->Logon("/tmp\nana"); }), errnum::kLogonFailed);
   EXPECT_EQ(ErrorOf([&] { files->Logon("LDAP://dc1.harbor.example\nana"); }), errnum::kLogonFailed);
-  EXPECT_EQ(process_->errors,
+  EXPECT_EQ(std::vector<std::string>(process_.ErrorLines().begin() + earlier,
+                                     process_.ErrorLines().end()),
             (std::vector<std::string>{
                 "/no/such/profile.json: cannot open the file: No such file or directory",
                 "/tmp: is a directory, not a file",
@@ -63,7 +64,7 @@ TEST_F(MemorySessionTest, ProfileFaultsAreReportedOnOneLine) {
       },
       nullptr);
   EXPECT_EQ(ErrorOf([&] { broken->Logon("p.json\nana"); }), errnum::kLogonFailed);
-  EXPECT_EQ(process_->errors, (std::vector<std::string>{"p.ldif:7: bad record"}));
+  EXPECT_EQ(process_.ErrorLines(), (std::vector<std::string>{"p.ldif:7: bad record"}));
   EXPECT_EQ(ErrorOf([&] { broken->InfoStores(); }), errnum::kNotInitialized);
 }
 
@@ -272,7 +273,7 @@ TEST_F(MemorySessionTest, AddressEntriesOfTheSession) {
 }
 
 TEST_F(MemorySessionTest, FaultsMakeNamedOperationsFail) {
-  Faults(*organisation_).Inject("Session.Logon", memtest::Raise(errnum::kNotFound, "", 1, 1));
+  Faults(*organisation_).Inject(Raise("Session.Logon", errnum::kNotFound).Skip(1).Times(1));
   LogOn();  // skipped once
   session_->Logoff();
   EXPECT_EQ(ErrorOf([&] { LogOn(); }), errnum::kNotFound);
@@ -280,11 +281,11 @@ TEST_F(MemorySessionTest, FaultsMakeNamedOperationsFail) {
   LogOn();  // the fault hit its one time
 
   const auto sales = session_->GlobalAddressEntries()->ItemByName("Sales Team");
-  Faults(*organisation_).Inject("AddressEntry.Members", memtest::NoObject());
+  Faults(*organisation_).Inject(NoObject("AddressEntry.Members"));
   EXPECT_EQ(sales->Members(), nullptr);
-  Faults(*organisation_).Inject("AddressEntry.DisplayType", memtest::NoObject());
+  Faults(*organisation_).Inject(NoObject("AddressEntry.DisplayType"));
   EXPECT_EQ(sales->DisplayType(), 0);
-  Faults(*organisation_).Inject("Recipient.Resolve", memtest::Raise(-5, "boom"));
+  Faults(*organisation_).Inject(Raise("Recipient.Resolve", -5, "boom"));
   const auto recipient = session_->ScratchFolder()->Messages()->Add()->Recipients()->Add("ana");
   try {
     recipient->Resolve(false);
@@ -293,9 +294,9 @@ TEST_F(MemorySessionTest, FaultsMakeNamedOperationsFail) {
     EXPECT_EQ(e.number(), -5);
     EXPECT_EQ(e.description(), "boom");
   }
-  Faults(*organisation_).Inject("Messages.Add", memtest::NoObject());
+  Faults(*organisation_).Inject(NoObject("Messages.Add"));
   EXPECT_EQ(session_->ScratchFolder()->Messages()->Add(), nullptr);
-  Faults(*organisation_).Inject("Session.ScratchFolder", memtest::Raise(errnum::kNotFound));
+  Faults(*organisation_).Inject(Raise("Session.ScratchFolder", errnum::kNotFound));
   EXPECT_EQ(ErrorOf([&] { session_->ScratchFolder(); }), errnum::kNotFound);
   Faults(*organisation_).Clear();
   EXPECT_EQ(sales->Members()->Count(), 2);
