@@ -101,6 +101,32 @@ TEST(PrimarySMTPfromODN, NoWarningWhenTheResolvedFlagCannotBeRead) {
   EXPECT_THAT(world.Out(), IsEmpty());
 }
 
+// A host that set GALEntries is answered from it, so the scratch-message
+// route is not needed (here it cannot work). The filter the look-up sets is
+// shared by every user of the collection: it is cleared on every way out.
+TEST(PrimarySMTPfromODN, HostAddressListAnswersAndIsLeftUnfiltered) {
+  EngineWorld world(Person("Ada", "ada", "ada@t.example") + Person("Bo", "bo", "bo@t.example"));
+  world.Logon();
+  const int32_t all = basGlobals::GALEntries->Count();
+  ASSERT_GT(all, 1);
+
+  world.Faults().Inject(
+      platform::memory::Raise("Session.ScratchFolder", platform::errnum::kNotFound));
+  EXPECT_EQ(basCDO::PrimarySMTPfromODN(std::string(kOdn) + "ada"), "ada@t.example");
+  EXPECT_EQ(basGlobals::GALEntries->Count(), all);
+  EXPECT_EQ(basCDO::PrimarySMTPfromODN("/o=T/cn=nobody"), "");
+  EXPECT_EQ(basGlobals::GALEntries->Count(), all);
+
+  // A look-up that fails half-way falls back to the scratch message and
+  // still leaves the list unfiltered.
+  world.Faults().Clear();
+  world.Faults().Inject(
+      platform::memory::Raise("AddressEntries.Count", platform::errnum::kNotFound).Times(1));
+  EXPECT_EQ(basCDO::PrimarySMTPfromODN(std::string(kOdn) + "bo"), "bo@t.example");
+  EXPECT_EQ(basGlobals::GALEntries->Count(), all);
+  EXPECT_EQ(world.OpenObjects(), platform::memory::OpenCounts{});
+}
+
 TEST(GetIdForODN, GivesTheIdentifierTheSessionTakes) {
   EngineWorld world(Person("Ada", "ada", "ada@t.example"));
   world.Logon();

@@ -66,6 +66,7 @@ TEST(QueryExpansion, BaseDnNarrowsTheMemberQuery) {
                           std::string("KVL::ExpandQueryDL:adding row with objectCategory='") +
                               kPersonCategory + "'",
                           "KVL::AddToSourceMCLFromQuery:adding record for Ada"));
+  EXPECT_EQ(world.OpenObjects(), platform::memory::OpenCounts{});
 }
 
 TEST(QueryExpansion, ListWithoutBaseDnSearchesTheWholeForest) {
@@ -139,6 +140,41 @@ TEST(QueryExpansion, MemberListIsExpandedThroughTheAddressBookOnce) {
                           "KVL::ExpandQueryDL:expanding query-based DL q2@t.example",
                           "KVL::ExpandQueryDL:query returned 1 rows",
                           "KVL::ExpandQueryDL:skipping repeat expansion of Grp"));
+}
+
+// Member lists are registered under their mail without regard to case, as
+// the lists named in the source are: a list met first by name and then as a
+// query row written in another case is a repeat.
+TEST(QueryExpansion, MemberListKeyIgnoresTheCaseOfItsMail) {
+  EngineWorld world(Person("Ada", "ada", "ada@t.example") +
+                    Group("Grp", "grp", "Grp@T.Example", {PersonDn("Ada")}) +
+                    QueryList("Q1", "q1", "q1@t.example", "(mailNickname=grp)", ""));
+  world.RunList("grp@t.example;q1@t.example");
+  EXPECT_THAT(world.OutWith("KVL::ExpandQueryDL:"),
+              ElementsAre("KVL::ExpandQueryDL:expanding query-based DL q1@t.example",
+                          "KVL::ExpandQueryDL:query returned 1 rows",
+                          "KVL::ExpandQueryDL:skipping repeat expansion of Grp"));
+  EXPECT_THAT(world.OutWith("KVL::AddToSourceMCL:reading"),
+              ElementsAre("KVL::AddToSourceMCL:reading properties for Ada"));
+}
+
+// The row walk yields after each row and leaves at a stop: the rows after
+// it are not handed on, and the connection and record set are closed.
+TEST(QueryExpansion, StopDuringTheRowWalkEndsItAfterTheRowAtHand) {
+  EngineWorld world(SalesOrganisation(""));
+  world.Logon();
+  KVL kvl;
+  KvlProbe probe(kvl);
+  probe.StartRun();
+  const platform::memory::OpenCounts before = world.OpenObjects();
+  world.Process().OnStopRequest([] { basGlobals::StopRequested = true; });
+  world.Process().RequestStopAfter(0);
+  probe.ExpandQueryDL("salesq@t.example", true);
+  EXPECT_TRUE(basGlobals::StopRequested);
+  EXPECT_THAT(world.OutWith("KVL::ExpandQueryDL:adding row"), testing::SizeIs(1));
+  EXPECT_THAT(world.OutWith("KVL::AddToSourceMCLFromQuery:"),
+              ElementsAre("KVL::AddToSourceMCLFromQuery:adding record for Ada"));
+  EXPECT_EQ(world.OpenObjects(), before);
 }
 
 TEST(QueryExpansion, MemberListMissingFromTheAddressBookIsWarnedAbout) {

@@ -133,6 +133,11 @@ const std::vector<MatchCase>& MatchCases() {
       {"(cn=Ana*na Lima)", "ana", false},
       {"(cn=*m*l*)", "ana", false},
       {"(cn=a**a)", "ana", true},
+      // A middle piece may overlap neither the initial nor the final one.
+      {"(cn=*li*ma)", "ana", true},
+      {"(cn=*ima*ma)", "ana", false},
+      {"(cn=*lima*a)", "ana", false},
+      {"(cn=An*na*)", "ana", false},
       {"(title=*\xC3\x84R*)", "ana", true},
       // Ordering: numeric when both sides are integers, else text.
       {"(employeeNumber>=9)", "ana", true},
