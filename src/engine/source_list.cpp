@@ -57,6 +57,9 @@ void KVL::ParseSourceMCL(std::string source) {
             "KVL::ParseSourceMCL: skipping " + entry_name + "; invalid AddressType:" + type,
             modTest::kLevelInfo);
       }
+      // A failed Type or Name read belongs to this piece alone: left
+      // pending, it would make the next piece, though it resolves, be
+      // skipped with this piece's error.
       err.Clear();
     }
     platform::DoEvents();
