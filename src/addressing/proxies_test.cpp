@@ -145,14 +145,18 @@ class TrackedSession final : public platform::Session {
 };
 
 // Pia: a mailbox with a primary and a secondary SMTP proxy, an old X500
-// address and a proxy of a type that is passed over; Quin: a mailbox without
-// proxies; Piet shares a prefix with Pia; Team: a list.
+// address and a proxy of a type that is passed over; Quin: bare "smtp:" and
+// "X500:" proxies before a real one; Piet: no proxies, a prefix shared with
+// Pia; Team: a list.
 std::string Organisation() {
   return Person("Pia Prox", "pia", "Primary@t.example",
                 "proxyAddresses: smtp:second@t.example\n"
                 "proxyAddresses: X500:/o=Old/cn=pia\n"
                 "proxyAddresses: X400:c=T;a= ;p=T;s=Prox\n") +
-         Person("Quin Plain", "quin", "") + Person("Piet Other", "piet", "") +
+         Person("Quin Plain", "quin", "",
+                "proxyAddresses: smtp:\nproxyAddresses: X500:\n"
+                "proxyAddresses: smtp:Quin2@t.example\n") +
+         Person("Piet Other", "piet", "") +
          Group("Team", "team", "team@t.example", {PersonDn("Pia Prox")},
                "proxyAddresses: x500:/o=Old/cn=team\n");
 }
@@ -283,12 +287,32 @@ TEST_F(GetAllProxiesTest, ListProxiesOfEitherCaseAreGathered) {
   EXPECT_EQ(x500_, ";" + Odn("team") + ";/o=Old/cn=team;");
 }
 
+TEST_F(GetAllProxiesTest, LookupByOdnFindsTheSameEntry) {
+  Run(Odn("PIA"));
+  EXPECT_EQ(odn_, Odn("pia"));
+  EXPECT_EQ(proxies_, ";primary@t.example;second@t.example;");
+}
+
 TEST_F(GetAllProxiesTest, EntryWithoutProxiesStillGivesItsOdnWrapped) {
+  const auto lines = Run("piet");
+  EXPECT_THAT(lines, ElementsAre(kP + ("adding ODN '" + Odn("piet") + "' from lookup of piet"),
+                                 kP + ("X500Proxies for piet = ;" + Odn("piet"))));
+  EXPECT_EQ(proxies_, ";");
+  EXPECT_EQ(x500_, ";" + Odn("piet") + ";");
+}
+
+TEST_F(GetAllProxiesTest, EmptyProxyAddressesAreNeverListed) {
+  // Lists handed in without separators would otherwise take an empty item
+  // as ";;" between the real ones.
+  proxies_ = "a@t.example";
+  x500_ = "/o=x";
   const auto lines = Run("quin");
   EXPECT_THAT(lines, ElementsAre(kP + ("adding ODN '" + Odn("quin") + "' from lookup of quin"),
-                                 kP + ("X500Proxies for quin = ;" + Odn("quin"))));
-  EXPECT_EQ(proxies_, ";");
-  EXPECT_EQ(x500_, ";" + Odn("quin") + ";");
+                                 std::string(kP) + "adding 'quin2@t.example' to Proxies for quin",
+                                 std::string(kP) + "Proxies for quin = a@t.example;quin2@t.example",
+                                 kP + ("X500Proxies for quin = /o=x;" + Odn("quin"))));
+  EXPECT_EQ(proxies_, ";a@t.example;quin2@t.example;");
+  EXPECT_EQ(x500_, ";/o=x;" + Odn("quin") + ";");
 }
 
 TEST_F(GetAllProxiesTest, InternetAddressIsItsOwnProxy) {
