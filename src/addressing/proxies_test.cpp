@@ -27,6 +27,7 @@ using tarnwick_test::Group;
 using tarnwick_test::Person;
 using tarnwick_test::PersonDn;
 using tarnwick_test::ScratchLog;
+using tarnwick_test::ScratchRecord;
 using tarnwick_test::TrackedSession;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
