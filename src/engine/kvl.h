@@ -49,6 +49,55 @@ class KVL final {
   void ExpandQueryDL(const std::string& address, bool addRows);
   void AddToSourceMCLFromQuery(const std::shared_ptr<platform::Recordset>& rs);
 
+  // Proxy collection (addressing/proxies.cpp). A proxy list is a text of
+  // items separated by ";"; once wrapped it also begins and ends with ";",
+  // so that every item stands between two separators and a host can find an
+  // item with the pattern '*;item;*'.
+
+  // Resolves `lookup` on a scratch message of the session and gathers what
+  // identifies the entry: an "EX" entry's ODN and its X500 proxies go to
+  // x500Proxies, its SMTP proxies (lower-cased) to proxies; any other entry
+  // adds `lookup` itself to proxies. `odn` is set when empty; when set, it
+  // is weighed against the entry only with replaceODN: a mailbox entry
+  // replaces it, another entry whose address is `odn` clears it. Items
+  // already in a list (without regard to case) are not added again.
+  // Returns an empty variant always; the results are the arguments:
+  //  - StopRequested set, or `lookup` empty: nothing changed;
+  //  - checkExisting and `lookup` already in either list: one level-8 line,
+  //    no resolution, both lists stripped of their outer ";";
+  //  - `lookup` does not resolve: `odn` unchanged, both lists stripped;
+  //  - resolved: both lists wrapped (two empty lists come back as ";").
+  // The scratch message is deleted before the call returns.
+  platform::Variant GetAllProxies(const std::string& lookup, std::string& proxies,
+                                  std::string& x500Proxies, std::string& odn,
+                                  const bool& replaceODN, const bool& checkExisting);
+  // Turns the elements at indices 1 to 3 of `values` (an array of a
+  // contact's e-mail values, indexed from its own lower bound) into a record
+  // filter that finds a contact row by any of them: ODN-shaped values
+  // (holding "=") against the fields ODN and X500Proxies, SMTP-shaped ones
+  // (holding "@" and ".") against SMTP and Proxies; and into `list`, every
+  // non-empty value followed by ";" with the last ";" dropped. Values are
+  // trimmed, lower-cased and quoted for the filter (QuoteFilterValue); a
+  // missing or non-text element counts as empty. Nothing usable gives two
+  // empty texts. StopRequested, tested before each element, returns what was
+  // built so far, untrimmed (a filter then ends in " OR "); the caller tells
+  // a stopped call by the flag.
+  void GetEmailValues(platform::Variant values, std::string& filter, std::string& list);
+
+  // Kinds of GetTypedVal.
+  static constexpr int32_t kTypedText = 0;
+  static constexpr int32_t kTypedInt16 = 1;
+  static constexpr int32_t kTypedDate = 2;
+  static constexpr int32_t kTypedBinary = 3;
+  static constexpr int32_t kTypedInt32 = 4;
+  static constexpr int32_t kTypedBool = 5;
+  // A row value as the kind expects it, or that kind's neutral value when
+  // the value is of another type: text trimmed of blanks, else ""; a 16-bit
+  // integer, else 16-bit 0; a date, else the zero date; an array as
+  // uppercase hexadecimal (BytesToHex), else ""; a 32-bit integer, else
+  // 16-bit 0; a Boolean, else false. Any other kind gives an empty variant.
+  platform::Variant GetTypedVal(const platform::Variant& value, const int32_t& kind);
+
   // Value and text helpers.
   std::string GetFieldVal(const std::shared_ptr<platform::AddressEntry>& object, int32_t tag);
   std::string StrToHex(const std::string& text);

@@ -62,4 +62,9 @@ bool Variant::ToBool() const {
   throw PlatformError(errnum::kTypeMismatch);
 }
 
+Date Variant::ToDate() const {
+  if (const auto* v = std::get_if<Date>(&value_)) return *v;
+  throw PlatformError(errnum::kTypeMismatch);
+}
+
 }  // namespace platform

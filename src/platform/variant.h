@@ -53,6 +53,10 @@ class Variant {
     return std::holds_alternative<int16_t>(value_) || std::holds_alternative<int32_t>(value_);
   }
   bool IsBool() const { return std::holds_alternative<bool>(value_); }
+  // The two integer widths told apart, for callers that accept only one.
+  bool IsInt16() const { return std::holds_alternative<int16_t>(value_); }
+  bool IsInt32() const { return std::holds_alternative<int32_t>(value_); }
+  bool IsDate() const { return std::holds_alternative<Date>(value_); }
 
   // The array, or nullptr when the value holds none.
   const VariantArray* Array() const;
@@ -65,6 +69,8 @@ class Variant {
   int32_t ToInt32() const;
   // Raises 13 when the value cannot be taken as Boolean; empty is false.
   bool ToBool() const;
+  // Raises 13 when the value is not a date.
+  Date ToDate() const;
 
  private:
   std::variant<Empty, Null, int16_t, int32_t, bool, std::string, Date,

@@ -2,6 +2,7 @@
 #ifndef TARNWICK_TESTS_SUPPORT_KVL_PROBE_H_
 #define TARNWICK_TESTS_SUPPORT_KVL_PROBE_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,17 @@ class KvlProbe {
   std::string ResolveSMTP(const std::string& n) { return kvl_.ResolveSMTP(n); }
   std::string GetFieldVal(const std::shared_ptr<platform::AddressEntry>& e, int32_t tag) {
     return kvl_.GetFieldVal(e, tag);
+  }
+  platform::Variant GetAllProxies(const std::string& lookup, std::string& proxies,
+                                  std::string& x500_proxies, std::string& odn, bool replace_odn,
+                                  bool check_existing) {
+    return kvl_.GetAllProxies(lookup, proxies, x500_proxies, odn, replace_odn, check_existing);
+  }
+  void GetEmailValues(const platform::Variant& values, std::string& filter, std::string& list) {
+    kvl_.GetEmailValues(values, filter, list);
+  }
+  platform::Variant GetTypedVal(const platform::Variant& value, int32_t kind) {
+    return kvl_.GetTypedVal(value, kind);
   }
   void ExpandQueryDL(const std::string& address, bool add_rows) {
     kvl_.ExpandQueryDL(address, add_rows);
