@@ -286,8 +286,8 @@ TEST_F(GetAllProxiesTest, UnresolvedLookupLeavesTheListsStrippedAndOdnAlone) {
   }
   ExpectScratchMessagesGone(2);
 
-  world_.Faults().Inject("Session.ScratchFolder",
-                         platform::memory::Raise(platform::errnum::kNotFound));
+  world_.Faults().Inject(
+      platform::memory::Raise("Session.ScratchFolder", platform::errnum::kNotFound));
   proxies_ = ";a@t.example;";
   EXPECT_THAT(Run("pia", true), IsEmpty());
   EXPECT_EQ(proxies_, "a@t.example");
@@ -297,8 +297,9 @@ TEST_F(GetAllProxiesTest, UnresolvedLookupLeavesTheListsStrippedAndOdnAlone) {
 
 TEST_F(GetAllProxiesTest, FailingProxyReadStillGivesTheOdnWrapped) {
   for (const auto& fault :
-       {platform::memory::Raise(platform::errnum::kNotFound), platform::memory::NoObject()}) {
-    world_.Faults().Inject("AddressEntry.Field", fault);
+       {platform::memory::Raise("AddressEntry.Field", platform::errnum::kNotFound),
+        platform::memory::NoObject("AddressEntry.Field")}) {
+    world_.Faults().Inject(fault);
     proxies_.clear();
     x500_.clear();
     odn_.clear();
