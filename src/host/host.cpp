@@ -85,8 +85,9 @@ struct ReleaseGlobals {
   }
 };
 
-int RunLoggedOn(const Invocation& invocation, platform::ProcessServices& process) {
-  ResultWriter out(stdout, invocation.json);
+int RunLoggedOn(const Invocation& invocation, platform::ProcessServices& process,
+                std::FILE* results) {
+  ResultWriter out(results, invocation.json);
   int status = kExitNoResult;
   {
     // The object is released (and its destruction done) before the logoff.
@@ -199,7 +200,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv, std::ostream& out
   return invocation;
 }
 
-int Run(const Invocation& invocation) {
+int Run(const Invocation& invocation, std::FILE* results) {
   const ReleaseGlobals release;
   const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
   basGlobals::ServerName = invocation.server;
@@ -225,7 +226,7 @@ int Run(const Invocation& invocation) {
     // Member lists met inside query-based lists are looked up there by name.
     basGlobals::GALEntries =
         err.Run([] { return basGlobals::MAPISession->GlobalAddressEntries(); });
-    return RunLoggedOn(invocation, *process);
+    return RunLoggedOn(invocation, *process, results);
   } catch (...) {
     // Reported while StdOut is still the host's, so that the echo of the
     // failure line stays off standard output.

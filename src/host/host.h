@@ -113,7 +113,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv, std::ostream& out
 // ended, since its output is then incomplete. An exception from the
 // operation is logged and reported as by tarnwick (kExitNoResult). Leaves
 // every global it set released.
-int Run(const Invocation& invocation);
+int Run(const Invocation& invocation, std::FILE* results = stdout);
 
 }  // namespace host
 
