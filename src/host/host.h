@@ -13,7 +13,6 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
