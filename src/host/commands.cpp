@@ -56,8 +56,8 @@ Operation DeclareExpand(CLI::App& command) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = {
+const std::vector<CommandEntry>& Commands() {
+  static const std::vector<CommandEntry> commands = {
       {"expand", "expand lists and print every person they hold, once", DeclareExpand},
   };
   return commands;

@@ -171,9 +171,9 @@ Invocation ParseCommandLine(int argc, const char* const* argv, std::ostream& out
   app.fallthrough();
 
   std::vector<std::pair<CLI::App*, Operation>> commands;
-  for (const CommandSpec& spec : Commands()) {
-    CLI::App* command = app.add_subcommand(spec.name, spec.summary);
-    commands.emplace_back(command, spec.declare(*command));
+  for (const CommandEntry& entry : Commands()) {
+    CLI::App* command = app.add_subcommand(entry.name, entry.summary);
+    commands.emplace_back(command, entry.declare(*command));
   }
 
   try {

@@ -66,7 +66,7 @@ struct Context {
 // engine lets through (std::bad_alloc).
 using Operation = std::function<int(Context&)>;
 
-struct CommandSpec {
+struct CommandEntry {
   const char* name;
   // One line, for the program's --help.
   const char* summary;
@@ -82,7 +82,7 @@ struct CommandSpec {
 CLI::Validator NotBlank();
 
 // Every command, in the order --help lists them.
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandEntry>& Commands();
 
 struct Invocation {
   std::string server;
