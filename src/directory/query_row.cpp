@@ -7,6 +7,8 @@
 #include "driver/globals.h"
 #include "driver/run_log.h"
 #include "engine/kvl.h"
+#include "engine/person_sink.h"
+#include "platform/text.h"
 
 using directory::FieldText;
 
@@ -18,5 +20,10 @@ void KVL::AddToSourceMCLFromQuery(const std::shared_ptr<platform::Recordset>& rs
   if (!basGlobals::StopRequested) {
     modTest::WriteLog("KVL::AddToSourceMCLFromQuery:adding record for " + name,
                       modTest::kLevelDetail);
+    if (PersonSink != nullptr) {
+      PersonSink->OnPerson(
+          engine::ReportedPerson{name, text::LCase(text::Trim(FieldText(rs, "mail"))),
+                                 text::LCase(text::Trim(odn)), engine::PersonRoad::kDirectory});
+    }
   }
 }

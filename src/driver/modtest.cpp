@@ -50,32 +50,6 @@ void Ignoring(F&& step) {
   }
 }
 
-// The status of a run that reached "complete": 128 + the number of the stop
-// signal that has arrived, kExitInterrupted for a stop requested without a
-// signal (a host sets StopRequested), kExitComplete when there was none.
-int CompletedRunStatus(platform::ProcessServices* process) {
-  const int signal = process != nullptr ? process->StopSignal() : 0;
-  if (signal != 0) return 128 + signal;
-  if (basGlobals::StopRequested || (process != nullptr && process->StopPending())) {
-    return kExitInterrupted;
-  }
-  return kExitComplete;
-}
-
-std::string StopCause(platform::ProcessServices* process) {
-  const int signal = process != nullptr ? process->StopSignal() : 0;
-  switch (signal) {
-    case 0:
-      return "on request";
-    case SIGINT:
-      return "by SIGINT";
-    case SIGTERM:
-      return "by SIGTERM";
-    default:
-      return "by signal " + std::to_string(signal);
-  }
-}
-
 // Steps 2 to 11; the caller does step 1 and the releases of step 12.
 int Run(const std::string& argument_text, platform::OnError& on_error,
         const std::shared_ptr<platform::ProcessServices>& process) {
@@ -145,6 +119,29 @@ int Run(const std::string& argument_text, platform::OnError& on_error,
 
 }  // namespace
 
+int CompletedRunStatus(platform::ProcessServices* process) {
+  const int signal = process != nullptr ? process->StopSignal() : 0;
+  if (signal != 0) return 128 + signal;
+  if (basGlobals::StopRequested || (process != nullptr && process->StopPending())) {
+    return kExitInterrupted;
+  }
+  return kExitComplete;
+}
+
+std::string StopCause(platform::ProcessServices* process) {
+  const int signal = process != nullptr ? process->StopSignal() : 0;
+  switch (signal) {
+    case 0:
+      return "on request";
+    case SIGINT:
+      return "by SIGINT";
+    case SIGTERM:
+      return "by SIGTERM";
+    default:
+      return "by signal " + std::to_string(signal);
+  }
+}
+
 int Main(const std::string& argument_text) {
   // Released on every way out, an exception's too: a host (or a test) can
   // then run Main again on a clean slate, and a run that ran out of memory
@@ -166,7 +163,7 @@ int Main(const std::string& argument_text) {
   return Run(argument_text, on_error, process);
 }
 
-int ReportFailure(std::exception_ptr failure) noexcept {
+int ReportFailure(std::exception_ptr failure, const char* program) noexcept {
   try {
     std::string what = "internal error";
     try {
@@ -185,7 +182,8 @@ int ReportFailure(std::exception_ptr failure) noexcept {
     }
     WriteLog(what, kLevelError);
     if (borrowed_stdout) basGlobals::StdOut.reset();
-    if (process) process->ReportError("tarnwick: " + what + "; the run did not finish");
+    if (process)
+      process->ReportError(std::string(program) + ": " + what + "; the run did not finish");
   } catch (...) {
     // Nothing is left to report with; the status still tells.
   }

@@ -10,6 +10,7 @@
 
 #include "driver/run_log.h"
 #include "driver/value_helpers.h"
+#include "platform/process.h"
 
 namespace modTest {
 
@@ -44,11 +45,20 @@ int Main(const std::string& argument_text);
 
 // Reports a run that an exception ended (the handler of the program's
 // entry): one error line in the run log, "out of memory" for std::bad_alloc,
-// else "internal error: " + what(); the same behind "tarnwick: " and
-// followed by "; the run did not finish" on the error stream. Echoes to
-// standard output even after Main released StdOut. Needs a runtime; never
-// throws. Returns kExitFailure.
-int ReportFailure(std::exception_ptr failure) noexcept;
+// else "internal error: " + what(); the same behind the program's name and
+// ": " and followed by "; the run did not finish" on the error stream.
+// Echoes to StdOut, or to standard output when no StdOut is set (after Main
+// released it). Needs a runtime; never throws. Returns kExitFailure.
+int ReportFailure(std::exception_ptr failure, const char* program = "tarnwick") noexcept;
+
+// The status of a run that reached its end: 128 + the number of the stop
+// signal that has arrived by now, kExitInterrupted for a stop requested
+// without a signal (StopRequested set by a host), kExitComplete when there
+// was none. `process` may be null.
+int CompletedRunStatus(platform::ProcessServices* process);
+// How the run was stopped, for "<program>: stopped early " + StopCause:
+// "by SIGINT", "by SIGTERM", "by signal N", or "on request" without a signal.
+std::string StopCause(platform::ProcessServices* process);
 
 // Sets up the process's locale for the run: LC_TIME from the environment
 // (LC_ALL, LC_TIME, LANG), since only the time stamp follows the user; every

@@ -9,6 +9,7 @@
 #include "driver/globals.h"
 #include "driver/run_log.h"
 #include "engine/kvl.h"
+#include "engine/person_sink.h"
 #include "platform/on_error.h"
 #include "platform/runtime.h"
 #include "platform/text.h"
@@ -24,6 +25,17 @@ bool Register(KeyedCollection* lists, const std::string& key) {
   OnError err;
   err.Run([&] { Obj(lists).Add(key, key); });
   return !err.Pending();
+}
+
+// The entry's address is an ODN only for an "EX" entry; a one-off entry's is
+// its SMTP address, which the person already carries. The type costs a
+// platform call, so it is read only for a sink.
+void ReportPerson(engine::PersonSink& sink, const std::shared_ptr<platform::AddressEntry>& entry,
+                  const std::string& name, const std::string& smtp, const std::string& address) {
+  OnError err;
+  const std::string type = err.Run([&] { return Obj(entry).Type(); });
+  sink.OnPerson(engine::ReportedPerson{name, smtp, type == "EX" ? address : std::string(),
+                                       engine::PersonRoad::kAddressBook});
 }
 
 }  // namespace
@@ -52,6 +64,7 @@ void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
       } else {
         modTest::WriteLog("KVL::AddToSourceMCL:reading properties for " + name,
                           modTest::kLevelDetail);
+        if (PersonSink != nullptr) ReportPerson(*PersonSink, entry, name, smtp, address);
       }
       return;
 

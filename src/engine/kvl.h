@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/keyed_collection.h"
+#include "engine/person_sink.h"
 #include "platform/directory.h"
 #include "platform/helper_library.h"
 #include "platform/messaging.h"
@@ -28,6 +29,11 @@ class KVL final {
 
   // Resolves every ";"-separated piece of the source and expands it.
   void ParseSourceMCL(std::string source);
+
+  // Hands every person reported from now on to `sink` as well as to the log
+  // (engine/person_sink.h); nullptr detaches. The object does not own the
+  // sink, which must outlive it or be detached first.
+  void AttachPersonSink(engine::PersonSink* sink) { PersonSink = sink; }
 
   // "GC://" + the forest root's DN as the directory reports it, or "" after
   // a failure (logged).
@@ -114,6 +120,7 @@ class KVL final {
   std::shared_ptr<platform::Folder> MCFolder;
   std::shared_ptr<platform::ZQMAPIUtils> MAPIUtils;
   std::unique_ptr<KeyedCollection> ExpandedLists;
+  engine::PersonSink* PersonSink = nullptr;
 };
 
 #endif  // TARNWICK_ENGINE_KVL_H_

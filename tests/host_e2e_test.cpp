@@ -1,0 +1,171 @@
+// End-to-end: the tarnwick-host binary, copied into a fresh folder so that
+// its run log lands there, on the bundled example organisation.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  bool logged = false;  // whether Tarnwick.log was written
+  std::string log;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+constexpr char kLogon[] = "-s examples/harbor/profile.json -a ana ";
+
+std::string Person(const std::string& name, const std::string& smtp, const std::string& nick) {
+  return name + "\t" + smtp + "\t/o=harbor/ou=first administrative group/cn=recipients/cn=" + nick +
+         "\n";
+}
+
+std::string Json(const std::string& name, const std::string& smtp, const std::string& nick,
+                 const std::string& via) {
+  return R"({"name":")" + name + R"(","smtp":")" + smtp +
+         R"(","odn":"/o=harbor/ou=first administrative group/cn=recipients/cn=)" + nick +
+         R"(","via":")" + via + "\"}\n";
+}
+
+class HostBinary : public ::testing::Test {
+ protected:
+  HostBinary() {
+    dir_ = fs::temp_directory_path() /
+           ("tarnwick-host-e2e-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(TARNWICK_HOST_BINARY, dir_ / "tarnwick-host");
+  }
+  ~HostBinary() override { fs::remove_all(dir_); }
+
+  // Runs the copied binary with the argument text as shell words, in the
+  // source folder, under the C locale.
+  Outcome Start(const std::string& arguments) {
+    fs::remove(dir_ / "Tarnwick.log");
+    const std::string command = "cd '" + std::string(TARNWICK_SOURCE_DIR) + "' && env LC_ALL=C '" +
+                                (dir_ / "tarnwick-host").string() + "' " + arguments + " >'" +
+                                (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "'";
+    Outcome run;
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadFile(dir_ / "out");
+    run.err = ReadFile(dir_ / "err");
+    run.logged = fs::exists(dir_ / "Tarnwick.log");
+    run.log = ReadFile(dir_ / "Tarnwick.log");
+    return run;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(HostBinary, ExpandPrintsEachPersonOfNestedListsOnce) {
+  // Loop A holds Chloe and Dev again, and Loop B, which holds Loop A.
+  const Outcome run = Start(std::string(kLogon) + "expand 'All Staff;Loop A'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Person("Ana Lima", "ana.lima@harbor.example", "ana") +
+                         Person("Ben Ortiz", "ben.ortiz@harbor.example", "ben") +
+                         Person("Chloe Park", "chloe.park@harbor.example", "chloe") +
+                         Person("Emil Stone", "", "emil") +
+                         Person("Dev Rao", "dev.rao@harbor.example", "dev"));
+  // The run log is echoed to the error stream and written beside the program.
+  EXPECT_THAT(run.err, StartsWith("KVL::Class_Initialize:instantiated MAPIUtils object\n"));
+  EXPECT_THAT(run.err, HasSubstr("KVL::AddToSourceMCL:skipping repeat expansion of DL Loop A\n"));
+  EXPECT_THAT(run.log, HasSubstr(": KVL::AddToSourceMCL:reading properties for Emil Stone\r\n"));
+}
+
+TEST_F(HostBinary, ExpandOfAQueryListTellsTheRoads) {
+  // Ana and Ben come through the member list Sales Team first, then again
+  // as rows of Sales Everyone's query; Dev only as a row.
+  const Outcome text = Start(std::string(kLogon) + "expand 'Sales Lists'");
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.out, Person("Ana Lima", "ana.lima@harbor.example", "ana") +
+                          Person("Ben Ortiz", "ben.ortiz@harbor.example", "ben") +
+                          Person("Dev Rao", "dev.rao@harbor.example", "dev"));
+
+  // -q leaves out the echo only; --json is taken after the command too.
+  const Outcome json = Start(std::string(kLogon) + "-q expand 'Sales Lists' --json");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.out, Json("Ana Lima", "ana.lima@harbor.example", "ana", "address book") +
+                          Json("Ben Ortiz", "ben.ortiz@harbor.example", "ben", "address book") +
+                          Json("Dev Rao", "dev.rao@harbor.example", "dev", "directory"));
+  EXPECT_EQ(json.err, "");
+  EXPECT_THAT(json.log, HasSubstr("KVL::AddToSourceMCLFromQuery:adding record for Dev Rao\r\n"));
+}
+
+TEST_F(HostBinary, FailedLogonIsOneLineAndStatusOne) {
+  const Outcome unknown = Start("-s examples/harbor/profile.json -a nobody expand 'All Staff'");
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err,
+            "examples/harbor/profile.json: no mailbox or directory user with alias 'nobody'\n"
+            "tarnwick-host: cannot log on to examples/harbor/profile.json as nobody: "
+            "MAPI_E_LOGON_FAILED\n");
+
+  const Outcome missing = Start("-q -s no-such.json -a ana expand x");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err,
+            "no-such.json: cannot open the file: No such file or directory\n"
+            "tarnwick-host: cannot log on to no-such.json as ana: MAPI_E_LOGON_FAILED\n");
+}
+
+TEST_F(HostBinary, UsageErrorsExitWithTwoBeforeTheEngineStarts) {
+  const struct {
+    const char* arguments;
+    const char* named;
+  } cases[] = {
+      {"-s examples/harbor/profile.json -a ana bogus x", "unknown command 'bogus'"},
+      {"-s examples/harbor/profile.json -a ana --bogus expand x", "--bogus"},
+      {"-s examples/harbor/profile.json -a ana expand", "LIST is required"},
+      {"-s examples/harbor/profile.json -a ana expand ' '", "LIST: must not be empty"},
+      {"-s examples/harbor/profile.json expand x", "--alias is required"},
+      {"-s examples/harbor/profile.json -a ana", "A subcommand is required"},
+      {"-s examples/harbor/profile.json -a ana expand x y", "not expected: y"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Outcome run = Start(c.arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(run.err, StartsWith("tarnwick-host: "));
+    EXPECT_THAT(run.err, HasSubstr(c.named));
+    EXPECT_THAT(run.err, HasSubstr("\nusage: tarnwick-host -s SERVER -a ALIAS"));
+    EXPECT_FALSE(run.logged);
+  }
+}
+
+TEST_F(HostBinary, HelpGoesToStandardOutput) {
+  const Outcome program = Start("--help");
+  EXPECT_EQ(program.status, 0);
+  EXPECT_EQ(program.err, "");
+  EXPECT_THAT(program.out,
+              HasSubstr("  expand                      expand lists and print every person they "
+                        "hold, once\n"));
+  EXPECT_FALSE(program.logged);
+
+  const Outcome command = Start("-s x -a y expand --help");
+  EXPECT_EQ(command.status, 0);
+  EXPECT_THAT(command.out, HasSubstr("Usage: tarnwick-host expand [OPTIONS] LIST"));
+  EXPECT_FALSE(command.logged);
+}
+
+}  // namespace
