@@ -140,6 +140,9 @@ TEST_F(HostBinary, UsageErrorsExitWithTwoBeforeTheEngineStarts) {
       {"-s examples/harbor/profile.json expand x", "--alias is required"},
       {"-s examples/harbor/profile.json -a ana", "A subcommand is required"},
       {"-s examples/harbor/profile.json -a ana expand x y", "not expected: y"},
+      {"-s examples/harbor/profile.json -a ana email-filter a b c d", "At Most 3 required"},
+      {"-s examples/harbor/profile.json -a ana proxies", "LOOKUP is required"},
+      {"-s examples/harbor/profile.json -a ana proxies x --odn", "--odn"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -162,10 +165,66 @@ TEST_F(HostBinary, HelpGoesToStandardOutput) {
                         "hold, once\n"));
   EXPECT_FALSE(program.logged);
 
+  for (const char* line :
+       {"  proxies                     gather the ODN and the SMTP and X500 proxies of an "
+        "address\n",
+        "  email-filter                build the record filter that finds a contact by its e-mail "
+        "values\n"}) {
+    EXPECT_THAT(program.out, HasSubstr(line));
+  }
+
   const Outcome command = Start("-s x -a y expand --help");
   EXPECT_EQ(command.status, 0);
   EXPECT_THAT(command.out, HasSubstr("Usage: tarnwick-host expand [OPTIONS] LIST"));
   EXPECT_FALSE(command.logged);
+}
+
+// Ana holds a primary and a secondary SMTP proxy and an X500 proxy; the
+// lists come back wrapped in ";" with the SMTP items lower-cased.
+TEST_F(HostBinary, ProxiesGathersTheOdnAndBothProxyLists) {
+  const std::string odn = "/o=Harbor/ou=First Administrative Group/cn=Recipients/cn=ana";
+  const Outcome text = Start(std::string(kLogon) + "-q proxies ana --proxies 'Old@Harbor.example'");
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.err, "");
+  EXPECT_EQ(text.out,
+            "Proxies\t;Old@Harbor.example;ana.lima@harbor.example;ana@harbor.example;\n"
+            "X500Proxies\t;" +
+                odn +
+                ";/o=Old/cn=ana;\n"
+                "ODN\t" +
+                odn + "\n");
+
+  // A one-off address: the lookup itself joins Proxies; X500Proxies and the
+  // ODN are left alone.
+  const Outcome one_off =
+      Start(std::string(kLogon) + "-q --json proxies partner@elsewhere.example --odn /o=x");
+  EXPECT_EQ(one_off.status, 0);
+  EXPECT_EQ(one_off.out,
+            R"({"proxies":";partner@elsewhere.example;","x500Proxies":";","odn":"/o=x"})"
+            "\n");
+
+  // Already in a list: no resolution, the lists come back unwrapped.
+  const Outcome existing = Start(std::string(kLogon) +
+                                 "-q proxies ANA@harbor.example --proxies ';ana@harbor.example;' "
+                                 "--check-existing");
+  EXPECT_EQ(existing.out, "Proxies\tana@harbor.example\nX500Proxies\t\nODN\t\n");
+  EXPECT_THAT(existing.log, HasSubstr(": KVL::GetAllProxies: found ANA@harbor.example in existing "
+                                      "proxy string; no need to repeat expansion\r\n"));
+}
+
+TEST_F(HostBinary, EmailFilterBuildsTheFilterAndTheList) {
+  const Outcome run = Start(std::string(kLogon) +
+                            "-q email-filter ' /O=Harbor/cn=Ana ' Ben@Harbor.example \"o'neil\"");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "Filter\tODN LIKE '/o=harbor/cn=ana' OR X500Proxies Like '*;/o=harbor/cn=ana;*' OR "
+            "SMTP LIKE 'ben@harbor.example' OR Proxies Like '*;ben@harbor.example;*'\n"
+            "List\t/o=harbor/cn=ana;ben@harbor.example;o''neil\n");
+
+  const Outcome none = Start(std::string(kLogon) + "-q --json email-filter");
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, R"({"filter":"","list":""})"
+                      "\n");
 }
 
 }  // namespace

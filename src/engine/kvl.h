@@ -18,6 +18,10 @@
 #include "platform/messaging.h"
 #include "platform/variant.h"
 
+namespace host {
+class EngineAccess;
+}  // namespace host
+
 class KVL final {
  public:
   // Creates MAPIUtils and hands it the session; logs the outcome.
@@ -43,7 +47,8 @@ class KVL final {
   void SetBaseDN(std::string& strCommand, const std::string& strBaseDN);
 
  private:
-  friend class KvlProbe;  // tests reach the internal operations through it
+  friend class KvlProbe;            // tests reach the internal operations through it
+  friend class host::EngineAccess;  // so does tarnwick-host, for the operations it runs
 
   // A checkpoint of a long walk: serves pending events (where a stop
   // signal becomes StopRequested) and tells whether the walk is to leave

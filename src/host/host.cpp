@@ -143,6 +143,17 @@ void ResultWriter::Row(const std::vector<Field>& fields) {
   if (std::fwrite(line.data(), 1, line.size(), out_) != line.size()) failed_ = true;
 }
 
+void ResultWriter::NamedValues(const std::vector<Named>& values) {
+  if (json_) {
+    std::vector<Field> fields;
+    fields.reserve(values.size());
+    for (const Named& named : values) fields.push_back(named.field);
+    Row(fields);
+    return;
+  }
+  for (const Named& named : values) Row({{"name", named.name}, named.field});
+}
+
 bool ResultWriter::Finish() {
   if (std::fflush(out_) != 0) failed_ = true;
   return !failed_;

@@ -43,8 +43,16 @@ class ResultWriter {
     bool in_text = true;  // false: JSON only
   };
 
+  // A result made of named values: in text one line per value, its name, a
+  // tab and the value; in JSON one object, as Row writes it.
+  struct Named {
+    std::string name;  // the text form's name ("X500Proxies")
+    Field field;       // the JSON key ("x500Proxies") and the value
+  };
+
   ResultWriter(std::FILE* out, bool json) : out_(out), json_(json) {}
   void Row(const std::vector<Field>& fields);
+  void NamedValues(const std::vector<Named>& values);
   // Flushes the stream. False when any row could not be written whole.
   bool Finish();
 
