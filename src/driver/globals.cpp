@@ -24,4 +24,10 @@ void Reset() {
   MCFolderID.clear();
 }
 
+SessionRelease::~SessionRelease() {
+  GALEntries.reset();
+  MAPISession.reset();
+  StdOut.reset();
+}
+
 }  // namespace basGlobals

@@ -31,14 +31,6 @@ int RunProgram(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   modTest::UseLocaleForTimeStampsOnly();
-  // What reaches these handlers came before the runtime was set up, or
-  // after it was gone, so there is no log to write to.
-  try {
-    return RunProgram(argc, argv);
-  } catch (const std::bad_alloc&) {
-    driver::WriteFixedError("tarnwick: out of memory before the run could start\n");
-  } catch (...) {
-    driver::WriteFixedError("tarnwick: internal error before the run could start\n");
-  }
-  return modTest::kExitFailure;
+  return driver::GuardedMain("tarnwick", modTest::kExitFailure,
+                             [&] { return RunProgram(argc, argv); });
 }

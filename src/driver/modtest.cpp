@@ -143,19 +143,7 @@ std::string StopCause(platform::ProcessServices* process) {
 }
 
 int Main(const std::string& argument_text) {
-  // Released on every way out, an exception's too: a host (or a test) can
-  // then run Main again on a clean slate, and a run that ran out of memory
-  // gets back what the organisation held before the failure is reported.
-  struct ReleaseGlobals {
-    ReleaseGlobals() = default;
-    ReleaseGlobals(const ReleaseGlobals&) = delete;
-    ReleaseGlobals& operator=(const ReleaseGlobals&) = delete;
-    ~ReleaseGlobals() {
-      basGlobals::GALEntries.reset();
-      basGlobals::MAPISession.reset();
-      basGlobals::StdOut.reset();
-    }
-  } const release;
+  const basGlobals::SessionRelease release;
 
   platform::OnError on_error;
   const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;

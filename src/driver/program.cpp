@@ -1,7 +1,11 @@
 #include "driver/program.h"
 
+#include <unistd.h>
+
+#include <cstring>
 #include <exception>
 #include <functional>
+#include <new>
 
 #include "driver/globals.h"
 #include "driver/large_stack.h"
@@ -28,6 +32,28 @@ int RunEngine(const std::function<int()>& body, const char* program) {
     status = modTest::ReportFailure(std::current_exception(), program);
   }
   return status;
+}
+
+namespace {
+
+// Writes the pieces to the error stream without allocating.
+void WriteRaw(const char* name, const char* what) {
+  for (const char* piece : {name, what}) {
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, piece, std::strlen(piece));
+  }
+}
+
+}  // namespace
+
+int GuardedMain(const char* name, int failure_status, const std::function<int()>& program) {
+  try {
+    return program();
+  } catch (const std::bad_alloc&) {
+    WriteRaw(name, ": out of memory before the run could start\n");
+  } catch (...) {
+    WriteRaw(name, ": internal error before the run could start\n");
+  }
+  return failure_status;
 }
 
 }  // namespace driver

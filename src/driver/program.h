@@ -4,9 +4,6 @@
 #ifndef TARNWICK_DRIVER_PROGRAM_H_
 #define TARNWICK_DRIVER_PROGRAM_H_
 
-#include <unistd.h>
-
-#include <cstddef>
 #include <functional>
 
 #include "platform/runtime.h"
@@ -29,13 +26,13 @@ void InstallProgramRuntime(platform::Runtime& runtime);
 // installed.
 int RunEngine(const std::function<int()>& body, const char* program);
 
-// Writes a fixed line to the error stream without allocating: for what
-// happens before the runtime is set up or after it is gone, when there is
-// no log to write to.
-template <std::size_t N>
-void WriteFixedError(const char (&line)[N]) {
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line, N - 1);
-}
+// The whole of a program's main after the locale is set: runs `program`
+// and returns its status. What reaches this handler came before the runtime
+// was set up or after it was gone, so there is no log to write to: one line
+// "<name>: out of memory before the run could start" (or "internal error")
+// goes to the error stream, written without allocating, and the status is
+// `failure_status`.
+int GuardedMain(const char* name, int failure_status, const std::function<int()>& program);
 
 }  // namespace driver
 

@@ -74,18 +74,6 @@ void UsageError(std::ostream& err, const std::string& what) {
   err << kProgram << ": " << what << '\n' << kUsageLine << '\n';
 }
 
-// Releases what Run set, on every way out.
-struct ReleaseGlobals {
-  ReleaseGlobals() = default;
-  ReleaseGlobals(const ReleaseGlobals&) = delete;
-  ReleaseGlobals& operator=(const ReleaseGlobals&) = delete;
-  ~ReleaseGlobals() {
-    basGlobals::GALEntries.reset();
-    basGlobals::MAPISession.reset();
-    basGlobals::StdOut.reset();
-  }
-};
-
 int RunLoggedOn(const Invocation& invocation, platform::ProcessServices& process,
                 std::FILE* results) {
   ResultWriter out(results, invocation.json);
@@ -213,7 +201,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv, std::ostream& out
 }
 
 int Run(const Invocation& invocation, std::FILE* results) {
-  const ReleaseGlobals release;
+  const basGlobals::SessionRelease release;
   const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
   basGlobals::ServerName = invocation.server;
   basGlobals::MailboxAlias = invocation.alias;

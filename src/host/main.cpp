@@ -29,12 +29,6 @@ int RunProgram(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   modTest::UseLocaleForTimeStampsOnly();
-  try {
-    return RunProgram(argc, argv);
-  } catch (const std::bad_alloc&) {
-    driver::WriteFixedError("tarnwick-host: out of memory before the run could start\n");
-  } catch (...) {
-    driver::WriteFixedError("tarnwick-host: internal error before the run could start\n");
-  }
-  return host::kExitNoResult;
+  return driver::GuardedMain(host::kProgram, host::kExitNoResult,
+                             [&] { return RunProgram(argc, argv); });
 }
