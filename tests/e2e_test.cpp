@@ -12,7 +12,11 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/binary_run.h"
+
 namespace {
+
+using tarnwick_test::ReadFile;
 
 namespace fs = std::filesystem;
 
@@ -22,13 +26,6 @@ struct Outcome {
   std::string err;
   std::string log;
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class Binary : public ::testing::Test {
  protected:

@@ -11,7 +11,11 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/binary_run.h"
+
 namespace {
+
+using tarnwick_test::ReadFile;
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -24,13 +28,6 @@ struct Outcome {
   bool logged = false;  // whether Tarnwick.log was written
   std::string log;
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 constexpr char kLogon[] = "-s examples/harbor/profile.json -a ana ";
 

@@ -19,7 +19,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/binary_run.h"
+
 namespace {
+
+using tarnwick_test::ReadFile;
 
 namespace fs = std::filesystem;
 using ::testing::EndsWith;
@@ -56,22 +60,13 @@ std::string Profile(const std::string& directory, const std::string& more = "") 
   return "{\"directory\": \"" + directory + "\"" + more + "}";
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Runs the binary copied into the folder, with the folder as working
 // directory; status 124 means it had to be stopped.
 int RunIn(const fs::path& dir, const std::string& arguments) {
   const std::string command = "cd '" + dir.string() +
                               "' && LC_ALL=C timeout -s KILL 60 ./tarnwick " + arguments +
                               " >out 2>err </dev/null";
-  const int raw = std::system(command.c_str());
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  return 128 + (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
+  return tarnwick_test::RunShell(command);
 }
 
 fs::path FreshFolder(const std::string& name) {

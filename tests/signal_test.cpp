@@ -24,11 +24,14 @@
 
 #include "driver/globals.h"
 #include "driver/modtest.h"
+#include "tests/support/binary_run.h"
 #include "tests/support/engine_world.h"
 
 extern char** environ;
 
 namespace {
+
+using tarnwick_test::ReadFile;
 
 using tarnwick_test::EngineWorld;
 using tarnwick_test::Group;
@@ -136,13 +139,6 @@ TEST(StopCheckpoint, WithoutAStopTheWalksRunToTheirEnd) {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The last line of a run log without its time stamp ("" for none), so that
 // a failure shows a line rather than a log of many thousands.
