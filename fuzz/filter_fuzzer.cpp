@@ -23,6 +23,7 @@
 #include "platform/error.h"
 #include "platform/memory/ldap_filter.h"
 #include "platform/text.h"
+#include "tests/support/attribute_table.h"
 
 // libldap's own filter encoder, used by ldap_search_ext and friends. Not in
 // its public headers, but exported; it is the one way to ask libldap
@@ -34,21 +35,7 @@ namespace {
 using platform::ldapfilter::AttributeSource;
 using platform::ldapfilter::Filter;
 
-class Object final : public AttributeSource {
- public:
-  Object(std::initializer_list<std::pair<std::string, std::vector<std::string>>> attributes)
-      : attributes_(attributes) {}
-
-  const std::vector<std::string>* Values(std::string_view attribute) const override {
-    for (const auto& [name, values] : attributes_) {
-      if (text::EqualsNoCase(name, attribute)) return &values;
-    }
-    return nullptr;
-  }
-
- private:
-  std::vector<std::pair<std::string, std::vector<std::string>>> attributes_;
-};
+using Object = tarnwick_test::AttributeTable;
 
 // A person whose DN holds an escaped comma and whose names are not all
 // ASCII, with numbers for the ordering and bitwise rules (negative, beyond

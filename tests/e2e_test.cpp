@@ -29,14 +29,10 @@ struct Outcome {
 
 class Binary : public ::testing::Test {
  protected:
-  Binary() {
-    dir_ = fs::temp_directory_path() /
-           ("tarnwick-e2e-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::copy_file(TARNWICK_BINARY, dir_ / "tarnwick");
-  }
+  Binary()
+      : dir_(tarnwick_test::ProgramFolder(
+            "tarnwick-e2e", ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+            TARNWICK_BINARY)) {}
   ~Binary() override { fs::remove_all(dir_); }
 
   // Runs the copied binary with the argument text as shell words, in the

@@ -45,14 +45,10 @@ std::string Json(const std::string& name, const std::string& smtp, const std::st
 
 class HostBinary : public ::testing::Test {
  protected:
-  HostBinary() {
-    dir_ = fs::temp_directory_path() /
-           ("tarnwick-host-e2e-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::copy_file(TARNWICK_HOST_BINARY, dir_ / "tarnwick-host");
-  }
+  HostBinary()
+      : dir_(tarnwick_test::ProgramFolder(
+            "tarnwick-host-e2e", ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+            TARNWICK_HOST_BINARY)) {}
   ~HostBinary() override { fs::remove_all(dir_); }
 
   // Runs the copied binary with the argument text as shell words, in the

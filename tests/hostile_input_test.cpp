@@ -70,12 +70,7 @@ int RunIn(const fs::path& dir, const std::string& arguments) {
 }
 
 fs::path FreshFolder(const std::string& name) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("tarnwick-hostile-" + std::to_string(::getpid()) + "-" + name);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::copy_file(TARNWICK_BINARY, dir / "tarnwick");
-  return dir;
+  return tarnwick_test::ProgramFolder("tarnwick-hostile", name, TARNWICK_BINARY);
 }
 
 std::vector<Case> Cases() {

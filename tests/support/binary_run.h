@@ -4,6 +4,7 @@
 #define TARNWICK_TESTS_SUPPORT_BINARY_RUN_H_
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,19 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// A fresh, empty folder "<temp>/<prefix>-<pid>-<name>" holding a copy of the
+// program, so that the run log it writes beside itself lands there.
+inline std::filesystem::path ProgramFolder(const std::string& prefix, const std::string& name,
+                                           const std::filesystem::path& program) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / (prefix + "-" + std::to_string(::getpid()) + "-" + name);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(program, dir / program.filename());
+  return dir;
 }
 
 // Runs the command with the shell; the exit status, or 128 + the signal

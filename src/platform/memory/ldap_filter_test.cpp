@@ -10,27 +10,12 @@
 
 #include "platform/error.h"
 #include "platform/text.h"
+#include "tests/support/attribute_table.h"
 
 namespace platform::ldapfilter {
 namespace {
 
-class FakeObject final : public AttributeSource {
- public:
-  FakeObject(std::initializer_list<std::pair<std::string, std::vector<std::string>>> attributes)
-      : attributes_(attributes) {}
-  explicit FakeObject(std::vector<std::pair<std::string, std::vector<std::string>>> attributes)
-      : attributes_(std::move(attributes)) {}
-
-  const std::vector<std::string>* Values(std::string_view attribute) const override {
-    for (const auto& [name, values] : attributes_) {
-      if (text::EqualsNoCase(name, attribute)) return &values;
-    }
-    return nullptr;
-  }
-
- private:
-  std::vector<std::pair<std::string, std::vector<std::string>>> attributes_;
-};
+using FakeObject = tarnwick_test::AttributeTable;
 
 constexpr char kPerson[] = "CN=Person,CN=Schema,CN=Configuration,DC=harbor,DC=example";
 constexpr char kGroup[] = "CN=Group,CN=Schema,CN=Configuration,DC=harbor,DC=example";
