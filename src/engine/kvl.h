@@ -95,6 +95,23 @@ class KVL final {
   // a stopped call by the flag.
   void GetEmailValues(platform::Variant values, std::string& filter, std::string& list);
 
+  // Folder access (folders/mandatory_folder.cpp).
+
+  // Makes sure MCFolder holds the Mandatory Contacts folder: opened from
+  // basGlobals::MCFolderID (GetFolder), else from MCFolderPath
+  // (GetTargetFolder) on first use, re-opened by its own identifier on every
+  // later call. True when MCFolder holds a usable folder at the end; false,
+  // with no platform call, while StopRequested is set, and silently when
+  // nothing is cached or configured. A cached folder that can no longer be
+  // opened is dropped (logged), so that the next call starts afresh from the
+  // configuration.
+  bool GetMandatoryFolder();
+  // The subfolder of `parent` with exactly the name `name`, added when there
+  // is none (a subfolder whose name differs only in letter case does not
+  // count). nullptr when the parent is nothing (logged) or the add failed.
+  std::shared_ptr<platform::Folder> GetHiddenFolder(const std::string& name,
+                                                    const std::shared_ptr<platform::Folder>& parent);
+
   // Kinds of GetTypedVal.
   static constexpr int32_t kTypedText = 0;
   static constexpr int32_t kTypedInt16 = 1;

@@ -11,9 +11,22 @@ void FaultPlan::Inject(Fault fault) {
   faults_[std::move(operation)] = std::move(fault);
 }
 
-void FaultPlan::Clear() { faults_.clear(); }
+void FaultPlan::Clear() {
+  faults_.clear();
+  calls_.clear();
+}
+
+void FaultPlan::Count(const std::string& operation) { calls_[operation] = 0; }
+
+int FaultPlan::Calls(const std::string& operation) const {
+  const auto it = calls_.find(operation);
+  return it == calls_.end() ? 0 : it->second;
+}
 
 bool FaultPlan::Hit(const std::string& operation) {
+  if (!calls_.empty()) {
+    if (const auto counted = calls_.find(operation); counted != calls_.end()) ++counted->second;
+  }
   if (faults_.empty()) return false;
   const auto it = faults_.find(operation);
   if (it == faults_.end()) return false;

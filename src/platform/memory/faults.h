@@ -65,7 +65,16 @@ class FaultPlan {
  public:
   // Replaces any fault of the same operation.
   void Inject(Fault fault);
+  // Removes every fault and every call count.
   void Clear();
+
+  // Starts counting the calls of an operation (from 0), so that a test can
+  // show how often an operation walked the stores or opened a folder.
+  // Counting costs nothing for operations that are not counted.
+  void Count(const std::string& operation);
+  // Calls of a counted operation since Count, the faulted ones included; 0
+  // for an operation that is not counted.
+  int Calls(const std::string& operation) const;
 
   // Consulted through FaultHit only. Raises the injected error when the
   // fault hits; true when the call must give no object; false when the call
@@ -74,6 +83,7 @@ class FaultPlan {
 
  private:
   std::map<std::string, Fault> faults_;
+  std::map<std::string, int> calls_;
 };
 
 // An operation name fixed at compile time, so that the fault check builds
