@@ -23,6 +23,7 @@
 #include "platform/memory/ldif_screen.h"
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/profile_json.h"
+#include "platform/properties.h"
 #include "platform/text.h"
 
 namespace platform::memory {
@@ -499,7 +500,9 @@ class OrganisationLoader {
 
   std::optional<std::string> Hex(const Json& object, const KeyPath& at, const char* key) const {
     auto value = Text(object, at, key);
-    if (value && !IsHexText(*value)) Fail(at.Key(key), "be hexadecimal text");
+    if (value && (!IsHexText(*value) || value->size() % 2 != 0)) {
+      Fail(at.Key(key), "be hexadecimal text of whole bytes (an even number of digits 0-9, A-F)");
+    }
     return value;
   }
 
@@ -525,13 +528,19 @@ class OrganisationLoader {
     return (base / directory).string();
   }
 
-  // Registers a profile identifier; refuses one used before.
+  // Registers a profile identifier and gives its upper-case form; refuses
+  // one used before, naming the place of the first use.
   std::string TakeId(const std::string& id, const KeyPath& at) {
-    const std::string upper = Upper(id);
+    std::string upper = Upper(id);
     if (!organisation_.ids_.insert(upper).second) {
-      Fail(at, "be unique; '" + id + "' is used before");
+      const auto first = id_places_.find(upper);
+      Fail(at, "be unique; '" + id + "' is already the identifier of " +
+                   (first != id_places_.end() ? "'" + first->second + "'"
+                                              : std::string("an object whose identifier the "
+                                                            "backend made")));
     }
-    return id;
+    id_places_.emplace(upper, at.Text());
+    return upper;
   }
 
   void ReadSettings(const Json& profile, const KeyPath& top, const std::string& ldif_root_dn) {
@@ -550,7 +559,7 @@ class OrganisationLoader {
       const KeyPath at = list.Index(i);
       const Json& mailbox = (*mailboxes)[i];
       RequireObject(mailbox, at);
-      CheckKeys(mailbox, at, {"alias", "store", "folders"});
+      CheckKeys(mailbox, at, {"alias", "store", "id", "folders"});
       const std::string alias = RequiredText(mailbox, at, "alias");
       if (text::Trim(alias).empty()) Fail(at.Key("alias"), "not be empty");
       const std::string key = text::LCase(text::Trim(alias));
@@ -565,7 +574,9 @@ class OrganisationLoader {
         const std::string display = user != nullptr ? user->First("displayName") : "";
         name = "Mailbox - " + (display.empty() ? alias : display);
       }
-      auto store = organisation_.NewStore(name, kMailboxRootName);
+      std::optional<std::string> id;
+      if (auto given = Hex(mailbox, at, "id")) id = TakeId(*given, at.Key("id"));
+      auto store = organisation_.NewStore(name, kMailboxRootName, id);
       if (const Json* folders = Array(mailbox, at, "folders")) {
         ReadFolders(*folders, at.Key("folders"), *store->root, Fnv1a(name));
       }
@@ -578,8 +589,10 @@ class OrganisationLoader {
     if (it == profile.end()) return;
     const KeyPath at = top.Key("publicFolders");
     RequireObject(*it, at);
-    CheckKeys(*it, at, {"folders"});
-    auto store = organisation_.NewStore(kPublicStoreName, kPublicRootName);
+    CheckKeys(*it, at, {"id", "folders"});
+    std::optional<std::string> id;
+    if (auto given = Hex(*it, at, "id")) id = TakeId(*given, at.Key("id"));
+    auto store = organisation_.NewStore(kPublicStoreName, kPublicRootName, id);
     FolderData* top_folder = organisation_.AddFolder(*store->root, kPublicTopName);
     store->public_top = top_folder;
     if (const Json* folders = Array(*it, at, "folders")) {
@@ -600,6 +613,10 @@ class OrganisationLoader {
       RequireObject(folder, at);
       CheckKeys(folder, at, {"name", "id", "folders", "messages"});
       const std::string name = RequiredText(folder, at, "name");
+      if (name.empty()) Fail(at.Key("name"), "not be empty");
+      if (name.find('\\') != std::string::npos) {
+        Fail(at.Key("name"), "not hold '\\', the separator of folder paths");
+      }
       const uint64_t folder_seed = Fnv1a(name, Fnv1a("\\", seed_hash));
       FolderData* data = nullptr;
       if (auto id = Hex(folder, at, "id")) {
@@ -639,21 +656,43 @@ class OrganisationLoader {
                 {"id", "class", "subject", "topic", "fields", "email1", "email2", "email3",
                  "email1EntryId", "email2EntryId", "email3EntryId"});
       auto data = std::make_shared<MessageData>();
-      data->message_class = RequiredText(message, at, "class");
-      data->subject = RequiredText(message, at, "subject");
-      data->topic = Text(message, at, "topic").value_or("");
+      const std::string message_class = RequiredText(message, at, "class");
+      if (message_class.empty()) Fail(at.Key("class"), "not be empty");
+      data->Set(PropTag(prop_id::kMessageClass, prop_type::kString8), message_class);
+      data->Set(PropTag(prop_id::kSubject, prop_type::kString8),
+                RequiredText(message, at, "subject"));
+      if (auto topic = Text(message, at, "topic")) {
+        data->Set(PropTag(prop_id::kConversationTopic, prop_type::kString8), *topic);
+      }
       if (auto fields = message.find("fields"); fields != message.end()) {
         const KeyPath fields_at = at.Key("fields");
         RequireObject(*fields, fields_at);
+        std::vector<std::string_view> names;
         for (const auto& [name, value] : fields->items()) {
-          AddField(*data, name, FieldValue(value, fields_at.Key(name)), fields_at);
+          const KeyPath field_at = fields_at.Key(name);
+          if (name.empty()) Fail(fields_at, "not hold a field with an empty name");
+          for (const std::string_view seen : names) {
+            if (text::EqualsNoCase(seen, name)) {
+              Fail(field_at, "be given once; the message has a field '" + std::string(seen) + "'");
+            }
+          }
+          names.push_back(name);
+          auto [field_type, field_value] = FieldValue(value, field_at);
+          const uint16_t id = NamedId(organisation_.named_properties_.Id(kPsPublicStrings, name));
+          data->Set(PropTag(id, field_type), std::move(field_value));
         }
       }
-      for (const char* key : {"email1", "email2", "email3"}) {
-        if (auto value = Text(message, at, key)) AddField(*data, key, Variant(*value), at);
-      }
-      for (const char* key : {"email1EntryId", "email2EntryId", "email3EntryId"}) {
-        if (auto value = Hex(message, at, key)) AddField(*data, key, Variant(*value), at);
+      for (int slot = 0; slot < 3; ++slot) {
+        const std::string key = "email" + std::to_string(slot + 1);
+        NamedProperties& named = organisation_.named_properties_;
+        if (auto value = Text(message, at, key.c_str())) {
+          const uint16_t id = NamedId(named.Id(kPsetidAddress, kEmailAddressLids[slot]));
+          data->Set(PropTag(id, prop_type::kString8), *value);
+        }
+        if (auto value = Hex(message, at, (key + "EntryId").c_str())) {
+          const uint16_t id = NamedId(named.Id(kPsetidAddress, kEmailEntryIdLids[slot]));
+          data->Set(PropTag(id, prop_type::kBinary), BinaryOf(*value));
+        }
       }
       if (auto id = Hex(message, at, "id")) {
         data->id = TakeId(*id, at.Key("id"));
@@ -666,37 +705,37 @@ class OrganisationLoader {
     }
   }
 
-  void AddField(MessageData& message, const std::string& name, Variant value,
-                const KeyPath& at) const {
-    for (const auto& field : message.fields) {
-      if (text::EqualsNoCase(field.first, name)) {
-        Fail(at.Key(name), "be given once; the message has a field '" + field.first + "'");
-      }
+  uint16_t NamedId(std::optional<uint16_t> id) const {
+    if (!id) {
+      throw ProfileError(file_ + ": more distinct field names than named properties can hold");
     }
-    message.fields.emplace_back(name, std::move(value));
+    return *id;
   }
 
-  Variant FieldValue(const Json& value, const KeyPath& at) const {
-    if (value.is_string()) return Variant(value.get<std::string>());
-    if (value.is_boolean()) return Variant(value.get<bool>());
-    if (value.is_null()) return Variant(Variant::Null{});
+  // The property type and value of a field of the profile.
+  std::pair<uint16_t, Variant> FieldValue(const Json& value, const KeyPath& at) const {
+    if (value.is_string()) return {prop_type::kString8, Variant(value.get<std::string>())};
+    if (value.is_boolean()) return {prop_type::kBoolean, Variant(value.get<bool>())};
+    if (value.is_null()) return {prop_type::kNull, Variant(Variant::Null{})};
     if (value.is_number_integer()) {
       const bool fits =
           value.is_number_unsigned()
               ? value.get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
               : value.get<int64_t>() >= std::numeric_limits<int32_t>::min() &&
                     value.get<int64_t>() <= std::numeric_limits<int32_t>::max();
-      if (fits) return Variant(static_cast<int32_t>(value.get<int64_t>()));
+      if (fits) return {prop_type::kLong, Variant(static_cast<int32_t>(value.get<int64_t>()))};
     }
     if (value.is_array() &&
         std::all_of(value.begin(), value.end(), [](const Json& v) { return v.is_string(); })) {
-      return Variant::TextArray(value.get<std::vector<std::string>>());
+      return {prop_type::kMultiString8, Variant::TextArray(value.get<std::vector<std::string>>())};
     }
     Fail(at, "be a text, a 32-bit integer, true, false, null or an array of texts");
   }
 
   std::string file_;
   Organisation& organisation_;
+  // Upper-case identifier -> where the profile gave it.
+  std::unordered_map<std::string, std::string> id_places_;
 };
 
 // `ldif_text` null: read the file that the profile names; else parse the
@@ -767,10 +806,11 @@ std::string Organisation::MakeIdFromHash(uint64_t seed_hash) {
 }
 
 std::unique_ptr<StoreData> Organisation::NewStore(const std::string& name,
-                                                  const std::string& root_name) {
+                                                  const std::string& root_name,
+                                                  const std::optional<std::string>& id) {
   auto store = std::make_unique<StoreData>();
   store->name = name;
-  store->id = MakeId("store:" + name);
+  store->id = id ? *id : MakeId("store:" + name);
   store->root = std::make_unique<FolderData>();
   store->root->name = root_name;
   store->root->id = MakeId(name + "\\");
@@ -797,12 +837,44 @@ std::string Organisation::NewScratchId() {
   return HashId("scratch#" + std::to_string(++scratch_counter_));
 }
 
+const MessageProperty* MessageData::Find(uint32_t tag) const {
+  const uint16_t id = PropId(tag);
+  const uint16_t type = PropType(tag);
+  const auto is_text = [](uint16_t t) {
+    return t == prop_type::kString8 || t == prop_type::kUnicode;
+  };
+  for (const MessageProperty& property : properties) {
+    if (PropId(property.tag) != id) continue;
+    const uint16_t held = PropType(property.tag);
+    if (type == prop_type::kUnspecified || held == type || (is_text(held) && is_text(type))) {
+      return &property;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+
+void MessageData::Set(uint32_t tag, Variant value) {
+  for (MessageProperty& property : properties) {
+    if (PropId(property.tag) == PropId(tag)) {
+      property = MessageProperty{tag, std::move(value)};
+      return;
+    }
+  }
+  properties.push_back(MessageProperty{tag, std::move(value)});
+}
+
+std::string MessageData::Text(uint16_t id) const {
+  const MessageProperty* property = Find(PropTag(id, prop_type::kUnspecified));
+  return property != nullptr && property->value.IsText() ? property->value.ToText() : "";
+}
+
 void Organisation::RemoveMessage(MessageData& message) {
   message.deleted = true;
   FolderData* folder = message.folder;
   if (folder == nullptr) return;
   message.folder = nullptr;
-  folder->store->messages_by_id.erase(Upper(message.id));
+  folder->store->messages_by_id.erase(message.id);
   std::erase_if(folder->messages,
                 [&](const std::shared_ptr<MessageData>& m) { return m.get() == &message; });
 }
@@ -828,6 +900,20 @@ std::string HexOf(std::string_view bytes) {
     out.push_back(kDigits[b & 0xF]);
   }
   return out;
+}
+
+Variant BinaryOf(std::string_view hex) {
+  const auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return c - 'A' + 10;
+  };
+  VariantArray bytes;
+  bytes.items.reserve(hex.size() / 2);
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.items.emplace_back(static_cast<int16_t>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+  }
+  return Variant(std::move(bytes));
 }
 
 bool IsHexText(std::string_view text) {

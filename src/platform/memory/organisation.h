@@ -20,10 +20,15 @@
 //    non-empty "alias" (unique without regard to case); its "store" is
 //    optional and defaults to "Mailbox - " + the displayName of the directory
 //    user whose mailNickname is the alias, else "Mailbox - " + the alias;
-//  - a folder needs "name"; a message needs "class" and "subject";
-//  - "id" values and "emailNEntryId" values are hexadecimal text (digits and
-//    A-F in any case, not empty); identifiers must be unique over the whole
-//    profile, compared without regard to case;
+//  - a folder needs a non-empty "name" without "\" (the separator of display
+//    paths, so a folder named with it could never be reached by path); a
+//    message needs a non-empty "class" and a "subject";
+//  - "id" values (of mailboxes, the public folders, folders and messages)
+//    and "emailNEntryId" values are hexadecimal text of whole bytes: an even
+//    number of digits and A-F in any case, not empty. Identifiers are kept
+//    in upper case and must be unique over the whole profile, compared
+//    without regard to case; a duplicate names both places;
+//  - field names are not empty;
 //  - "fields" values may be texts, integers (32-bit), Booleans, null or
 //    arrays of texts;
 //  - a key given twice in one object is refused, and so is a "directory"
@@ -64,6 +69,7 @@
 #include "platform/memory/directory_commands.h"
 #include "platform/memory/directory_data.h"
 #include "platform/memory/faults.h"
+#include "platform/memory/named_properties.h"
 #include "platform/memory/open_objects.h"
 #include "platform/variant.h"
 
@@ -79,18 +85,32 @@ struct RecipientData;
 
 struct FolderData;
 
+// One property of a message: its full tag (the type part says how the value
+// is to be read) and its value.
+struct MessageProperty {
+  uint32_t tag = 0;
+  Variant value;
+};
+
 struct MessageData {
-  std::string id;
-  std::string message_class;
-  std::string subject;
-  std::string topic;
-  // Named fields in profile order ("email1".. and "email1EntryId".. among
-  // them); names compared without regard to case.
-  std::vector<std::pair<std::string, Variant>> fields;
+  std::string id;  // upper-case hexadecimal
+  // At most one property per identifier, in the order first set: the
+  // message class, subject and topic under their own identifiers, the named
+  // fields under the identifiers of the organisation's NamedProperties.
+  std::vector<MessageProperty> properties;
   // Recipients added to the message; never saved.
   std::vector<std::shared_ptr<RecipientData>> recipients;
   FolderData* folder = nullptr;  // nullptr for a scratch message
   bool deleted = false;
+
+  // The property with the tag's identifier; when the tag names a type, only
+  // a property of that type (the two text types count as one). nullptr
+  // when there is none.
+  const MessageProperty* Find(uint32_t tag) const;
+  // Sets or replaces the property with the tag's identifier.
+  void Set(uint32_t tag, Variant value);
+  // A text property by identifier; "" when it is missing or not a text.
+  std::string Text(uint16_t id) const;
 };
 
 struct StoreData;
@@ -131,6 +151,9 @@ class Organisation {
   const DirectoryData& directory() const { return directory_; }
   const AddressBook& address_book() const { return *address_book_; }
   FaultPlan& faults() { return faults_; }
+  // Named properties of the whole run: the profile's fields, and whatever
+  // the session and the helper library ask for later.
+  NamedProperties& named_properties() { return named_properties_; }
   // What the organisation's objects have open now (see open_objects.h);
   // shared with the objects that count themselves in it.
   const std::shared_ptr<OpenCounts>& open_counts() const { return open_counts_; }
@@ -163,12 +186,16 @@ class Organisation {
   std::string MakeId(const std::string& seed);
   // The same from the running hash of a seed.
   std::string MakeIdFromHash(uint64_t seed_hash);
-  std::unique_ptr<StoreData> NewStore(const std::string& name, const std::string& root_name);
+  // A store with its root folder; its identifier is `id` (already taken)
+  // when given, else a stable one made from the name.
+  std::unique_ptr<StoreData> NewStore(const std::string& name, const std::string& root_name,
+                                      const std::optional<std::string>& id = std::nullopt);
 
   OrganisationSettings settings_;
   DirectoryData directory_;
   std::unique_ptr<AddressBook> address_book_;
   FaultPlan faults_;
+  NamedProperties named_properties_;
   std::shared_ptr<OpenCounts> open_counts_ = std::make_shared<OpenCounts>();
   DirectoryContext directory_context_;
   // Profile mailboxes by lower-cased alias, and directory users' mailboxes
@@ -195,6 +222,9 @@ std::shared_ptr<Organisation> LoadOrganisationText(const std::string& profile_js
                                                    const std::string& ldif,
                                                    const std::string& origin);
 
+// The bytes of hexadecimal text of whole bytes as a binary value: an array
+// of byte values (16-bit integers 0 to 255), lower bound 0.
+Variant BinaryOf(std::string_view hex);
 // Upper-case hexadecimal of the bytes.
 std::string HexOf(std::string_view bytes);
 // True for a non-empty text of hexadecimal digits only.

@@ -12,6 +12,7 @@
 
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/memory_test_support.h"
+#include "platform/properties.h"
 
 namespace platform::memory {
 namespace {
@@ -68,7 +69,33 @@ TEST(MemoryOrganisationTest, ProfileFaultsNameTheFileAndTheKey) {
        "t.json: key 'mailboxes[0].folders[0].id' must be hexadecimal text"},
       {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "id": "ab"}]}],
            "publicFolders": {"folders": [{"name": "y", "id": "AB"}]}})",
-       "t.json: key 'publicFolders.folders[0].id' must be unique"},
+       "t.json: key 'publicFolders.folders[0].id' must be unique; 'AB' is already the identifier "
+       "of 'mailboxes[0].folders[0].id'"},
+      {R"({"mailboxes": [{"alias": "a", "id": "0A0B", "folders": [{"name": "x",
+           "messages": [{"id": "0a0b", "class": "c", "subject": "s"}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].id' must be unique; '0a0b' is already "
+       "the identifier of 'mailboxes[0].id'"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "id": "ABC"}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].id' must be hexadecimal text of whole bytes"},
+      {R"({"publicFolders": {"id": "", "folders": []}})",
+       "t.json: key 'publicFolders.id' must be hexadecimal text"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"id": "AB"}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].name' must be given"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "folders": [{"name": ""}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].folders[0].name' must not be empty"},
+      {R"({"publicFolders": {"folders": [{"name": "a\\b"}]}})",
+       "t.json: key 'publicFolders.folders[0].name' must not hold '\\'"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [
+           {"class": "", "subject": "s"}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].class' must not be empty"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [
+           {"class": "c", "subject": "s", "fields": {"": 1}}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].fields' must not hold a field with an "
+       "empty name"},
+      {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [
+           {"class": "c", "subject": "s", "fields": {"Pin": 1, "PIN": 2}}]}]}]})",
+       "t.json: key 'mailboxes[0].folders[0].messages[0].fields.Pin' must be given once; the "
+       "message has a field 'PIN'"},
       {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [{"subject": "s"}]}]}]})",
        "t.json: key 'mailboxes[0].folders[0].messages[0].class' must be given"},
       {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "messages": [
@@ -249,11 +276,32 @@ TEST(MemoryOrganisationTest, StoresFoldersAndIdentifiers) {
   EXPECT_EQ(mailbox->name, "Mailbox - Ana Lima");
   ASSERT_EQ(mailbox->root->folders.size(), 3u);
   const FolderData& contacts = *mailbox->root->folders[2];
-  EXPECT_EQ(contacts.id, "c0ffee");
+  EXPECT_EQ(contacts.id, "C0FFEE") << "identifiers are kept in upper case";
   EXPECT_EQ(mailbox->folders_by_id.at("C0FFEE"), &contacts);
   ASSERT_EQ(contacts.messages.size(), 3u);
   EXPECT_EQ(contacts.messages[0]->id, "AB01");
-  EXPECT_EQ(contacts.messages[0]->fields.size(), 5u);
+  // Class, subject, the four fields and the e-mail address, each by tag;
+  // the fields under the identifiers that the organisation's named-property
+  // map gives every later reader.
+  const MessageData& ben = *contacts.messages[0];
+  EXPECT_EQ(ben.properties.size(), 7u);
+  EXPECT_EQ(ben.Text(platform::prop_id::kMessageClass), "IPM.Contact");
+  EXPECT_EQ(ben.Text(platform::prop_id::kSubject), "Ben Ortiz");
+  NamedProperties& named = organisation->named_properties();
+  const auto count_id = named.Find(platform::kPsPublicStrings, "COUNT");
+  ASSERT_TRUE(count_id.has_value());
+  const MessageProperty* count =
+      ben.Find(platform::PropTag(*count_id, platform::prop_type::kLong));
+  ASSERT_NE(count, nullptr);
+  EXPECT_EQ(count->value.ToInt32(), 3);
+  EXPECT_EQ(ben.Find(platform::PropTag(*count_id, platform::prop_type::kString8)), nullptr)
+      << "a typed tag finds only a value of its type";
+  const auto email1_id = named.Find(platform::kPsetidAddress, platform::kEmailAddressLids[0]);
+  ASSERT_TRUE(email1_id.has_value());
+  EXPECT_EQ(ben.Text(*email1_id), "ben.ortiz@harbor.example");
+  EXPECT_NE(*email1_id, *count_id);
+  EXPECT_FALSE(named.Find(platform::kPsPublicStrings, "email1").has_value())
+      << "the contact slots are numbered names of the address set, not public strings";
 
   // Made identifiers are 16 hex digits, distinct, and the same on a reload.
   const auto again = LoadFromText(kProfile, kLdif, "t");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/properties.h"
 #include "platform/memory/address_book.h"
 #include "platform/memory/organisation.h"
 #include "platform/runtime.h"
@@ -31,6 +32,8 @@ std::string UpperHex(std::string_view id) {
   }
   return out;
 }
+
+std::string ClassOf(const MessageData& message) { return message.Text(prop_id::kMessageClass); }
 
 std::vector<StoreData*> StoresOf(const LogonState& logon) {
   std::vector<StoreData*> stores{logon.mailbox};
@@ -141,22 +144,25 @@ class MemoryMessage final : public platform::Message {
   std::string Subject() override {
     if (Enter<"Message.Subject">(logon_.get())) return {};
     CheckPresent();
-    return message_->subject;
+    return message_->Text(prop_id::kSubject);
   }
 
   std::string Class() override {
     if (Enter<"Message.Class">(logon_.get())) return {};
     CheckPresent();
-    return message_->message_class;
+    return message_->Text(prop_id::kMessageClass);
   }
 
   Variant FieldByName(const std::string& name) override {
     if (Enter<"Message.FieldByName">(logon_.get())) return {};
     CheckPresent();
-    for (const auto& [field, value] : message_->fields) {
-      if (text::EqualsNoCase(field, name)) return value;
-    }
-    throw PlatformError(errnum::kNotFound);
+    // Only the public-strings set is reachable by name; a name never asked
+    // for has no identifier, so no message holds it.
+    const auto id = logon_->organisation->named_properties().Find(kPsPublicStrings, name);
+    if (!id) throw PlatformError(errnum::kNotFound);
+    const MessageProperty* field = message_->Find(PropTag(*id, prop_type::kUnspecified));
+    if (field == nullptr) throw PlatformError(errnum::kNotFound);
+    return field->value;
   }
 
  private:
@@ -180,7 +186,7 @@ class MemoryMessages final : public platform::Messages {
     // scratch messages does not grow the folder.
     auto message = std::make_shared<MessageData>();
     message->id = logon_->organisation->NewScratchId();
-    message->message_class = kScratchClass;
+    message->Set(PropTag(prop_id::kMessageClass, prop_type::kString8), kScratchClass);
     OpenMark mark(logon_->organisation->open_counts(), &OpenCounts::scratch_messages,
                   OpenMark::kUntilReleased);
     return std::make_shared<MemoryMessage>(logon_, std::move(message), std::move(mark));
@@ -211,7 +217,7 @@ class MemoryMessages final : public platform::Messages {
     for (const auto& message : folder_->messages) {
       const bool wanted = message_class.empty()
                               ? Passes(*message)
-                              : text::EqualsNoCase(message->message_class, message_class);
+                              : text::EqualsNoCase(ClassOf(*message), message_class);
       if (wanted) return NewMessage(logon_, message);
     }
     return nullptr;
@@ -224,7 +230,7 @@ class MemoryMessages final : public platform::Messages {
 
  private:
   bool Passes(const MessageData& message) const {
-    return !filter_ || text::EqualsNoCase(message.message_class, *filter_);
+    return !filter_ || text::EqualsNoCase(ClassOf(message), *filter_);
   }
 
   std::shared_ptr<LogonState> logon_;
