@@ -19,6 +19,7 @@ using tarnwick_test::ReadFile;
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 struct Outcome {
@@ -218,6 +219,144 @@ TEST_F(HostBinary, EmailFilterBuildsTheFilterAndTheList) {
   EXPECT_EQ(none.status, 0);
   EXPECT_EQ(none.out, R"({"filter":"","list":""})"
                       "\n");
+}
+
+// The example's folders: "Mailbox - Ana Lima" with Contacts (A0A0...C01),
+// and the public tree with Company Contacts (B0B0...C01) holding Suppliers
+// (B0B0...C02), and Mandatory Contacts (B0B0...D01).
+TEST_F(HostBinary, FolderOpensByDisplayPathOrIdentifier) {
+  const Outcome mailbox = Start(std::string(kLogon) + "-q folder 'Mailbox - Ana Lima\\Contacts'");
+  EXPECT_EQ(mailbox.status, 0);
+  EXPECT_EQ(mailbox.out, "A0A0000000000C01\tContacts\n");
+  EXPECT_EQ(mailbox.err, "");
+
+  const Outcome deep = Start(std::string(kLogon) +
+                             "--json folder 'Public Folders\\All Public Folders\\company "
+                             "contacts\\\\ Suppliers \\'");
+  EXPECT_EQ(deep.status, 1) << "an empty part names no folder";
+  EXPECT_EQ(deep.out, "");
+  EXPECT_THAT(deep.err, HasSubstr("basCDO::GetTargetFolder error:  folder could not be found in "
+                                  "specified location.\n"));
+
+  const Outcome suppliers = Start(std::string(kLogon) +
+                                  "-q --json folder 'Public Folders\\All Public Folders\\company "
+                                  "contacts\\ Suppliers \\'");
+  EXPECT_EQ(suppliers.status, 0);
+  EXPECT_EQ(suppliers.out, R"({"id":"B0B0000000000C02","name":"Suppliers"})"
+                           "\n");
+
+  const Outcome missing = Start(std::string(kLogon) + "folder 'Mailbox - Ana Lima\\Nowhere'");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_THAT(missing.log, HasSubstr("basCDO::GetTargetFolder error: Nowhere folder could not be "
+                                     "found in specified location.\r\n"));
+
+  // By identifier: the public folder opens on the second try, in the public
+  // store; the same identifier in lower case opens the folder too, which
+  // then reports another text than the one asked for.
+  const Outcome by_id = Start(std::string(kLogon) + "folder --id B0B0000000000C02");
+  EXPECT_EQ(by_id.status, 0);
+  EXPECT_EQ(by_id.out, "B0B0000000000C02\tSuppliers\n");
+  EXPECT_EQ(by_id.err, "");
+
+  const Outcome lower = Start(std::string(kLogon) + "-q folder --id b0b0000000000c02");
+  EXPECT_EQ(lower.status, 1);
+  EXPECT_EQ(lower.out, "");
+  EXPECT_THAT(lower.log, HasSubstr("GetFolder:GetFolder returned folder with ID=B0B0000000000C02 "
+                                   "<> supplied ID=b0b0000000000c02\r\n"));
+}
+
+TEST_F(HostBinary, MessageAndPublicStoreGiveTheirIdentifiers) {
+  const Outcome message = Start(std::string(kLogon) + "-q message b0b0000000000d11");
+  EXPECT_EQ(message.status, 0);
+  EXPECT_EQ(message.out, "B0B0000000000D11\tIPM.Contact\tChloe Park\n");
+
+  const Outcome json = Start(std::string(kLogon) + "-q --json message A0A0000000000C11");
+  EXPECT_EQ(json.out, R"({"id":"A0A0000000000C11","class":"IPM.Contact","subject":"Ben Ortiz"})"
+                      "\n");
+
+  const Outcome unknown = Start(std::string(kLogon) + "message 0123");
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_FALSE(unknown.log.empty());
+  EXPECT_THAT(unknown.log, Not(HasSubstr("0123"))) << "the message look-up logs nothing";
+
+  const Outcome store = Start(std::string(kLogon) + "-q public-store");
+  EXPECT_EQ(store.status, 0);
+  EXPECT_EQ(store.out, "B0B0000000000001\n");
+
+  // An organisation without public folders.
+  const fs::path profile = dir_ / "no-public.json";
+  std::ofstream(profile) << R"({"directory": ")" << TARNWICK_SOURCE_DIR
+                         << R"(/examples/harbor/directory.ldif", "mailboxes": [{"alias": "ana"}]})";
+  const Outcome none = Start("-s '" + profile.string() + "' -a ana public-store");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "");
+  EXPECT_THAT(none.log, HasSubstr("GetPublicStoreID:failed to get ID of Public Folder Store\r\n"));
+}
+
+TEST_F(HostBinary, MandatoryOpensTheFolderOnceAndReopensItByIdentifier) {
+  const Outcome by_id =
+      Start(std::string(kLogon) + "-q mandatory --mc-id B0B0000000000D01 --calls 2");
+  EXPECT_EQ(by_id.status, 0);
+  EXPECT_EQ(by_id.out,
+            "true\tB0B0000000000D01\tMandatory Contacts\n"
+            "true\tB0B0000000000D01\tMandatory Contacts\n");
+
+  // By path: the look-up by the empty identifier fails with its own lines
+  // and the warning, then the path opens the folder.
+  const Outcome by_path = Start(std::string(kLogon) +
+                                "--json mandatory --mc-path 'Public Folders\\All Public "
+                                "Folders\\Mandatory Contacts'");
+  EXPECT_EQ(by_path.status, 0);
+  EXPECT_EQ(by_path.out, R"({"result":true,"id":"B0B0000000000D01","name":"Mandatory Contacts"})"
+                         "\n");
+  EXPECT_THAT(by_path.log, HasSubstr("KVL::GetMandatoryFolder: unable to retrieve MC folder using "
+                                     "GetFolder; try GetTargetFolder"));
+
+  const Outcome unset = Start(std::string(kLogon) + "-q --json mandatory");
+  EXPECT_EQ(unset.status, 1);
+  EXPECT_EQ(unset.out, R"({"result":false,"id":null,"name":null})"
+                       "\n");
+  const Outcome plain = Start(std::string(kLogon) + "-q mandatory --mc-id 0123");
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_EQ(plain.out, "false\n");
+}
+
+TEST_F(HostBinary, HiddenFolderFindsOrAddsTheExactName) {
+  const std::string company = "'Public Folders\\All Public Folders\\Company Contacts' ";
+  const Outcome existing = Start(std::string(kLogon) + "-q hidden-folder " + company + "Suppliers");
+  EXPECT_EQ(existing.status, 0);
+  EXPECT_EQ(existing.out, "B0B0000000000C02\tSuppliers\n");
+
+  // Differing only in letter case: a folder of the exact name is added,
+  // with an identifier of its own that stays the same from run to run.
+  const Outcome added = Start(std::string(kLogon) + "-q hidden-folder " + company + "suppliers");
+  EXPECT_EQ(added.status, 0);
+  EXPECT_THAT(added.out, ::testing::MatchesRegex("[0-9A-F]{16}\tsuppliers\n"));
+  EXPECT_NE(added.out.substr(0, 16), "B0B0000000000C02");
+  EXPECT_EQ(Start(std::string(kLogon) + "-q hidden-folder " + company + "suppliers").out,
+            added.out);
+
+  const Outcome no_parent = Start(std::string(kLogon) + "hidden-folder '' Sync");
+  EXPECT_EQ(no_parent.status, 1);
+  EXPECT_EQ(no_parent.out, "");
+  EXPECT_THAT(no_parent.err,
+              HasSubstr("KVL::GetHiddenFolder:unable to retrieve Sync; parent not supplied\n"));
+
+  const Outcome lost = Start(std::string(kLogon) + "-q hidden-folder 'Mailbox - Ana Lima\\Nope' X");
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_EQ(lost.out, "");
+  EXPECT_THAT(lost.log, HasSubstr("basCDO::GetTargetFolder error: Nope folder could not be found"));
+  EXPECT_THAT(lost.log, Not(HasSubstr("GetHiddenFolder"))) << "no operation without its parent";
+
+  const Outcome blank = Start(std::string(kLogon) + "hidden-folder '' ' '");
+  EXPECT_EQ(blank.status, 2);
+  EXPECT_THAT(blank.err, HasSubstr("NAME: must not be empty"));
+  const Outcome both = Start(std::string(kLogon) + "folder x --id 01");
+  EXPECT_EQ(both.status, 2);
+  const Outcome neither = Start(std::string(kLogon) + "folder");
+  EXPECT_EQ(neither.status, 2);
 }
 
 }  // namespace

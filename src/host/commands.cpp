@@ -8,9 +8,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "driver/globals.h"
 #include "engine/kvl.h"
 #include "engine/person_sink.h"
+#include "folders/bas_cdo_folders.h"
 #include "host/host.h"
+#include "platform/on_error.h"
 #include "platform/variant.h"
 
 namespace host {
@@ -27,6 +30,12 @@ class EngineAccess {
   static void GetEmailValues(KVL& kvl, const platform::Variant& values, std::string& filter,
                              std::string& list) {
     kvl.GetEmailValues(values, filter, list);
+  }
+  static bool GetMandatoryFolder(KVL& kvl) { return kvl.GetMandatoryFolder(); }
+  static const std::shared_ptr<platform::Folder>& MCFolder(const KVL& kvl) { return kvl.MCFolder; }
+  static std::shared_ptr<platform::Folder> GetHiddenFolder(
+      KVL& kvl, const std::string& name, const std::shared_ptr<platform::Folder>& parent) {
+    return kvl.GetHiddenFolder(name, parent);
   }
 };
 
@@ -55,6 +64,115 @@ class FirstMetPersons final : public engine::PersonSink {
   ResultWriter& out_;
   std::unordered_set<std::string> seen_;
 };
+
+// A folder's identifier and name, read as the engine reads them: a member
+// that fails leaves its value empty rather than ending the command.
+std::vector<ResultWriter::Field> FolderFields(const std::shared_ptr<platform::Folder>& folder) {
+  platform::OnError err;
+  const std::string id = err.Run([&] { return platform::Obj(folder).ID(); });
+  const std::string name = err.Run([&] { return platform::Obj(folder).Name(); });
+  return {{"id", id}, {"name", name}};
+}
+
+int PrintFolder(Context& context, const std::shared_ptr<platform::Folder>& folder) {
+  if (!folder) return kExitNoResult;
+  context.out.Row(FolderFields(folder));
+  return kExitResult;
+}
+
+Operation DeclareFolder(CLI::App& command) {
+  struct Arguments {
+    std::string path, id;
+  };
+  auto args = std::make_shared<Arguments>();
+  auto* path = command.add_option(
+      "PATH", args->path,
+      "display path: \"Public Folders\\All Public Folders\\...\" or the mailbox store's name "
+      "followed by folder names, separated by \"\\\"");
+  auto* id = command.add_option("--id", args->id, "open the folder by its identifier instead");
+  path->excludes(id);
+  id->excludes(path);
+  command.require_option(1);
+  return [args, id](Context& context) {
+    if (id->count() > 0) return PrintFolder(context, basCDO::GetFolder(args->id));
+    return PrintFolder(context, basCDO::GetTargetFolder(args->path));
+  };
+}
+
+Operation DeclareMessage(CLI::App& command) {
+  auto id = std::make_shared<std::string>();
+  command.add_option("ID", *id, "the message's identifier")->required();
+  return [id](Context& context) {
+    const auto message = basCDO::GetMessageByID(*id);
+    if (!message) return kExitNoResult;
+    platform::OnError err;
+    const std::string message_id = err.Run([&] { return message->ID(); });
+    const std::string message_class = err.Run([&] { return message->Class(); });
+    const std::string subject = err.Run([&] { return message->Subject(); });
+    context.out.Row({{"id", message_id}, {"class", message_class}, {"subject", subject}});
+    return kExitResult;
+  };
+}
+
+Operation DeclarePublicStore(CLI::App& /*command*/) {
+  return [](Context& context) {
+    const std::string id = basCDO::GetPublicStoreID();
+    if (id.empty()) return kExitNoResult;
+    context.out.Row({{"id", id}});
+    return kExitResult;
+  };
+}
+
+Operation DeclareMandatory(CLI::App& command) {
+  struct Arguments {
+    std::string path, id;
+    int calls = 1;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("--mc-path", args->path, "the Mandatory Contacts folder's display path");
+  command.add_option("--mc-id", args->id, "the Mandatory Contacts folder's identifier");
+  command.add_option("--calls", args->calls, "calls to make on the one engine object (default 1)")
+      ->check(CLI::Range(1, 1000));
+  return [args](Context& context) {
+    basGlobals::MCFolderPath = args->path;
+    basGlobals::MCFolderID = args->id;
+    bool result = false;
+    for (int call = 0; call < args->calls; ++call) {
+      result = EngineAccess::GetMandatoryFolder(context.kvl);
+      if (result) {
+        auto fields = FolderFields(EngineAccess::MCFolder(context.kvl));
+        fields.insert(fields.begin(), {"result", true});
+        context.out.Row(fields);
+      } else {
+        context.out.Row({{"result", false},
+                         {"id", nullptr, false},
+                         {"name", nullptr, false}});
+      }
+    }
+    return result ? kExitResult : kExitNoResult;
+  };
+}
+
+Operation DeclareHiddenFolder(CLI::App& command) {
+  struct Arguments {
+    std::string parent, name;
+  };
+  auto args = std::make_shared<Arguments>();
+  command
+      .add_option("PARENT", args->parent,
+                  "display path of the parent folder; \"\" passes no folder")
+      ->required();
+  // A blank name would add a folder that no display path can reach.
+  command.add_option("NAME", args->name, "the subfolder's exact name")->required()->check(NotBlank());
+  return [args](Context& context) {
+    std::shared_ptr<platform::Folder> parent;
+    if (!args->parent.empty()) {
+      parent = basCDO::GetTargetFolder(args->parent);
+      if (!parent) return kExitNoResult;
+    }
+    return PrintFolder(context, EngineAccess::GetHiddenFolder(context.kvl, args->name, parent));
+  };
+}
 
 Operation DeclareProxies(CLI::App& command) {
   struct Arguments {
@@ -127,6 +245,14 @@ const std::vector<CommandEntry>& Commands() {
       {"proxies", "gather the ODN and the SMTP and X500 proxies of an address", DeclareProxies},
       {"email-filter", "build the record filter that finds a contact by its e-mail values",
        DeclareEmailFilter},
+      {"folder", "open a folder by display path or identifier; print its identifier and name",
+       DeclareFolder},
+      {"message", "open a message by identifier; print its identifier, class and subject",
+       DeclareMessage},
+      {"public-store", "print the identifier of the public folder store", DeclarePublicStore},
+      {"mandatory", "open the Mandatory Contacts folder, once or more on one engine object",
+       DeclareMandatory},
+      {"hidden-folder", "find or add the subfolder of a name under a folder", DeclareHiddenFolder},
   };
   return commands;
 }
