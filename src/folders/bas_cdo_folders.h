@@ -32,7 +32,8 @@ std::shared_ptr<platform::Folder> GetFolder(const std::string& id);
 
 // The message with that identifier (as the session compares identifiers):
 // from the default store, else from the public folder store. nullptr when
-// neither gives it; never logs.
+// neither gives it. Writes no line of its own; the public store search it
+// may start (GetPublicStoreID) logs when the session has no public store.
 std::shared_ptr<platform::Message> GetMessageByID(const std::string& id);
 
 // The folder at a display path: "Public Folders\All Public Folders\..." or
