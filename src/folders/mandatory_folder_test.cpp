@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "driver/globals.h"
 #include "engine/kvl.h"
@@ -12,6 +14,8 @@
 #include "folders/folder_test_world.h"
 #include "platform/error.h"
 #include "platform/memory/faults.h"
+#include "platform/messaging.h"
+#include "platform/text.h"
 #include "tests/support/kvl_probe.h"
 
 namespace {
@@ -24,6 +28,44 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr char kM[] = "KVL::GetMandatoryFolder:";
+
+// A parent whose subfolder look-up by name ignores letter case, as a live
+// messaging session's may; everything else is the memory backend's.
+class CaseBlindFolders final : public platform::Folders {
+ public:
+  explicit CaseBlindFolders(std::shared_ptr<platform::Folders> inner) : inner_(std::move(inner)) {}
+  int32_t Count() override { return inner_->Count(); }
+  std::shared_ptr<platform::Folder> Item(int32_t position) override {
+    return inner_->Item(position);
+  }
+  std::shared_ptr<platform::Folder> ItemByName(const std::string& name) override {
+    for (int32_t i = 1; i <= Count(); ++i) {
+      if (text::EqualsNoCase(Item(i)->Name(), name)) return Item(i);
+    }
+    throw platform::PlatformError(kNotFound);
+  }
+  std::shared_ptr<platform::Folder> Add(const std::string& name) override {
+    return inner_->Add(name);
+  }
+
+ private:
+  std::shared_ptr<platform::Folders> inner_;
+};
+
+class CaseBlindParent final : public platform::Folder {
+ public:
+  explicit CaseBlindParent(std::shared_ptr<platform::Folder> inner) : inner_(std::move(inner)) {}
+  std::shared_ptr<platform::Messages> Messages() override { return inner_->Messages(); }
+  std::shared_ptr<platform::Folders> Folders() override {
+    return std::make_shared<CaseBlindFolders>(inner_->Folders());
+  }
+  std::string ID() override { return inner_->ID(); }
+  std::string StoreID() override { return inner_->StoreID(); }
+  std::string Name() override { return inner_->Name(); }
+
+ private:
+  std::shared_ptr<platform::Folder> inner_;
+};
 
 class MandatoryFolderTest : public FolderWorldTest {
  protected:
@@ -133,6 +175,14 @@ TEST_F(MandatoryFolderTest, StopRequestedMakesNoCallAndWritesNothing) {
   EXPECT_THAT(NewLines(), IsEmpty());
 }
 
+TEST_F(MandatoryFolderTest, UnreachableIdentifierWithoutPathIsFalseWithoutWarning) {
+  basGlobals::MCFolderID = "0BAD";
+  EXPECT_FALSE(probe_.GetMandatoryFolder());
+  EXPECT_EQ(probe_.MCFolder(), nullptr);
+  EXPECT_THAT(NewLines(), ElementsAre(::testing::StartsWith("GetFolder:Unable to get folder in "
+                                                            "default store: &H8004010F")));
+}
+
 TEST_F(MandatoryFolderTest, NothingConfiguredIsSilentlyFalse) {
   CountCalls();
   EXPECT_FALSE(probe_.GetMandatoryFolder());
@@ -164,13 +214,21 @@ TEST_F(GetHiddenFolderTest, ExistingSubfolderIsReturnedAndAMissingOneIsAdded) {
 TEST_F(GetHiddenFolderTest, NameInAnotherLetterCaseGetsAFolderOfItsOwn) {
   const auto parent = basCDO::GetFolder("AB10");
   ASSERT_NE(parent, nullptr);
-  const auto folder = probe_.GetHiddenFolder("Hidden", parent);
+  // Whether or not the look-up by name ignores letter case.
+  const auto folder = probe_.GetHiddenFolder("HIDDEN", parent);
+  const auto other = probe_.GetHiddenFolder("Hidden", std::make_shared<CaseBlindParent>(parent));
   ASSERT_NE(folder, nullptr);
-  EXPECT_EQ(folder->Name(), "Hidden");
-  EXPECT_NE(folder->ID(), "AB11");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(folder->Name(), "HIDDEN");
+  EXPECT_EQ(other->Name(), "Hidden");
   const auto folders = parent->Folders();
-  ASSERT_EQ(folders->Count(), 2);
+  ASSERT_EQ(folders->Count(), 3);
+  EXPECT_EQ(folders->Item(1)->ID(), "AB11");
   EXPECT_EQ(folders->Item(1)->Name(), "hidden");
+  // The exact name is still found through a case-blind look-up.
+  EXPECT_EQ(probe_.GetHiddenFolder("hidden", std::make_shared<CaseBlindParent>(parent))->ID(),
+            "AB11");
+  EXPECT_EQ(parent->Folders()->Count(), 3);
 }
 
 TEST_F(GetHiddenFolderTest, MissingParentIsAWarning) {

@@ -92,11 +92,8 @@ std::shared_ptr<platform::Folder> GetFolder(const std::string& id) {
       return nullptr;
     }
   }
-  err.Clear();
   const std::string folder_id = err.Run([&] { return folder->ID(); });
-  // An identifier that cannot be read does not vouch for the folder, even
-  // when the requested identifier is empty too.
-  if (!err.Pending() && folder_id == id) return folder;
+  if (folder_id == id) return folder;
   modTest::WriteLog("GetFolder:GetFolder returned folder with ID=" + folder_id +
                         " <> supplied ID=" + id,
                     modTest::kLevelError);

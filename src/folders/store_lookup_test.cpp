@@ -165,6 +165,9 @@ TEST_F(GetMessageByIDTest, FindsInEitherStoreAndIsSilentWhenNeitherHasIt) {
   // A public open that raises leaves the default store's answer (none).
   world_.Faults().Inject(Raise("Session.GetMessage", kNotFound).Skip(1).Times(1));
   EXPECT_EQ(basCDO::GetMessageByID("CD02"), nullptr);
+  // A message the session cannot confirm as the one asked for is not given.
+  world_.Faults().Inject(NoObject("Session.CompareIDs"));
+  EXPECT_EQ(basCDO::GetMessageByID("CD01"), nullptr);
   EXPECT_THAT(NewLines(), IsEmpty());
 }
 
