@@ -39,6 +39,14 @@ inline constexpr char kNoPublicProfile[] = R"({"directory": "test.ldif",
 
 inline constexpr char kStamp[] = "12/31/2008 11:59:07 PM: ";
 
+// GetFolder's line for an identifier that neither store knows.
+inline std::string BothOpensMissed(const std::string& public_store_id) {
+  return "GetFolder:Unable to get folder in default store: &H8004010F MAPI_E_NOT_FOUND\r\n"
+         "Unable to get folder using PublicStoreID: &H8004010F MAPI_E_NOT_FOUND\r\n"
+         "PublicStoreID = " +
+         public_store_id;
+}
+
 class FolderWorldTest : public ::testing::Test {
  protected:
   explicit FolderWorldTest(const char* profile = kFolderProfile) : world_("", profile) {
