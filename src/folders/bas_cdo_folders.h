@@ -38,7 +38,10 @@ std::shared_ptr<platform::Message> GetMessageByID(const std::string& id);
 
 // The folder at a display path: "Public Folders\All Public Folders\..." or
 // the default store's name followed by folder names, separated by "\".
-// nullptr (one error line) when the path does not resolve.
+// Folder names match trimmed and without regard to case, the first match
+// winning. nullptr (one error line) when the path does not resolve, also
+// when it names only a store's top. The public store is searched afresh on
+// every call.
 std::shared_ptr<platform::Folder> GetTargetFolder(std::string path);
 
 }  // namespace basCDO

@@ -40,9 +40,9 @@ bool KVL::GetMandatoryFolder() {
     if (!MCFolder && !basGlobals::MCFolderPath.empty()) {
       // The description is this operation's own pending error: GetFolder
       // swallows and logs its failures.
-      LogMandatory(" unable to retrieve MC folder using GetFolder; try GetTargetFolder " +
-                       err.Description(),
-                   modTest::kLevelWarning);
+      LogMandatory(
+          " unable to retrieve MC folder using GetFolder; try GetTargetFolder " + err.Description(),
+          modTest::kLevelWarning);
       err.Clear();
       MCFolder = basCDO::GetTargetFolder(basGlobals::MCFolderPath);
     }

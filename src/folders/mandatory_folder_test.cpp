@@ -181,8 +181,9 @@ TEST_F(GetHiddenFolderTest, ExistingSubfolderIsReturnedAndAMissingOneIsAdded) {
   EXPECT_THAT(NewLines(), IsEmpty());
 
   EXPECT_EQ(probe_.GetHiddenFolder("Sync State", nullptr), nullptr);
-  const std::string warning = "KVL::GetHiddenFolder:unable to retrieve Sync State; parent not "
-                              "supplied";
+  const std::string warning =
+      "KVL::GetHiddenFolder:unable to retrieve Sync State; parent not "
+      "supplied";
   EXPECT_THAT(NewLines(), ElementsAre(warning));
   EXPECT_EQ(world_.Process().LogLines().back(), std::string(kStamp) + "[Warning] " + warning);
 }

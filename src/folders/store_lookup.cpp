@@ -50,8 +50,8 @@ std::string GetPublicStoreID() {
     // A mailbox store raises on the field: that is how the walk tells the
     // stores apart, so a failed read only passes the store over.
     const auto store = err.Run([&] { return stores->Item(position); });
-    const std::string top_id = err.Run(
-        [&] { return Obj(store).Field(platform::tag::kPublicFoldersEntryId).ToText(); });
+    const std::string top_id =
+        err.Run([&] { return Obj(store).Field(platform::tag::kPublicFoldersEntryId).ToText(); });
     if (top_id.empty()) continue;
     id = err.Run([&] { return store->ID(); });
     break;
@@ -94,9 +94,9 @@ std::shared_ptr<platform::Folder> GetFolder(const std::string& id) {
   }
   const std::string folder_id = err.Run([&] { return folder->ID(); });
   if (folder_id == id) return folder;
-  modTest::WriteLog("GetFolder:GetFolder returned folder with ID=" + folder_id +
-                        " <> supplied ID=" + id,
-                    modTest::kLevelError);
+  modTest::WriteLog(
+      "GetFolder:GetFolder returned folder with ID=" + folder_id + " <> supplied ID=" + id,
+      modTest::kLevelError);
   return nullptr;
 }
 
@@ -113,8 +113,7 @@ std::shared_ptr<platform::Message> GetMessageByID(const std::string& id) {
     // Tried even without a public store identifier: the session then
     // refuses the store, and the default store's message stays in hand.
     OnError second;
-    auto public_message =
-        second.Run([&] { return Obj(session).GetMessage(id, PublicStoreID); });
+    auto public_message = second.Run([&] { return Obj(session).GetMessage(id, PublicStoreID); });
     if (!second.Pending()) message = std::move(public_message);
   }
   err.Clear();

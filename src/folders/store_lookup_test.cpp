@@ -58,12 +58,12 @@ TEST_F(GetFolderTest, PublicStoreIsFoundOnceAndReusedByEveryLaterFallBack) {
   EXPECT_EQ(world_.Faults().Calls("Session.InfoStores"), 1);
   EXPECT_THAT(NewLines(), ElementsAre(BothOpensMissed(public_id)));
   // One message in the log, its lines cut at CR LF in the file.
-  EXPECT_THAT(world_.Process().LogLines(),
-              ElementsAre(std::string(kStamp) +
-                              "[Error] GetFolder:Unable to get folder in default store: "
-                              "&H8004010F MAPI_E_NOT_FOUND",
-                          "Unable to get folder using PublicStoreID: &H8004010F MAPI_E_NOT_FOUND",
-                          "PublicStoreID = " + public_id));
+  EXPECT_THAT(
+      world_.Process().LogLines(),
+      ElementsAre(std::string(kStamp) + "[Error] GetFolder:Unable to get folder in default store: "
+                                        "&H8004010F MAPI_E_NOT_FOUND",
+                  "Unable to get folder using PublicStoreID: &H8004010F MAPI_E_NOT_FOUND",
+                  "PublicStoreID = " + public_id));
 }
 
 // The error of each open is written in hexadecimal: a negative number as its
@@ -139,10 +139,10 @@ TEST_F(GetPublicStoreIDTest, MissingStoreCollectionIsLoggedWithNumberAndDescript
   EXPECT_EQ(basCDO::GetPublicStoreID(), "");
   EXPECT_THAT(NewLines(), ElementsAre("GetPublicStoreID: error: unable to get Infostores "
                                       "-2147221233 MAPI_E_NOT_FOUND"));
-  EXPECT_THAT(world_.Process().LogLines(),
-              ElementsAre(std::string(kStamp) +
-                          "[Error] GetPublicStoreID: error: unable to get Infostores "
-                          "-2147221233 MAPI_E_NOT_FOUND"));
+  EXPECT_THAT(
+      world_.Process().LogLines(),
+      ElementsAre(std::string(kStamp) + "[Error] GetPublicStoreID: error: unable to get Infostores "
+                                        "-2147221233 MAPI_E_NOT_FOUND"));
 }
 
 using GetMessageByIDTest = FolderWorldTest;

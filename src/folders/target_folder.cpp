@@ -2,7 +2,9 @@
 // shows them.
 #include "folders/bas_cdo_folders.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +24,7 @@ constexpr std::string_view kPublicMarker = "Public Folders\\All Public Folders";
 constexpr std::string_view kPublicPrefix = "Public Folders\\All Public Folders\\";
 constexpr char kPrefix[] = "basCDO::GetTargetFolder error: ";
 
-void LogError(const std::string& text) {
-  modTest::WriteLog(kPrefix + text, modTest::kLevelError);
-}
+void LogError(const std::string& text) { modTest::WriteLog(kPrefix + text, modTest::kLevelError); }
 
 // The public folders' top folder ("All Public Folders"), through the first
 // store whose public top-folder field reads without an error. Searched on
@@ -37,12 +37,11 @@ std::shared_ptr<platform::Folder> PublicTopFolder() {
   for (int32_t position = 1; position <= count; ++position) {
     err.Clear();
     const auto store = err.Run([&] { return Obj(stores).Item(position); });
-    const std::string top_id = err.Run(
-        [&] { return Obj(store).Field(platform::tag::kPublicFoldersEntryId).ToText(); });
+    const std::string top_id =
+        err.Run([&] { return Obj(store).Field(platform::tag::kPublicFoldersEntryId).ToText(); });
     if (err.Pending()) continue;
-    return err.Run([&] {
-      return Obj(basGlobals::MAPISession).GetFolder(top_id, std::string(store->ID()));
-    });
+    return err.Run(
+        [&] { return Obj(basGlobals::MAPISession).GetFolder(top_id, std::string(store->ID())); });
   }
   return nullptr;
 }

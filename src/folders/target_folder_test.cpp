@@ -99,8 +99,7 @@ TEST_F(GetTargetFolderTest, ErrorDuringTheWalkFailsTheLookUpWithTheRemainingPath
 TEST_F(GetTargetFolderTest, PublicStoreWhoseFieldCannotBeReadIsNoRoot) {
   world_.Faults().Inject(Raise("InfoStore.Field", kNotFound).Skip(1));
   EXPECT_EQ(IdAt("Public Folders\\All Public Folders\\Company Contacts"), "");
-  EXPECT_THAT(NewLines(),
-              ElementsAre(std::string(kE) + "Public Folder Infostore not available!"));
+  EXPECT_THAT(NewLines(), ElementsAre(std::string(kE) + "Public Folder Infostore not available!"));
 }
 
 class GetTargetFolderNoPublicTest : public GetTargetFolderTest {
@@ -111,8 +110,7 @@ class GetTargetFolderNoPublicTest : public GetTargetFolderTest {
 TEST_F(GetTargetFolderNoPublicTest, PublicFormFailsAndMailboxFormStillWorks) {
   EXPECT_EQ(IdAt("Public Folders\\All Public Folders\\Company Contacts"), "");
   EXPECT_EQ(IdAt("Mailbox - Ana\\MC"), "AB10");
-  EXPECT_THAT(NewLines(),
-              ElementsAre(std::string(kE) + "Public Folder Infostore not available!"));
+  EXPECT_THAT(NewLines(), ElementsAre(std::string(kE) + "Public Folder Infostore not available!"));
 }
 
 }  // namespace

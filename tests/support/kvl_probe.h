@@ -40,8 +40,8 @@ class KvlProbe {
   }
   void AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& e) { kvl_.AddToSourceMCL(e); }
   bool GetMandatoryFolder() { return kvl_.GetMandatoryFolder(); }
-  std::shared_ptr<platform::Folder> GetHiddenFolder(const std::string& name,
-                                                    const std::shared_ptr<platform::Folder>& parent) {
+  std::shared_ptr<platform::Folder> GetHiddenFolder(
+      const std::string& name, const std::shared_ptr<platform::Folder>& parent) {
     return kvl_.GetHiddenFolder(name, parent);
   }
   // The cached Mandatory Contacts folder.
