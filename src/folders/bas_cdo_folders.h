@@ -32,12 +32,16 @@ std::shared_ptr<platform::Folder> GetFolder(const std::string& id);
 
 // The message with that identifier (as the session compares identifiers):
 // from the default store, else from the public folder store. nullptr when
-// neither gives it; never logs.
+// neither gives it. Writes no line of its own; the public store search it
+// may start (GetPublicStoreID) logs when the session has no public store.
 std::shared_ptr<platform::Message> GetMessageByID(const std::string& id);
 
 // The folder at a display path: "Public Folders\All Public Folders\..." or
 // the default store's name followed by folder names, separated by "\".
-// nullptr (one error line) when the path does not resolve.
+// Folder names match trimmed and without regard to case, the first match
+// winning. nullptr (one error line) when the path does not resolve, also
+// when it names only a store's top. The public store is searched afresh on
+// every call.
 std::shared_ptr<platform::Folder> GetTargetFolder(std::string path);
 
 }  // namespace basCDO

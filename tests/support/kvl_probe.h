@@ -39,6 +39,13 @@ class KvlProbe {
     kvl_.ExpandQueryDL(address, add_rows);
   }
   void AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& e) { kvl_.AddToSourceMCL(e); }
+  bool GetMandatoryFolder() { return kvl_.GetMandatoryFolder(); }
+  std::shared_ptr<platform::Folder> GetHiddenFolder(
+      const std::string& name, const std::shared_ptr<platform::Folder>& parent) {
+    return kvl_.GetHiddenFolder(name, parent);
+  }
+  // The cached Mandatory Contacts folder.
+  std::shared_ptr<platform::Folder> MCFolder() { return kvl_.MCFolder; }
   // Starts a registry as ParseSourceMCL does, for calls made directly.
   void StartRun() { kvl_.ExpandedLists = std::make_unique<KeyedCollection>(); }
   bool Registered(const std::string& key) {
