@@ -568,6 +568,9 @@ class OrganisationLoader {
       }
       std::string name;
       if (auto store = Text(mailbox, at, "store")) {
+        // The store's name is the root of its display paths; an empty one
+        // would be found in every path.
+        if (text::Trim(*store).empty()) Fail(at.Key("store"), "not be empty");
         name = *store;
       } else {
         const DirEntry* user = DirectoryUser(organisation_.directory_, alias);

@@ -18,7 +18,7 @@
 //    only its documented keys: an unknown key is refused ("unknown key");
 //  - "mailboxes" may be absent (no profile mailboxes); a mailbox needs a
 //    non-empty "alias" (unique without regard to case); its "store" is
-//    optional and defaults to "Mailbox - " + the displayName of the directory
+//    optional (not blank) and defaults to "Mailbox - " + the displayName of the directory
 //    user whose mailNickname is the alias, else "Mailbox - " + the alias;
 //  - a folder needs a non-empty "name" without "\" (the separator of display
 //    paths, so a folder named with it could never be reached by path); a

@@ -63,6 +63,8 @@ TEST(MemoryOrganisationTest, ProfileFaultsNameTheFileAndTheKey) {
       {R"({"mailboxes": [{"alias": " "}]})", "t.json: key 'mailboxes[0].alias' must not be empty"},
       {R"({"mailboxes": [{"alias": "a"}, {"alias": "A"}]})",
        "t.json: key 'mailboxes[1].alias' must be unique"},
+      {R"({"mailboxes": [{"alias": "a", "store": " "}]})",
+       "t.json: key 'mailboxes[0].store' must not be empty"},
       {R"({"mailboxes": [{"alias": "a", "folders": [{"name": 1}]}]})",
        "t.json: key 'mailboxes[0].folders[0].name' must be a text"},
       {R"({"mailboxes": [{"alias": "a", "folders": [{"name": "x", "id": "12G4"}]}]})",
