@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/contact_sink.h"
 #include "engine/keyed_collection.h"
 #include "engine/person_sink.h"
 #include "platform/directory.h"
@@ -33,11 +34,19 @@ class KVL final {
 
   // Resolves every ";"-separated piece of the source and expands it.
   void ParseSourceMCL(std::string source);
+  // Reads the contacts of the Master Contact Repository folder named by the
+  // repository message of basGlobals::ConfigFolder, then of every active
+  // Alternate Contact Folder in trust-ranking order (AddFromACF). True when
+  // all were read, or the ranking is empty; false at the first failure.
+  bool MergeACF();
 
   // Hands every person reported from now on to `sink` as well as to the log
   // (engine/person_sink.h); nullptr detaches. The object does not own the
   // sink, which must outlive it or be detached first.
   void AttachPersonSink(engine::PersonSink* sink) { PersonSink = sink; }
+  // The same for every contact the contact-folder merge reads
+  // (engine/contact_sink.h).
+  void AttachContactSink(engine::ContactSink* sink) { ContactSink = sink; }
 
   // "GC://" + the forest root's DN as the directory reports it, or "" after
   // a failure (logged).
@@ -45,6 +54,13 @@ class KVL final {
   // Replaces everything after the last "/" of the command by the base DN
   // and ">".
   void SetBaseDN(std::string& strCommand, const std::string& strBaseDN);
+
+  // Contact-folder merge (merge/merge_acf.cpp). The Master Contact
+  // Repository message of basGlobals::ConfigFolder; surplus ones (every one
+  // after the first) are deleted. nullptr when there is none.
+  std::shared_ptr<platform::Message> GetMsgMCR();
+  // True when the ACF message's "KVL.Inactive" field reads as true.
+  bool CheckInactive(const std::shared_ptr<platform::Message>& message);
 
  private:
   friend class KvlProbe;            // tests reach the internal operations through it
@@ -138,11 +154,27 @@ class KVL final {
   std::string ResolveSMTP(const std::string& name);
   bool IsNullText(const std::string& text);
 
+  // Reads the contacts of one folder row by row through a helper table;
+  // true when every row was read. `repository` tells the sink which kind of
+  // folder it is; the merge itself does not read it.
+  bool AddFromACF(const std::shared_ptr<platform::Folder>& folder, const bool& repository);
+  // A field value as trimmed text; "" for null, empty, the text "NULL" or a
+  // value that is not text.
+  std::string GetFieldText(const platform::Variant& value);
+  // The message of RegFolder whose conversation topic is `topic` or, when
+  // the topic is empty, whose "PIN" field is `pin`; nullptr when neither is
+  // given or nothing matches. The one operation that raises to its caller:
+  // PlatformError when the helper folder cannot be made or attached, or the
+  // message cannot be looked up.
+  std::shared_ptr<platform::Message> FindMsgByTopicOrPIN(const std::string& topic,
+                                                         const std::string& pin);
+
   std::shared_ptr<platform::Folder> RegFolder;
   std::shared_ptr<platform::Folder> MCFolder;
   std::shared_ptr<platform::ZQMAPIUtils> MAPIUtils;
   std::unique_ptr<KeyedCollection> ExpandedLists;
   engine::PersonSink* PersonSink = nullptr;
+  engine::ContactSink* ContactSink = nullptr;
 };
 
 #endif  // TARNWICK_ENGINE_KVL_H_
