@@ -133,7 +133,7 @@ class MemoryHelperRestriction final : public platform::HelperRestriction {
     }
     if (!IsRestrictionKind(kind)) {
       throw InvalidParameter("restriction kind " + std::to_string(kind) +
-                             " (AND is 0, content 3)");
+                             ", not AND (0) or content (3)");
     }
     auto child = std::make_shared<RestrictionNode>(kind);
     node_->children.push_back(child);
@@ -193,7 +193,7 @@ class MemoryHelperFilter final : public platform::HelperFilter {
     if (EnterAttached<"HelperFilter.CreateRestriction">(state_->logon, &logon)) return nullptr;
     if (!IsRestrictionKind(kind)) {
       throw InvalidParameter("restriction kind " + std::to_string(kind) +
-                             " (AND is 0, content 3)");
+                             ", not AND (0) or content (3)");
     }
     state_->root = std::make_shared<RestrictionNode>(kind);
     state_->match.reset();

@@ -55,7 +55,8 @@ constexpr char kProfile[] = R"({
   ]
 })";
 
-constexpr auto kClassTag = static_cast<int32_t>(PropTag(prop_id::kMessageClass, prop_type::kString8));
+constexpr auto kClassTag =
+    static_cast<int32_t>(PropTag(prop_id::kMessageClass, prop_type::kString8));
 constexpr auto kSubjectTag = static_cast<int32_t>(PropTag(prop_id::kSubject, prop_type::kString8));
 constexpr auto kTopicTag =
     static_cast<int32_t>(PropTag(prop_id::kConversationTopic, prop_type::kString8));
@@ -162,8 +163,7 @@ TEST_F(HelperTablesTest, RowsGiveColumnValuesInOrderWithTheirTypes) {
   };
   table->SetColumns({named(kPsetidAddress, kEmailAddressLids[0], prop_type::kString8),
                      named(kPsetidAddress, kEmailAddressLids[1], prop_type::kString8),
-                     named(kPsetidAddress, kEmailAddressLids[2], prop_type::kString8),
-                     kSubjectTag,
+                     named(kPsetidAddress, kEmailAddressLids[2], prop_type::kString8), kSubjectTag,
                      named(kPsetidAddress, kEmailEntryIdLids[0], prop_type::kBinary),
                      named(kPsPublicStrings, "Flag", prop_type::kBoolean),
                      named(kPsPublicStrings, "Rank", prop_type::kLong),
@@ -237,8 +237,7 @@ TEST_F(HelperTablesTest, NamedPropertyTagsAreStableAndSharedWithTheSession) {
   const auto table = HelperFolder("Config")->Items()->Table();
   table->SetColumns({pin | prop_type::kString8, tag::kLongTermEntryIdFromTable});
   const Variant row = table->GetRow();
-  const auto message =
-      session_->GetMessage(HexOfBytes(row.Array()->items.at(1)), std::nullopt);
+  const auto message = session_->GetMessage(HexOfBytes(row.Array()->items.at(1)), std::nullopt);
   EXPECT_EQ(message->FieldByName("Pin").ToText(), "1234");
   EXPECT_EQ(row.Array()->items.at(0).ToText(), "1234");
   EXPECT_EQ(ErrorOf([&] { message->FieldByName("Never Set"); }), errnum::kNotFound);
@@ -368,8 +367,7 @@ TEST_F(HelperTablesTest, RestrictionsRefuseWhatTheyCannotEvaluate) {
   const auto content = root->AddChild(restriction_kind::kContent);
   EXPECT_EQ(ErrorOf([&] { content->AddChild(restriction_kind::kContent); }),
             helper_errnum::kNoSupport);
-  EXPECT_EQ(ErrorOf([&] { content->SetFuzzyLevel(0x00020000); }),
-            helper_errnum::kInvalidParameter);
+  EXPECT_EQ(ErrorOf([&] { content->SetFuzzyLevel(0x00020000); }), helper_errnum::kInvalidParameter);
   EXPECT_EQ(ErrorOf([&] { content->SetFuzzyLevel(3); }), helper_errnum::kInvalidParameter);
   EXPECT_EQ(ErrorOf([&] { content->SetPropertyTag(tag::kLongTermEntryIdFromTable); }),
             helper_errnum::kTooComplex);
