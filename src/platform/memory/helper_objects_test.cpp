@@ -128,8 +128,14 @@ TEST_F(MemoryHelperTest, HelpersWorkOnlyOnAnActiveLogon) {
 }
 
 TEST_F(MemoryHelperTest, InstallRegistersTheBackendClasses) {
-  EXPECT_EQ(ErrorOf([] { CreateObject(kHelperFolderClass); }), errnum::kClassNotRegistered);
-  EXPECT_EQ(ErrorOf([] { CreateObject(kHelperTableClass); }), errnum::kClassNotRegistered);
+  // The folder and table classes work once attached (helper_tables_test);
+  // made while nothing is logged on, they are detached.
+  const auto folder = CreateObjectAs<ZQMAPIFolder>(kHelperFolderClass);
+  const auto table = CreateObjectAs<ZQMAPITable>(kHelperTableClass);
+  ASSERT_NE(folder, nullptr);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(ErrorOf([&] { folder->Items(); }), errnum::kNotInitialized);
+  EXPECT_EQ(ErrorOf([&] { table->RowCount(); }), errnum::kNotInitialized);
   EXPECT_NE(CreateObjectAs<Connection>(kConnectionClass), nullptr);
   EXPECT_NE(CreateObjectAs<Command>(kCommandClass), nullptr);
   const auto first = CreateObjectAs<Session>("MAPI.Session");
@@ -156,8 +162,9 @@ TEST_F(MemoryHelperTest, HelperLibrarySwitchedOffRaises429OnceLoggedOn) {
   Install(R"({"helperLibrary": false, "mailboxes": [{"alias": "ana"}]})");
   EXPECT_NE(CreateObject(kUtilsClass), nullptr) << "nothing logged on yet";
   const auto session = LoggedOn();
-  EXPECT_EQ(ErrorOf([] { CreateObject(kUtilsClass); }), errnum::kClassNotRegistered);
-  EXPECT_EQ(ErrorOf([] { CreateObject(kRdoSessionClass); }), errnum::kClassNotRegistered);
+  for (const char* name : {kUtilsClass, kRdoSessionClass, kHelperFolderClass, kHelperTableClass}) {
+    EXPECT_EQ(ErrorOf([&] { CreateObject(name); }), errnum::kClassNotRegistered) << name;
+  }
   EXPECT_NE(CreateObject(kCommandClass), nullptr);
 }
 

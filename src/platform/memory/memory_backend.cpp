@@ -9,6 +9,7 @@
 #include "platform/helper_library.h"
 #include "platform/memory/directory_commands.h"
 #include "platform/memory/helper_objects.h"
+#include "platform/memory/helper_tables.h"
 #include "platform/memory/logon.h"
 #include "platform/memory/organisation.h"
 #include "platform/memory/session.h"
@@ -87,6 +88,8 @@ constexpr bool IsCreateName(std::string_view operation, std::string_view class_n
 }
 static_assert(IsCreateName("CreateObject:ZQHelper.ZQMAPIUtils", kUtilsClass));
 static_assert(IsCreateName("CreateObject:ZQHelper.RDOSession", kRdoSessionClass));
+static_assert(IsCreateName("CreateObject:ZQHelper.ZQMAPIFolder", kHelperFolderClass));
+static_assert(IsCreateName("CreateObject:ZQHelper.ZQMAPITable", kHelperTableClass));
 static_assert(IsCreateName("CreateObject:ADODB.Connection", kConnectionClass));
 static_assert(IsCreateName("CreateObject:ADODB.Command", kCommandClass));
 
@@ -122,6 +125,18 @@ void Install(Runtime& runtime, OrganisationSource source) {
     backend->RequireHelperLibrary();
     const auto organisation = backend->Current();
     return NewRDOSession(organisation ? organisation->open_counts() : nullptr);
+  });
+  runtime.factory.Register(kHelperFolderClass, [backend]() -> std::shared_ptr<AutomationObject> {
+    if (FaultHit<"CreateObject:ZQHelper.ZQMAPIFolder">(backend->Faults())) return nullptr;
+    backend->RequireHelperLibrary();
+    const auto organisation = backend->Current();
+    return NewZQMAPIFolder(organisation ? organisation->open_counts() : nullptr);
+  });
+  runtime.factory.Register(kHelperTableClass, [backend]() -> std::shared_ptr<AutomationObject> {
+    if (FaultHit<"CreateObject:ZQHelper.ZQMAPITable">(backend->Faults())) return nullptr;
+    backend->RequireHelperLibrary();
+    const auto organisation = backend->Current();
+    return NewZQMAPITable(organisation ? organisation->open_counts() : nullptr);
   });
   runtime.factory.Register(kConnectionClass,
                            [backend, context]() -> std::shared_ptr<AutomationObject> {

@@ -13,12 +13,16 @@ namespace platform::memory {
 // one released while still open stays counted, since the engine closes what
 // it opens and a count that forgave the release would hide a missing Close.
 // Scratch messages and helper (RDO) sessions count for as long as an object
-// for them is held.
+// for them is held. A helper folder counts while its object is held; a
+// helper table while the table or a filter of it is held, since a filter
+// works on the table's rows and cursor.
 struct OpenCounts {
   int connections = 0;
   int record_sets = 0;
   int scratch_messages = 0;
   int helper_sessions = 0;
+  int helper_folders = 0;
+  int helper_tables = 0;
 
   bool operator==(const OpenCounts&) const = default;
 };
@@ -26,7 +30,8 @@ struct OpenCounts {
 inline std::ostream& operator<<(std::ostream& out, const OpenCounts& counts) {
   return out << "{connections " << counts.connections << ", record sets " << counts.record_sets
              << ", scratch messages " << counts.scratch_messages << ", helper sessions "
-             << counts.helper_sessions << "}";
+             << counts.helper_sessions << ", helper folders " << counts.helper_folders
+             << ", helper tables " << counts.helper_tables << "}";
 }
 
 // Counts one object of a kind while held. Release() (for a Close) ends the

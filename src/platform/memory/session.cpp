@@ -300,6 +300,8 @@ class MemoryFolder final : public platform::Folder {
     return folder_->name;
   }
 
+  FolderAccess Access() const { return FolderAccess{logon_, folder_}; }
+
  private:
   std::shared_ptr<LogonState> logon_;
   FolderData* folder_;
@@ -499,6 +501,12 @@ class MemorySession final : public platform::Session {
 };
 
 }  // namespace
+
+FolderAccess AccessFolder(const platform::Folder& folder) {
+  const auto* memory = dynamic_cast<const MemoryFolder*>(&folder);
+  if (memory == nullptr) throw PlatformError(errnum::kTypeMismatch);
+  return memory->Access();
+}
 
 std::shared_ptr<platform::Session> NewSession(OrganisationSource source,
                                               std::shared_ptr<LogonRegistry> registry) {

@@ -41,6 +41,16 @@ namespace platform::memory {
 std::shared_ptr<platform::Session> NewSession(OrganisationSource source,
                                               std::shared_ptr<LogonRegistry> registry);
 
+// What stands behind a folder that a memory session gave out: its data and
+// the logon it came from (which may have ended since).
+struct FolderAccess {
+  std::shared_ptr<LogonState> logon;
+  FolderData* folder = nullptr;
+};
+// For the helper library, which works on session folders. Raises 13 (type
+// mismatch) for a folder of another backend.
+FolderAccess AccessFolder(const platform::Folder& folder);
+
 }  // namespace platform::memory
 
 #endif  // TARNWICK_PLATFORM_MEMORY_SESSION_H_
