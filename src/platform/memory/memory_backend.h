@@ -39,7 +39,8 @@ std::shared_ptr<Organisation> LoadFromText(const std::string& profile_json, cons
 FaultPlan& Faults(Organisation& organisation);
 
 // What the organisation's objects have open now: connections and record
-// sets not closed, scratch messages and helper sessions still held. A test
+// sets not closed, scratch messages, helper sessions, helper folders and
+// helper tables still held. A test
 // compares it before and after an operation to show that the operation
 // released on every path what it made.
 OpenCounts OpenObjects(const Organisation& organisation);
