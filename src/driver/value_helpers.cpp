@@ -54,4 +54,10 @@ std::string BytesToHex(const platform::Variant& value) {
   return hex;
 }
 
+std::string HexNumber(int32_t number) {
+  char buffer[9];
+  std::snprintf(buffer, sizeof buffer, "%X", static_cast<uint32_t>(number));
+  return buffer;
+}
+
 }  // namespace modTest

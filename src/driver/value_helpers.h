@@ -2,6 +2,7 @@
 #ifndef TARNWICK_DRIVER_VALUE_HELPERS_H_
 #define TARNWICK_DRIVER_VALUE_HELPERS_H_
 
+#include <cstdint>
 #include <string>
 
 #include "platform/variant.h"
@@ -19,6 +20,11 @@ bool IsValidArray(const platform::Variant& value);
 // for an array holding an element that is not a number, since a partial
 // identifier would name another object.
 std::string BytesToHex(const platform::Variant& value);
+// A 32-bit number as the platform prints it after "&H": upper-case digits,
+// no leading zeros, a negative number as its two's complement in eight
+// digits (MAPI_E_NOT_FOUND reads 8004010F, a named property's tag 8084001E),
+// so that logged numbers match the platform's documentation.
+std::string HexNumber(int32_t number);
 
 }  // namespace modTest
 

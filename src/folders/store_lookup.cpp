@@ -3,14 +3,15 @@
 #include "folders/bas_cdo_folders.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "driver/globals.h"
 #include "driver/run_log.h"
+#include "driver/value_helpers.h"
 #include "platform/on_error.h"
 
+using modTest::HexNumber;
 using platform::Obj;
 using platform::OnError;
 
@@ -23,15 +24,6 @@ void ResetPublicStoreID() { PublicStoreID.clear(); }
 namespace {
 
 constexpr char kCrLf[] = "\r\n";
-
-// An error number as the platform prints it after "&H": upper-case digits,
-// no leading zeros, a negative number as its 32-bit two's complement (so
-// MAPI_E_NOT_FOUND reads 8004010F, as in the platform's documentation).
-std::string HexNumber(int32_t number) {
-  char buffer[9];
-  std::snprintf(buffer, sizeof buffer, "%X", static_cast<uint32_t>(number));
-  return buffer;
-}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "engine/kvl.h"
 
@@ -44,6 +45,16 @@ class KvlProbe {
       const std::string& name, const std::shared_ptr<platform::Folder>& parent) {
     return kvl_.GetHiddenFolder(name, parent);
   }
+  bool AddFromACF(const std::shared_ptr<platform::Folder>& folder, bool repository) {
+    return kvl_.AddFromACF(folder, repository);
+  }
+  std::string GetFieldText(const platform::Variant& v) { return kvl_.GetFieldText(v); }
+  std::shared_ptr<platform::Message> FindMsgByTopicOrPIN(const std::string& topic,
+                                                         const std::string& pin) {
+    return kvl_.FindMsgByTopicOrPIN(topic, pin);
+  }
+  // The folder that FindMsgByTopicOrPIN searches; nothing in the engine sets it.
+  void SetRegFolder(std::shared_ptr<platform::Folder> folder) { kvl_.RegFolder = std::move(folder); }
   // The cached Mandatory Contacts folder.
   std::shared_ptr<platform::Folder> MCFolder() { return kvl_.MCFolder; }
   // Starts a registry as ParseSourceMCL does, for calls made directly.
