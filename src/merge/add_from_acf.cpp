@@ -72,9 +72,8 @@ bool KVL::AddFromACF(const std::shared_ptr<platform::Folder>& folder, const bool
   modTest::WriteLog(std::string(kA) + "adding to data set from " + folder_name,
                     modTest::kLevelTrace);
 
-  const auto table = err.Run([] {
-    return platform::CreateObjectAs<platform::ZQMAPITable>(platform::kHelperTableClass);
-  });
+  const auto table = err.Run(
+      [] { return platform::CreateObjectAs<platform::ZQMAPITable>(platform::kHelperTableClass); });
   if (err.Pending() || !table) {
     modTest::WriteLog(
         std::string(kA) + "error: unable to instantiate MAPITable object " + err.Description(),

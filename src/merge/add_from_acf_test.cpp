@@ -70,13 +70,13 @@ TEST_F(AddFromAcfTest, EmptyFolderReadsNoContact) {
 
 TEST_F(AddFromAcfTest, OnlyTheFirstExchangeAddressThatResolvesIsLookedUp) {
   // SMTP then Exchange: slot 2 is looked up, no ODN came from slot 1.
-  EXPECT_TRUE(Read(Contact("D1", " Ann ", R"("email1": "ann@x.example", "email2": ")" +
-                                              std::string(kAdaOdn) + "\"")));
+  EXPECT_TRUE(Read(Contact(
+      "D1", " Ann ", R"("email1": "ann@x.example", "email2": ")" + std::string(kAdaOdn) + "\"")));
   EXPECT_EQ(Lookups(), 1);
   EXPECT_THAT(lines_, ElementsAre(std::string(kA) + "checking emails for Ann"));
   // Two resolvable Exchange addresses: the second is not looked up.
-  EXPECT_TRUE(Read(Contact("D1", "Ann", R"("email1": ")" + std::string(kAdaOdn) +
-                                            R"(", "email2": ")" + kBoOdn + "\"")));
+  EXPECT_TRUE(Read(Contact(
+      "D1", "Ann", R"("email1": ")" + std::string(kAdaOdn) + R"(", "email2": ")" + kBoOdn + "\"")));
   EXPECT_EQ(Lookups(), 1);
   // Neither shape: "@" without a dot after it, no "/cn=".
   EXPECT_TRUE(Read(Contact("D1", "Ann", R"("email1": "x.y@host", "email2": "plain")")));
@@ -85,27 +85,29 @@ TEST_F(AddFromAcfTest, OnlyTheFirstExchangeAddressThatResolvesIsLookedUp) {
 }
 
 TEST_F(AddFromAcfTest, UnresolvedSlotIsReportedAndTheNextIsLookedUp) {
-  EXPECT_TRUE(Read(Contact("D1", "Ann", R"("email1": " )" + std::string(kGhost) +
-                                            R"( ", "email1EntryId": "00FF10", "email2": ")" +
-                                            kBoOdn + "\"")));
+  EXPECT_TRUE(Read(Contact("D1", "Ann",
+                           R"("email1": " )" + std::string(kGhost) +
+                               R"( ", "email1EntryId": "00FF10", "email2": ")" + kBoOdn + "\"")));
   EXPECT_EQ(Lookups(), 2);
   const auto mine = world_->world_.OutWith(kA);
-  EXPECT_THAT(mine, ElementsAre(std::string(kA) + "checking emails for Ann",
-                                std::string(kA) + "GetIdForODN failed for Email1 (" + kGhost +
-                                    ") on Ann",
-                                std::string(kA) + "GetAddressEntryFromId for Email1EntryID returned "));
+  EXPECT_THAT(mine,
+              ElementsAre(std::string(kA) + "checking emails for Ann",
+                          std::string(kA) + "GetIdForODN failed for Email1 (" + kGhost + ") on Ann",
+                          std::string(kA) + "GetAddressEntryFromId for Email1EntryID returned "));
   // Without a stored identifier there is no GetAddressEntryFromId line.
   EXPECT_TRUE(Read(Contact("D1", "Ann", R"("email2": ")" + std::string(kGhost) + "\"")));
-  EXPECT_THAT(world_->world_.OutWith(kA),
-              ElementsAre(std::string(kA) + "checking emails for Ann",
-                          std::string(kA) + "GetIdForODN failed for Email2 (" + kGhost + ") on Ann"));
+  EXPECT_THAT(
+      world_->world_.OutWith(kA),
+      ElementsAre(std::string(kA) + "checking emails for Ann",
+                  std::string(kA) + "GetIdForODN failed for Email2 (" + kGhost + ") on Ann"));
 }
 
 TEST_F(AddFromAcfTest, SinkReceivesTheContactAndChangesNothing) {
-  const std::string contacts =
-      Contact("D1", " Ann ", R"("email1": " 'Ann@X.Example' ", "email2": "ann@x.example",
-                                "email3": " )" + std::string(kAdaOdn) + " \"") +
-      "," + Contact("D2", "Nomail", "");
+  const std::string contacts = Contact("D1", " Ann ",
+                                       R"("email1": " 'Ann@X.Example' ", "email2": "ann@x.example",
+                                "email3": " )" +
+                                           std::string(kAdaOdn) + " \"") +
+                               "," + Contact("D2", "Nomail", "");
   EXPECT_TRUE(Read(contacts));
   const std::vector<std::string> without_sink = lines_;
   Recorder sink;
@@ -128,8 +130,8 @@ TEST_F(AddFromAcfTest, SinkReceivesTheContactAndChangesNothing) {
 }
 
 TEST_F(AddFromAcfTest, StopEndsTheWalkWithFalse) {
-  world_ = std::make_unique<MergeWorld>(MailboxProfile(FolderJson(
-      "Contacts", "A1", Contact("D1", "Ann", "") + "," + Contact("D2", "Bob", ""))));
+  world_ = std::make_unique<MergeWorld>(MailboxProfile(
+      FolderJson("Contacts", "A1", Contact("D1", "Ann", "") + "," + Contact("D2", "Bob", ""))));
   world_->world_.Process().OnStopRequest([] { basGlobals::StopRequested = true; });
   world_->world_.Process().RequestStopAfter(0);
   EXPECT_FALSE(world_->probe_->AddFromACF(MergeWorld::Folder("A1"), false));
@@ -150,13 +152,17 @@ TEST_F(AddFromAcfTest, SetUpFailuresAreReportedWithFalse) {
   faults.Clear();
   faults.Inject(Raise("CreateObject:ZQHelper.ZQMAPITable", platform::errnum::kClassNotRegistered));
   EXPECT_FALSE(probe.AddFromACF(folder, false));
+  faults.Clear();
+  EXPECT_FALSE(probe.AddFromACF(nullptr, false));
   EXPECT_EQ(world_->world_.OpenObjects(), before);
   EXPECT_THAT(world_->NewLines(),
               ElementsAre(std::string(kA) + "error: unable to retrieve messages from Contacts " +
                               platform::StandardDescription(platform::errnum::kNotFound),
                           std::string(kA) + "error: unable to retrieve messages from Contacts ",
                           std::string(kA) + "error: unable to instantiate MAPITable object " +
-                              platform::StandardDescription(platform::errnum::kClassNotRegistered)));
+                              platform::StandardDescription(platform::errnum::kClassNotRegistered),
+                          std::string(kA) + "error: unable to retrieve messages from  " +
+                              platform::StandardDescription(platform::errnum::kNotInitialized)));
 }
 
 TEST(GetFieldText, OnlyTheCapitalNullWordReadsEmpty) {

@@ -177,7 +177,9 @@ platform::Variant GetRowVal(const platform::Variant& value, const int32_t& tag) 
   }
 }
 
-int32_t GetPropType(int32_t tag) { return static_cast<int32_t>(static_cast<uint32_t>(tag) & 0xFFFFu); }
+int32_t GetPropType(int32_t tag) {
+  return static_cast<int32_t>(static_cast<uint32_t>(tag) & 0xFFFFu);
+}
 
 }  // namespace basRDO
 

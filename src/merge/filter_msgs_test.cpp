@@ -122,7 +122,8 @@ TEST_F(FilterMsgsTest, NoConditionAddedMeansNoSearch) {
               ElementsAre("AddRestrictionRDO:error adding restriction on &h" + std::string(hex) +
                               " for 1234: -2147221246 " + description,
                           "AddRestrictionRDO:error adding restriction on &h37001E for Sales: "
-                          "-2147221246 " + description));
+                          "-2147221246 " +
+                              description));
 }
 
 TEST_F(FilterMsgsTest, OtherFailuresGiveNothingSilently) {
@@ -154,9 +155,9 @@ TEST_F(FilterMsgsTest, StopKeepsTheRowsCollected) {
 TEST(RowValues, ConvertByTheTagsType) {
   const platform::Variant i16(int16_t{5});
   const platform::Variant i32(int32_t{70000});
-  const platform::Variant bytes(platform::VariantArray{{platform::Variant(int16_t{0}),
-                                                        platform::Variant(int16_t{10}),
-                                                        platform::Variant(int16_t{255})}});
+  const platform::Variant bytes(
+      platform::VariantArray{{platform::Variant(int16_t{0}), platform::Variant(int16_t{10}),
+                              platform::Variant(int16_t{255})}});
   EXPECT_EQ(basRDO::GetPropType(0x66700102), 258);
   EXPECT_EQ(basRDO::GetPropType(static_cast<int32_t>(0x8084001E)), 30);
   EXPECT_TRUE(basRDO::GetRowVal(i16, 0x00010003).IsInt16());
@@ -191,6 +192,7 @@ class FindMsgTest : public FilterMsgsTest {
 };
 
 TEST_F(FindMsgTest, ByQuotedTopicOrElseByWholePin) {
+  const auto before = world_.world_.OpenObjects();
   EXPECT_EQ(Found("Q'1 50%", ""), "0A01");  // meets the topic stored quoted, not 0A06
   EXPECT_EQ(Found("", "1234"), "0A01");
   EXPECT_EQ(Found("", "123"), "nothing");
@@ -198,6 +200,7 @@ TEST_F(FindMsgTest, ByQuotedTopicOrElseByWholePin) {
   EXPECT_EQ(Calls("HelperFilter.FindFirst"), 4);
   EXPECT_EQ(Found("", ""), "nothing");
   EXPECT_EQ(Calls("HelperFilter.FindFirst"), 4);
+  EXPECT_EQ(world_.world_.OpenObjects(), before);
   EXPECT_THAT(world_.NewLines(), IsEmpty());
 }
 

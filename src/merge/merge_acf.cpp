@@ -114,8 +114,9 @@ bool KVL::MergeACF() {
   err.Clear();
   auto folder = basCDO::GetFolder(mcr_id);
   if (err.Pending() || !folder) {
-    modTest::WriteLog(std::string(kM) + " error retrieving Master Contact Repository using EntryID=" +
-                          mcr_id + " " + err.Description(),
+    modTest::WriteLog(std::string(kM) +
+                          " error retrieving Master Contact Repository using EntryID=" + mcr_id +
+                          " " + err.Description(),
                       modTest::kLevelError);
     return false;
   }

@@ -59,8 +59,7 @@ class MergeWorld {
     return basGlobals::MAPISession->GetFolder(id, std::nullopt);
   }
   static std::shared_ptr<platform::ZQMAPIFolder> Helper(const std::string& id) {
-    auto helper =
-        platform::CreateObjectAs<platform::ZQMAPIFolder>(platform::kHelperFolderClass);
+    auto helper = platform::CreateObjectAs<platform::ZQMAPIFolder>(platform::kHelperFolderClass);
     helper->SetFolder(Folder(id));
     return helper;
   }

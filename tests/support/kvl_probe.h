@@ -54,7 +54,9 @@ class KvlProbe {
     return kvl_.FindMsgByTopicOrPIN(topic, pin);
   }
   // The folder that FindMsgByTopicOrPIN searches; nothing in the engine sets it.
-  void SetRegFolder(std::shared_ptr<platform::Folder> folder) { kvl_.RegFolder = std::move(folder); }
+  void SetRegFolder(std::shared_ptr<platform::Folder> folder) {
+    kvl_.RegFolder = std::move(folder);
+  }
   // The cached Mandatory Contacts folder.
   std::shared_ptr<platform::Folder> MCFolder() { return kvl_.MCFolder; }
   // Starts a registry as ParseSourceMCL does, for calls made directly.
