@@ -28,7 +28,12 @@ struct FilterField {
 // The long-term entry identifiers (upper-case hexadecimal) of the folder's
 // messages that meet every condition, in the order the table's search
 // meets them; empty when nothing matches and after any failure. May write
-// the PropType default back into `fields`.
+// the PropType default back into `fields`. Only a condition that cannot be
+// added under the AND is logged, and the search runs without it; when none
+// could be added, or a named condition's identifier or the single
+// condition cannot be set up, there is no search at all, since the
+// restriction left would match messages the conditions exclude. A stop
+// request ends the walk with the identifiers met so far.
 std::vector<std::string> FilterMsgsRDO(const std::shared_ptr<platform::ZQMAPIFolder>& folder,
                                        std::vector<FilterField>& fields);
 
