@@ -81,8 +81,6 @@ bool KVL::AddFromACF(const std::shared_ptr<platform::Folder>& folder, const bool
     return false;
   }
   err.Run([&] { table->SetItems(items); });
-  // A tag whose identifier cannot be had reads as the bare type: a column no
-  // message holds, so the slot reads as absent.
   std::array<int32_t, kSlots> address_tags{};
   std::array<int32_t, kSlots> entry_id_tags{};
   for (int k = 0; k < kSlots; ++k) {
@@ -103,9 +101,22 @@ bool KVL::AddFromACF(const std::shared_ptr<platform::Folder>& folder, const bool
                        entry_id_tags[0], entry_id_tags[1], entry_id_tags[2]});
   });
 
+  // A table that cannot be attached, counted or given its columns would
+  // read no contact, or contacts without their addresses; taking that for a
+  // folder read would let the merge report success for contacts it never
+  // saw. It fails as a table that cannot be made does.
+  if (err.Pending()) {
+    modTest::WriteLog(
+        std::string(kA) + "error: unable to instantiate MAPITable object " + err.Description(),
+        modTest::kLevelError);
+    return false;
+  }
+
   for (int32_t row_number = 1; row_number <= row_count; ++row_number) {
     if (basGlobals::StopRequested) return false;
     const platform::Variant row = err.Run([&] { return table->GetRow(); });
+    // A read that fails is not the end of the rows: the rest are unread.
+    if (err.Pending()) return false;
     if (row.IsEmpty()) return true;
 
     const std::string name = GetTypedVal(Column(row, kNameColumn), kTypedText).ToText();

@@ -138,6 +138,15 @@ TEST_F(AddFromAcfTest, StopEndsTheWalkWithFalse) {
   EXPECT_THAT(world_->NewLines(), ElementsAre(std::string(kA) + "checking emails for Ann"));
 }
 
+TEST_F(AddFromAcfTest, RowThatCannotBeReadFailsTheFolder) {
+  world_ = std::make_unique<MergeWorld>(MailboxProfile(
+      FolderJson("Contacts", "A1", Contact("D1", "Ann", "") + "," + Contact("D2", "Bob", ""))));
+  world_->world_.Faults().Inject(
+      Raise("ZQMAPITable.GetRow", platform::errnum::kNotFound).Skip(1).Times(1));
+  EXPECT_FALSE(world_->probe_->AddFromACF(MergeWorld::Folder("A1"), false));
+  EXPECT_THAT(world_->NewLines(), ElementsAre(std::string(kA) + "checking emails for Ann"));
+}
+
 TEST_F(AddFromAcfTest, SetUpFailuresAreReportedWithFalse) {
   world_ = std::make_unique<MergeWorld>(MailboxProfile(FolderJson("Contacts", "A1", "")));
   auto& faults = world_->world_.Faults();
@@ -154,6 +163,12 @@ TEST_F(AddFromAcfTest, SetUpFailuresAreReportedWithFalse) {
   EXPECT_FALSE(probe.AddFromACF(folder, false));
   faults.Clear();
   EXPECT_FALSE(probe.AddFromACF(nullptr, false));
+  faults.Inject(Raise("ZQMAPITable.SetItems", platform::errnum::kTypeMismatch));
+  EXPECT_FALSE(probe.AddFromACF(folder, false));
+  faults.Clear();
+  faults.Inject(Raise("ZQMAPIFolder.GetIDsFromNames", platform::errnum::kNotFound).Skip(5));
+  EXPECT_FALSE(probe.AddFromACF(folder, false));
+  faults.Clear();
   EXPECT_EQ(world_->world_.OpenObjects(), before);
   EXPECT_THAT(world_->NewLines(),
               ElementsAre(std::string(kA) + "error: unable to retrieve messages from Contacts " +
@@ -162,7 +177,11 @@ TEST_F(AddFromAcfTest, SetUpFailuresAreReportedWithFalse) {
                           std::string(kA) + "error: unable to instantiate MAPITable object " +
                               platform::StandardDescription(platform::errnum::kClassNotRegistered),
                           std::string(kA) + "error: unable to retrieve messages from  " +
-                              platform::StandardDescription(platform::errnum::kNotInitialized)));
+                              platform::StandardDescription(platform::errnum::kNotInitialized),
+                          std::string(kA) + "error: unable to instantiate MAPITable object " +
+                              platform::StandardDescription(platform::errnum::kTypeMismatch),
+                          std::string(kA) + "error: unable to instantiate MAPITable object " +
+                              platform::StandardDescription(platform::errnum::kNotFound)));
 }
 
 TEST(GetFieldText, OnlyTheCapitalNullWordReadsEmpty) {

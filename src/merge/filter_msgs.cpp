@@ -109,17 +109,20 @@ std::vector<std::string> FilterMsgsRDO(const std::shared_ptr<platform::ZQMAPIFol
   if (fields.size() > 1) {
     const auto root =
         err.Run([&] { return Obj(filter).CreateRestriction(platform::restriction_kind::kAnd); });
+    // A named condition whose identifier cannot be had is never met, and it
+    // cannot be added to say so: no search then. The other conditions still
+    // get their type default.
+    bool unnamed = false;
     for (FilterField& field : fields) {
       OnError lookup;
       const int32_t tag = ConditionTag(lookup, folder, field);
       if (lookup.Pending()) {
-        // A condition that cannot be named cannot be met: the search would
-        // only give messages that do not meet it.
-        searchable = false;
-        break;
+        unnamed = true;
+        continue;
       }
       if (AddCondition(root, tag, field.Value)) searchable = true;
     }
+    if (unnamed) searchable = false;
   } else {
     OnError single;
     const auto root = single.Run(
