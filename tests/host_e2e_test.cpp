@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -358,6 +359,119 @@ TEST_F(HostBinary, HiddenFolderFindsOrAddsTheExactName) {
   EXPECT_EQ(both.status, 2);
   const Outcome neither = Start(std::string(kLogon) + "folder");
   EXPECT_EQ(neither.status, 2);
+}
+
+constexpr char kConfiguration[] = "'Public Folders\\All Public Folders\\Tarnwick Configuration'";
+constexpr char kCompany[] = "'Public Folders\\All Public Folders\\Company Contacts'";
+
+TEST_F(HostBinary, FilterMessagesPrintsTheMatchingIdentifiers) {
+  // Whole values, without regard to letter case; every condition must hold.
+  const Outcome acfs = Start(std::string(kLogon) + "-q filter-messages " + kConfiguration +
+                             " 0x001A001E=ipm.post.acf");
+  EXPECT_EQ(acfs.status, 0);
+  EXPECT_EQ(acfs.out, "B0B0000000000F12\nB0B0000000000F13\n");
+
+  const Outcome both = Start(std::string(kLogon) + "-q --json filter-messages " + kConfiguration +
+                             " 0x001A001E=IPM.Post.ACF 0x0037001E=SUPPLIERS");
+  EXPECT_EQ(both.out, R"({"id":"B0B0000000000F13"})"
+                      "\n");
+
+  // A named field; the value may hold "=".
+  const Outcome named = Start(std::string(kLogon) + "-q filter-messages " + kConfiguration +
+                              " 'ACF EntryID=b0b0000000000e01'");
+  EXPECT_EQ(named.out, "B0B0000000000F12\n");
+  const Outcome partial = Start(std::string(kLogon) + "-q filter-messages " + kConfiguration +
+                                " 0x001A001E=IPM.Post");
+  EXPECT_EQ(partial.status, 1) << "a part of the value is no match";
+  EXPECT_EQ(partial.out, "");
+
+  const Outcome none = Start(std::string(kLogon) + "filter-messages " + kConfiguration);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_THAT(none.log, HasSubstr("FilterMsgsRDO:no filter fields supplied\r\n"));
+
+  for (const char* bad : {"bogus", "=x", "0xZZ=1", "0x123456789=1", "0x=1", "0x0=1"}) {
+    SCOPED_TRACE(bad);
+    const Outcome run =
+        Start(std::string(kLogon) + "filter-messages " + kConfiguration + " '" + bad + "'");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr("CONDITION"));
+    EXPECT_FALSE(run.logged);
+  }
+}
+
+TEST_F(HostBinary, FindMessageByTopicOrPin) {
+  const std::string dev = "B0B0000000000C11\tIPM.Contact\tDev Rao\n";
+  const Outcome topic =
+      Start(std::string(kLogon) + "-q find-message " + kCompany + " --topic 'dev rao'");
+  EXPECT_EQ(topic.status, 0);
+  EXPECT_EQ(topic.out, dev);
+  EXPECT_EQ(Start(std::string(kLogon) + "-q find-message " + kCompany + " --pin 4711").out, dev);
+  // The topic is taken first; a PIN is then not used.
+  const Outcome both =
+      Start(std::string(kLogon) + "-q find-message " + kCompany + " --topic nobody --pin 4711");
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.out, "");
+  const Outcome neither = Start(std::string(kLogon) + "-q find-message " + kCompany);
+  EXPECT_EQ(neither.status, 1);
+
+  // Without the helper library the operation raises, and the host says so.
+  const fs::path profile = dir_ / "no-helper.json";
+  std::ofstream(profile) << R"({"directory": ")" << TARNWICK_SOURCE_DIR
+                         << R"(/examples/harbor/directory.ldif", "helperLibrary": false,
+                               "mailboxes": [{"alias": "ana", "folders": [{"name": "Contacts"}]}]})";
+  const Outcome raised = Start("-q -s '" + profile.string() +
+                               "' -a ana find-message 'Mailbox - Ana Lima\\Contacts' --topic x");
+  EXPECT_EQ(raised.status, 1);
+  EXPECT_EQ(raised.out, "");
+  EXPECT_EQ(raised.err, "tarnwick-host: 429 ActiveX component can't create object\n");
+}
+
+// An address-book entry's identifier: the bytes of "EX:" and the
+// lower-cased ODN, in hexadecimal.
+std::string EntryId(const std::string& odn) {
+  std::string text = "EX:";
+  for (const char c : odn) text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string hex;
+  for (const char c : text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+
+// The configuration folder ranks Partners before Suppliers; Suppliers is
+// switched off. Each contact read is printed as the merge reads it.
+TEST_F(HostBinary, MergeReadsTheRepositoryThenTheActiveAcfs) {
+  const std::string recipients = "/o=Harbor/ou=First Administrative Group/cn=Recipients/cn=";
+  const Outcome run = Start(std::string(kLogon) + "merge " + kConfiguration);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Company Contacts\tDev Rao\tdev.rao@harbor.example\t\t\n"
+                     "Company Contacts\tChloe Park\tchloe.park@harbor.example\t" +
+                         recipients + "chloe\t" + EntryId(recipients + "chloe") +
+                         "\n"
+                         "Company Contacts\tEmil Stone (old entry)\t\t\t\n"
+                         "Partner Contacts\tPartner at Elsewhere\tpartner@elsewhere.example;"
+                         "ben.ortiz@harbor.example\t" +
+                         recipients + "ben\t" + EntryId(recipients + "ben") +
+                         "\n"
+                         "true\n");
+  EXPECT_THAT(run.log, HasSubstr("KVL::AddFromACF:GetIdForODN failed for Email1 (" + recipients +
+                                 "estone) on Emil Stone (old entry)\r\n"));
+  EXPECT_THAT(run.log, HasSubstr("KVL::MergeACF:skipping Suppliers, Inactive flag is set\r\n"));
+
+  const Outcome json = Start(std::string(kLogon) + "-q --json merge " + kConfiguration);
+  EXPECT_THAT(json.out,
+              HasSubstr(R"({"folder":"Company Contacts","repository":true,"name":"Dev Rao",)"
+                        R"("smtp":["dev.rao@harbor.example"],"odn":"","entryId":""})"
+                        "\n"));
+  EXPECT_THAT(json.out, HasSubstr(R"({"folder":"Partner Contacts","repository":false,)"));
+  EXPECT_THAT(json.out, ::testing::EndsWith("{\"result\":true}\n"));
+
+  // A folder without a repository message: false, and no contact read.
+  const Outcome empty = Start(std::string(kLogon) + "-q merge " + kCompany);
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, "false\n");
 }
 
 }  // namespace

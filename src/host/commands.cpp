@@ -1,5 +1,6 @@
 // The commands of tarnwick-host. Each is a declare function (its arguments
 // and the operation reading them) and one row in the table at the end.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -13,7 +14,11 @@
 #include "engine/person_sink.h"
 #include "folders/bas_cdo_folders.h"
 #include "host/host.h"
+#include "merge/bas_rdo_filter.h"
+#include "platform/error.h"
+#include "platform/helper_library.h"
 #include "platform/on_error.h"
+#include "platform/runtime.h"
 #include "platform/variant.h"
 
 namespace host {
@@ -36,6 +41,12 @@ class EngineAccess {
   static std::shared_ptr<platform::Folder> GetHiddenFolder(
       KVL& kvl, const std::string& name, const std::shared_ptr<platform::Folder>& parent) {
     return kvl.GetHiddenFolder(name, parent);
+  }
+  static std::shared_ptr<platform::Message> FindMsgByTopicOrPIN(
+      KVL& kvl, const std::shared_ptr<platform::Folder>& reg_folder, const std::string& topic,
+      const std::string& pin) {
+    kvl.RegFolder = reg_folder;
+    return kvl.FindMsgByTopicOrPIN(topic, pin);
   }
 };
 
@@ -80,9 +91,20 @@ int PrintFolder(Context& context, const std::shared_ptr<platform::Folder>& folde
   return kExitResult;
 }
 
+// A message's identifier, class and subject, read as FolderFields reads a
+// folder's.
+std::vector<ResultWriter::Field> MessageFields(const std::shared_ptr<platform::Message>& message) {
+  platform::OnError err;
+  const std::string id = err.Run([&] { return platform::Obj(message).ID(); });
+  const std::string message_class = err.Run([&] { return platform::Obj(message).Class(); });
+  const std::string subject = err.Run([&] { return platform::Obj(message).Subject(); });
+  return {{"id", id}, {"class", message_class}, {"subject", subject}};
+}
+
 Operation DeclareFolder(CLI::App& command) {
   struct Arguments {
     std::string path, id;
+    bool by_id = false;  // an empty --id still names the identifier route
   };
   auto args = std::make_shared<Arguments>();
   auto* path = command.add_option(
@@ -93,8 +115,11 @@ Operation DeclareFolder(CLI::App& command) {
   path->excludes(id);
   id->excludes(path);
   command.require_option(1);
-  return [args, id](Context& context) {
-    if (id->count() > 0) return PrintFolder(context, basCDO::GetFolder(args->id));
+  // The options belong to the parser, which is gone when the operation
+  // runs: what they tell is taken while it still stands.
+  command.callback([args, id] { args->by_id = id->count() > 0; });
+  return [args](Context& context) {
+    if (args->by_id) return PrintFolder(context, basCDO::GetFolder(args->id));
     return PrintFolder(context, basCDO::GetTargetFolder(args->path));
   };
 }
@@ -105,11 +130,7 @@ Operation DeclareMessage(CLI::App& command) {
   return [id](Context& context) {
     const auto message = basCDO::GetMessageByID(*id);
     if (!message) return kExitNoResult;
-    platform::OnError err;
-    const std::string message_id = err.Run([&] { return message->ID(); });
-    const std::string message_class = err.Run([&] { return message->Class(); });
-    const std::string subject = err.Run([&] { return message->Subject(); });
-    context.out.Row({{"id", message_id}, {"class", message_class}, {"subject", subject}});
+    context.out.Row(MessageFields(message));
     return kExitResult;
   };
 }
@@ -171,6 +192,156 @@ Operation DeclareHiddenFolder(CLI::App& command) {
       if (!parent) return kExitNoResult;
     }
     return PrintFolder(context, EngineAccess::GetHiddenFolder(context.kvl, args->name, parent));
+  };
+}
+
+// One condition of filter-messages: "0xTAG=VALUE" (a whole property tag, 32-bit
+// hexadecimal) or "NAME=VALUE" (a named property of the public strings, text);
+// split at the first "=", so a value may hold "=". Anything else is refused
+// while parsing, before the engine starts.
+bool ParseCondition(const std::string& text, basRDO::FilterField* field, std::string* why) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) {
+    *why = "'" + text + "' is neither 0xTAG=VALUE nor NAME=VALUE";
+    return false;
+  }
+  const std::string key = text.substr(0, equals);
+  field->Value = text.substr(equals + 1);
+  if (key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X')) {
+    const std::string digits = key.substr(2);
+    const bool hex = digits.size() <= 8 && digits.find_first_not_of("0123456789abcdefABCDEF") ==
+                                               std::string::npos;
+    if (!hex) {
+      *why = "'" + key + "' is not a 32-bit hexadecimal property tag";
+      return false;
+    }
+    field->Tag = static_cast<int32_t>(std::stoul(digits, nullptr, 16));
+    if (field->Tag == 0) {
+      *why = "'" + key + "' names no property (a tag of 0 stands for a property name)";
+      return false;
+    }
+    return true;
+  }
+  if (key == "0x" || key == "0X") {
+    *why = "'" + key + "' is not a 32-bit hexadecimal property tag";
+    return false;
+  }
+  field->Name = key;
+  field->PropType = 0;
+  return true;
+}
+
+CLI::Validator Condition() {
+  return CLI::Validator(
+      [](std::string& value) {
+        basRDO::FilterField field;
+        std::string why;
+        return ParseCondition(value, &field, &why) ? std::string() : why;
+      },
+      "", "Condition");
+}
+
+// A helper folder attached to the folder, or nullptr when the helper
+// library cannot give one (the operations then log that they have none).
+std::shared_ptr<platform::ZQMAPIFolder> HelperFolderFor(
+    const std::shared_ptr<platform::Folder>& folder) {
+  platform::OnError err;
+  auto helper = err.Run(
+      [] { return platform::CreateObjectAs<platform::ZQMAPIFolder>(platform::kHelperFolderClass); });
+  err.Run([&] { platform::Obj(helper).SetFolder(folder); });
+  return err.Pending() ? nullptr : helper;
+}
+
+Operation DeclareFilterMessages(CLI::App& command) {
+  struct Arguments {
+    std::string folder;
+    std::vector<std::string> conditions;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("FOLDER", args->folder, "display path of the folder to search")->required();
+  command
+      .add_option("CONDITION", args->conditions,
+                  "0xTAG=VALUE or NAME=VALUE; a message must meet all (whole value, any letter "
+                  "case)")
+      ->check(Condition());
+  return [args](Context& context) {
+    const auto folder = basCDO::GetTargetFolder(args->folder);
+    if (!folder) return kExitNoResult;
+    std::vector<basRDO::FilterField> fields;
+    for (const std::string& text : args->conditions) {
+      basRDO::FilterField field;
+      std::string why;
+      ParseCondition(text, &field, &why);
+      fields.push_back(std::move(field));
+    }
+    const std::vector<std::string> ids = basRDO::FilterMsgsRDO(HelperFolderFor(folder), fields);
+    for (const std::string& id : ids) context.out.Row({{"id", id}});
+    return ids.empty() ? kExitNoResult : kExitResult;
+  };
+}
+
+Operation DeclareFindMessage(CLI::App& command) {
+  struct Arguments {
+    std::string folder, topic, pin;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("REGFOLDER", args->folder, "display path of the folder to search")
+      ->required();
+  command.add_option("--topic", args->topic, "the conversation topic to find (taken first)");
+  command.add_option("--pin", args->pin, "the \"PIN\" field to find when no topic is given");
+  return [args](Context& context) {
+    const auto folder = basCDO::GetTargetFolder(args->folder);
+    if (!folder) return kExitNoResult;
+    std::shared_ptr<platform::Message> message;
+    try {
+      message = EngineAccess::FindMsgByTopicOrPIN(context.kvl, folder, args->topic, args->pin);
+    } catch (const platform::PlatformError& e) {
+      // The one operation that raises: its failure is the host's to report.
+      platform::CurrentRuntime().process->ReportError(
+          std::string(kProgram) + ": " + std::to_string(e.number()) + " " + e.description());
+      return kExitNoResult;
+    }
+    if (!message) return kExitNoResult;
+    context.out.Row(MessageFields(message));
+    return kExitResult;
+  };
+}
+
+// Prints every contact the merge reads, as it reads it.
+class ContactRows final : public engine::ContactSink {
+ public:
+  explicit ContactRows(ResultWriter& out) : out_(out) {}
+
+  void OnContact(const engine::ContactRead& contact) override {
+    nlohmann::ordered_json smtp = nlohmann::ordered_json::array();
+    for (const std::string& address : contact.smtp) smtp.push_back(address);
+    out_.Row({{"folder", contact.folder},
+              {"repository", contact.repository, false},
+              {"name", contact.name},
+              {"smtp", smtp},
+              {"odn", contact.odn},
+              {"entryId", contact.entry_id}});
+  }
+
+ private:
+  ResultWriter& out_;
+};
+
+Operation DeclareMerge(CLI::App& command) {
+  auto folder = std::make_shared<std::string>();
+  command
+      .add_option("CONFIGFOLDER", *folder,
+                  "display path of the folder holding the repository and ACF messages")
+      ->required();
+  return [folder](Context& context) {
+    basGlobals::ConfigFolder = basCDO::GetTargetFolder(*folder);
+    if (!basGlobals::ConfigFolder) return kExitNoResult;
+    ContactRows rows(context.out);
+    context.kvl.AttachContactSink(&rows);
+    const bool result = context.kvl.MergeACF();
+    context.kvl.AttachContactSink(nullptr);
+    context.out.Row({{"result", result}});
+    return result ? kExitResult : kExitNoResult;
   };
 }
 
@@ -253,6 +424,12 @@ const std::vector<CommandEntry>& Commands() {
       {"mandatory", "open the Mandatory Contacts folder, once or more on one engine object",
        DeclareMandatory},
       {"hidden-folder", "find or add the subfolder of a name under a folder", DeclareHiddenFolder},
+      {"filter-messages", "print the identifiers of a folder's messages that meet conditions",
+       DeclareFilterMessages},
+      {"find-message", "find a message of a folder by conversation topic or PIN",
+       DeclareFindMessage},
+      {"merge", "read the repository's and the active ACFs' contacts, in trust-ranking order",
+       DeclareMerge},
   };
   return commands;
 }
