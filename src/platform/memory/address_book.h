@@ -38,8 +38,8 @@ struct LogonState;
 
 struct BookEntry {
   const DirEntry* object = nullptr;
-  const std::string* name = nullptr;  // displayName, else the RDN value
-  const std::string* odn = nullptr;   // legacyExchangeDN
+  std::string_view name;  // displayName, else the RDN value
+  std::string_view odn;   // legacyExchangeDN
   int32_t display_type = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,15 +43,16 @@ FaultPlan* Faults(const ContextPtr& context) {
 
 bool Reachable(const ContextPtr& context) { return context != nullptr && context->data != nullptr; }
 
-Variant FromValues(const std::vector<std::string>& values) {
-  if (values.size() == 1) return Variant(values.front());
-  return Variant::TextArray(values);
+Variant FromValues(std::span<const std::string_view> values) {
+  if (values.size() == 1) return Variant(std::string(values.front()));
+  return Variant::TextArray(std::vector<std::string>(values.begin(), values.end()));
 }
 
 // An attribute of an entry as a field or property value ("distinguishedName"
 // and "name" always have one); empty when the entry has none.
 Variant EntryValue(const DirEntry& entry, std::string_view attribute) {
-  if (const auto* values = entry.Values(attribute)) return FromValues(*values);
+  const auto values = entry.Values(attribute);
+  if (!values.empty()) return FromValues(values);
   return Variant();
 }
 
@@ -205,7 +207,7 @@ class EntryObject final : public DirectoryObject {
 
   std::string ADsPath() override {
     if (FaultHit<"DirectoryObject.ADsPath">(Faults(context_))) return {};
-    return std::string(kScheme) + entry_->dn;
+    return std::string(kScheme) + std::string(entry_->dn);
   }
 
  private:
@@ -360,8 +362,9 @@ class MemoryRecordset final : public Recordset {
     if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
     const DirEntry& entry = *rows_[current_];
     const Column& column = columns_[position];
-    if (column.kind == ColumnKind::kADsPath) return Variant(std::string(kScheme) + entry.dn);
-    if (const auto* values = entry.Values(column.name)) return FromValues(*values);
+    if (column.kind == ColumnKind::kADsPath) return Variant(std::string(kScheme) + std::string(entry.dn));
+    const auto values = entry.Values(column.name);
+    if (!values.empty()) return FromValues(values);
     return Variant(Variant::Null{});
   }
 

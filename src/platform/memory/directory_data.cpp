@@ -1,7 +1,10 @@
 #include "platform/memory/directory_data.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+#include <absl/hash/hash.h>
 
 #include "platform/dn.h"
 #include "platform/memory/ldap_filter.h"
@@ -11,12 +14,29 @@ namespace platform::memory {
 namespace {
 
 constexpr std::string_view kSmtpPrefix = "smtp:";
+// The first arena block, and the largest a block grows to; a text larger
+// than that gets a block of its own.
+constexpr size_t kFirstBlock = 16 * 1024;
+constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+// Up to this many attributes an object's names are matched by a scan, not
+// a hash: most objects hold a dozen, where a scan wins; a record with very
+// many still groups in linear time.
+constexpr size_t kScanLimit = 32;
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Runs for every item of a filter on every object of a query, so it must
 // not touch more memory than it needs: attribute names are ASCII (RFC 4512
 // keystrings), so names of different lengths differ, and a long name's
-// heap text is read only when the lengths agree. A non-ASCII name of the
-// same length still gets the Unicode comparison.
+// text is read only when the lengths agree. A non-ASCII name of the same
+// length still gets the Unicode comparison.
 bool NameEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -24,102 +44,225 @@ bool NameEquals(std::string_view a, std::string_view b) {
     const auto y = static_cast<unsigned char>(b[i]);
     if ((x | y) >= 0x80) return text::EqualsNoCase(a, b);
     if (x == y) continue;
-    const auto lx = (x >= 'A' && x <= 'Z') ? x - 'A' + 'a' : x;
-    const auto ly = (y >= 'A' && y <= 'Z') ? y - 'A' + 'a' : y;
-    if (lx != ly) return false;
+    if (AsciiLower(static_cast<char>(x)) != AsciiLower(static_cast<char>(y))) return false;
   }
   return true;
 }
 
-void AddIndex(std::unordered_map<std::string, std::vector<size_t>>& index, std::string key,
-              size_t position) {
-  if (key.empty()) return;
-  auto& positions = index[std::move(key)];
-  if (positions.empty() || positions.back() != position) positions.push_back(position);
+std::string AsciiLowerCopy(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
 }
 
 }  // namespace
 
-const std::vector<std::string>* DirEntry::Values(std::string_view attribute) const {
-  for (const auto& [name, values] : attributes) {
-    // An empty slot counts as absent, so that "name" still falls back.
-    if (!values.empty() && NameEquals(name, attribute)) return &values;
+// ---------------------------------------------------------------------------
+// Arena
+
+void* Arena::Allocate(size_t size, size_t align) {
+  const auto misalign = [&] { return reinterpret_cast<uintptr_t>(next_) % align; };
+  size_t pad = next_ == nullptr || misalign() == 0 ? 0 : align - misalign();
+  if (next_ == nullptr || pad + size > left_) {
+    const size_t grown = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, reserved_);
+    const size_t block = std::max(grown, size + align);
+    // new char[] leaves the bytes untouched, so an unused tail of a block
+    // costs address space only.
+    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+    reserved_ += block;
+    next_ = blocks_.back().get();
+    left_ = block;
+    pad = misalign() == 0 ? 0 : align - misalign();
   }
-  if (!rdn_value_list.empty() && NameEquals(attribute, "name")) return &rdn_value_list;
-  if (!dn_list.empty() && NameEquals(attribute, "distinguishedName")) return &dn_list;
-  return nullptr;
+  void* at = next_ + pad;
+  next_ += pad + size;
+  left_ -= pad + size;
+  return at;
 }
 
-std::string DirEntry::First(std::string_view attribute) const {
-  const auto* values = Values(attribute);
-  return values == nullptr ? std::string() : values->front();
+std::string_view Arena::Copy(std::string_view text) {
+  if (text.empty()) return {};
+  char* at = static_cast<char*>(Allocate(text.size(), 1));
+  std::memcpy(at, text.data(), text.size());
+  return {at, text.size()};
 }
 
-bool DirectoryData::Add(DirEntry entry) {
-  // Computed here whatever the caller put in, so that the index and the
-  // scope test can rely on it.
-  entry.dn_key = DnKey(entry.dn);
-  if (by_dn_.find(entry.dn_key) != by_dn_.end()) return false;
-  if (entry.rdn_value.empty()) entry.rdn_value = ldapfilter::FirstRdnValue(entry.dn);
-  if (entry.rdn_value_list.empty() && !entry.rdn_value.empty()) {
-    entry.rdn_value_list.push_back(entry.rdn_value);
-  }
-  entry.dn_list.assign(1, entry.dn);
-  const size_t position = entries_.size();
-  entries_.push_back(std::move(entry));
-  const DirEntry& added = entries_.back();
-  by_dn_.emplace(added.dn_key, position);
+// ---------------------------------------------------------------------------
+// Folded hashing
 
-  if (const auto* odns = added.Values("legacyExchangeDN")) {
-    for (const std::string& odn : *odns) {
-      if (!odn.empty()) by_legacy_dn_.emplace(text::LCase(odn), position);
-    }
+size_t FoldedHash::operator()(std::string_view text) const {
+  // Hashes what text::LCase gives, folding ASCII letters on the fly; a
+  // non-ASCII text pays for the real lower-casing.
+  if (!IsAscii(text)) return absl::Hash<std::string_view>()(text::LCase(text));
+  char buffer[128];
+  if (text.size() <= sizeof buffer) {
+    for (size_t i = 0; i < text.size(); ++i) buffer[i] = AsciiLower(text[i]);
+    return absl::Hash<std::string_view>()(std::string_view(buffer, text.size()));
   }
-  if (const auto* mails = added.Values("mail")) {
-    for (const std::string& mail : *mails) AddIndex(by_mail_, text::LCase(mail), position);
+  return absl::Hash<std::string_view>()(AsciiLowerCopy(text));
+}
+
+bool FoldedEq::operator()(std::string_view a, std::string_view b) const {
+  if (IsAscii(a) && IsAscii(b)) return text::AsciiEqualsNoCase(a, b);
+  // A non-ASCII letter may fold to an ASCII one (KELVIN SIGN to "k").
+  return text::LCase(a) == text::LCase(b);
+}
+
+// ---------------------------------------------------------------------------
+// DirEntry
+
+std::span<const std::string_view> DirEntry::Values(std::string_view attribute) const {
+  for (const DirAttribute& slot : attributes()) {
+    if (NameEquals(slot.name(), attribute)) return slot.values();
   }
-  if (const auto* proxies = added.Values("proxyAddresses")) {
-    for (const std::string& proxy : *proxies) {
-      if (proxy.size() > kSmtpPrefix.size() && text::StartsWithNoCase(proxy, kSmtpPrefix)) {
-        AddIndex(by_proxy_, text::LCase(proxy.substr(kSmtpPrefix.size())), position);
+  if (!rdn_value_.empty() && NameEquals(attribute, "name")) return {&rdn_value_, 1};
+  if (NameEquals(attribute, "distinguishedName")) return {&dn, 1};
+  return {};
+}
+
+std::string_view DirEntry::First(std::string_view attribute) const {
+  const auto values = Values(attribute);
+  return values.empty() ? std::string_view() : values.front();
+}
+
+// ---------------------------------------------------------------------------
+// DirectoryData
+
+const std::string_view* DirectoryData::InternName(std::string_view name) {
+  const auto it = names_.find(name);
+  if (it != names_.end()) return it->second;
+  auto* interned = arena_.Make<std::string_view>(1);
+  *interned = arena_.Copy(name);
+  names_.emplace(*interned, interned);
+  return interned;
+}
+
+void DirectoryData::AddIndex(FoldedIndex& index, std::string_view key, uint32_t position) {
+  if (key.empty()) return;
+  auto& positions = index[key];
+  if (positions.empty() || positions.back() != position) positions.push_back(position);
+}
+
+bool DirectoryData::Add(const NewEntry& in) {
+  std::string key = DnKey(in.dn);
+  if (by_dn_.contains(key)) return false;
+
+  // Group the values by name: slot_of_value_[i] is the attribute of value i.
+  const size_t value_count = in.values.size();
+  slot_of_value_.resize(value_count);
+  slot_names_.clear();
+  slot_counts_.clear();
+  wide_slots_.clear();
+  for (size_t i = 0; i < value_count; ++i) {
+    const std::string_view name = in.values[i].first;
+    size_t slot = slot_names_.size();
+    if (!wide_slots_.empty()) {
+      const auto it = wide_slots_.find(AsciiLowerCopy(name));
+      if (it != wide_slots_.end()) slot = it->second;
+    } else {
+      for (size_t s = 0; s < slot_names_.size(); ++s) {
+        if (text::AsciiEqualsNoCase(slot_names_[s], name)) {
+          slot = s;
+          break;
+        }
       }
+    }
+    if (slot == slot_names_.size()) {
+      slot_names_.push_back(name);
+      slot_counts_.push_back(0);
+      if (!wide_slots_.empty()) {
+        wide_slots_.emplace(AsciiLowerCopy(name), static_cast<uint32_t>(slot));
+      } else if (slot_names_.size() == kScanLimit) {
+        for (size_t s = 0; s < slot_names_.size(); ++s) {
+          wide_slots_.emplace(AsciiLowerCopy(slot_names_[s]), static_cast<uint32_t>(s));
+        }
+      }
+    }
+    slot_of_value_[i] = static_cast<uint32_t>(slot);
+    ++slot_counts_[slot];
+  }
+
+  // Copy into the arena: the values of each attribute side by side, in
+  // file order.
+  DirEntry entry;
+  entry.dn = arena_.Copy(in.dn);
+  entry.dn_key = arena_.Copy(key);
+  entry.line = in.line;
+  auto* views = arena_.Make<std::string_view>(value_count);
+  auto* attributes = arena_.Make<DirAttribute>(slot_names_.size());
+  std::vector<uint32_t>& fill = slot_counts_;  // becomes each slot's next free place
+  uint32_t start = 0;
+  for (size_t s = 0; s < slot_names_.size(); ++s) {
+    const uint32_t count = fill[s];
+    attributes[s] = DirAttribute(InternName(slot_names_[s]), views + start, count);
+    fill[s] = start;
+    start += count;
+  }
+  for (size_t i = 0; i < value_count; ++i) {
+    views[fill[slot_of_value_[i]]++] = arena_.Copy(in.values[i].second);
+  }
+  entry.attributes_ = attributes;
+  entry.attribute_count_ = static_cast<uint32_t>(slot_names_.size());
+  if (in.rdn_value) {
+    entry.rdn_value_ = arena_.Copy(*in.rdn_value);
+  } else {
+    entry.rdn_value_ = arena_.Copy(ldapfilter::FirstRdnValue(entry.dn));
+  }
+
+  const auto position = static_cast<uint32_t>(entries_.size());
+  entries_.push_back(entry);
+  by_dn_.emplace(entry.dn_key, position);
+  for (const std::string_view odn : entry.Values("legacyExchangeDN")) {
+    if (!odn.empty()) by_legacy_dn_.emplace(odn, position);
+  }
+  for (const std::string_view mail : entry.Values("mail")) AddIndex(by_mail_, mail, position);
+  for (const std::string_view proxy : entry.Values("proxyAddresses")) {
+    if (proxy.size() > kSmtpPrefix.size() && text::StartsWithNoCase(proxy, kSmtpPrefix)) {
+      AddIndex(by_proxy_, proxy.substr(kSmtpPrefix.size()), position);
     }
   }
   return true;
 }
 
-const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
-  const auto it = by_dn_.find(DnKey(dn));
+const DirEntry* DirectoryData::ByDN(std::string_view dn) const { return ByDnKey(DnKey(dn)); }
+
+const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {
+  const auto it = by_dn_.find(dn_key);
   return it == by_dn_.end() ? nullptr : &entries_[it->second];
 }
 
 const DirEntry* DirectoryData::ByLegacyDN(std::string_view odn) const {
   if (odn.empty()) return nullptr;
-  const auto it = by_legacy_dn_.find(text::LCase(odn));
+  const auto it = by_legacy_dn_.find(odn);
   return it == by_legacy_dn_.end() ? nullptr : &entries_[it->second];
 }
 
 std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) const {
-  const std::string key = text::LCase(address);
-  std::vector<size_t> positions;
+  std::vector<uint32_t> positions;
   for (const auto* index : {&by_mail_, &by_proxy_}) {
-    const auto it = index->find(key);
+    const auto it = index->find(address);
     if (it != index->end()) positions.insert(positions.end(), it->second.begin(), it->second.end());
   }
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
   std::vector<const DirEntry*> found;
   found.reserve(positions.size());
-  for (const size_t position : positions) found.push_back(&entries_[position]);
+  for (const uint32_t position : positions) found.push_back(&entries_[position]);
   return found;
+}
+
+const absl::InlinedVector<uint32_t, 2>* DirectoryData::MailPositions(
+    std::string_view address) const {
+  const auto it = by_mail_.find(address);
+  return it == by_mail_.end() ? nullptr : &it->second;
 }
 
 std::vector<const DirEntry*> DirectoryData::ByMail(std::string_view address) const {
   std::vector<const DirEntry*> found;
-  const auto it = by_mail_.find(text::LCase(address));
-  if (it == by_mail_.end()) return found;
-  found.reserve(it->second.size());
-  for (const size_t position : it->second) found.push_back(&entries_[position]);
+  if (const auto* positions = MailPositions(address)) {
+    found.reserve(positions->size());
+    for (const uint32_t position : *positions) found.push_back(&entries_[position]);
+  }
   return found;
 }
 

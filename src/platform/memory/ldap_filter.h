@@ -53,6 +53,7 @@
 #define TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,10 +64,12 @@ namespace platform::ldapfilter {
 class AttributeSource {
  public:
   virtual ~AttributeSource() = default;
-  // The values of the attribute (name compared without regard to case), or
-  // nullptr when the object has none. A directory object gives its DN as
-  // "distinguishedName" (":dn" matches read it there).
-  virtual const std::vector<std::string>* Values(std::string_view attribute) const = 0;
+  // The values of the attribute (name compared without regard to case);
+  // empty when the object has none. Views into storage the object owns, so
+  // an object may keep its values in any layout (the directory keeps them
+  // in one arena). A directory object gives its DN as "distinguishedName"
+  // (":dn" matches read it there).
+  virtual std::span<const std::string_view> Values(std::string_view attribute) const = 0;
 };
 
 // A parsed filter. Immutable, so one filter may be evaluated against many

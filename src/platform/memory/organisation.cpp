@@ -81,10 +81,9 @@ std::string AsciiLower(std::string_view name) {
 }
 
 bool HasObjectClass(const DirEntry& object, std::string_view object_class) {
-  const auto* classes = object.Values("objectClass");
-  if (classes == nullptr) return false;
-  return std::any_of(classes->begin(), classes->end(),
-                     [&](const std::string& c) { return text::EqualsNoCase(c, object_class); });
+  const auto classes = object.Values("objectClass");
+  return std::any_of(classes.begin(), classes.end(),
+                     [&](std::string_view c) { return text::EqualsNoCase(c, object_class); });
 }
 
 // The directory user whose mailNickname is the alias. Logon and loading
@@ -92,9 +91,9 @@ bool HasObjectClass(const DirEntry& object, std::string_view object_class) {
 const DirEntry* DirectoryUser(const DirectoryData& directory, std::string_view alias) {
   const std::string wanted = text::LCase(alias);
   for (const DirEntry& object : directory.Entries()) {
-    const auto* nicknames = object.Values("mailNickname");
-    if (nicknames == nullptr || nicknames->empty()) continue;
-    if (text::LCase(nicknames->front()) == wanted && HasObjectClass(object, "user")) {
+    const auto nicknames = object.Values("mailNickname");
+    if (nicknames.empty()) continue;
+    if (text::LCase(nicknames.front()) == wanted && HasObjectClass(object, "user")) {
       return &object;
     }
   }
@@ -143,8 +142,6 @@ struct BerFree {
 
 // How many records pass between two questions to the stop predicate.
 constexpr size_t kRecordsPerStopCheck = 256;
-// Up to this many attributes a record's names are scanned, not indexed.
-constexpr size_t kScanLimit = 32;
 
 class LdifLoader {
  public:
@@ -184,25 +181,23 @@ class LdifLoader {
       const size_t lines = static_cast<size_t>(std::count(raw, raw + std::strlen(raw), '\n'));
       const size_t start =
           std::feof(fp->fp) ? lineno + 1 - std::max<size_t>(lines, 1) : lineno - lines;
-      std::optional<DirEntry> parsed = ParseRecord(raw, start, first_record);
+      const bool parsed = ParseRecord(raw, start, first_record);
       first_record = false;
       // RFC 2849 lets the file open with "version: 1"; the reader gives it
       // as a record of its own when a blank line follows.
       if (!parsed) continue;
-      DirEntry entry = std::move(*parsed);
-      const auto parts = SplitDn(entry.dn);
-      if (!parts) Fail(start, "'" + entry.dn + "' is not a valid DN");
-      entry.rdn_value = parts->rdn_value;
-      entry.rdn_value_list = {entry.rdn_value};
+      dn_text_.assign(entry_.dn);  // libldap wants a NUL-terminated DN
+      const auto parts = SplitDn(dn_text_);
+      if (!parts) Fail(start, "'" + std::string(entry_.dn) + "' is not a valid DN");
+      entry_.rdn_value = parts->rdn_value;
       if (parts->domain_only && parts->components < best_components) {
         best_components = parts->components;
-        *root_dn = entry.dn;
+        *root_dn = std::string(entry_.dn);
       }
-      RefuseDuplicateLegacyDn(entry, start);
-      const std::string dn = entry.dn;
-      if (!directory_.Add(std::move(entry))) {
-        const DirEntry* first = directory_.ByDN(dn);
-        Fail(start, "duplicate dn '" + dn + "'" + FirstAt(first));
+      RefuseDuplicateLegacyDn(start);
+      if (!directory_.Add(entry_)) {
+        const DirEntry* first = directory_.ByDN(entry_.dn);
+        Fail(start, "duplicate dn '" + std::string(entry_.dn) + "'" + FirstAt(first));
       }
     }
     return directory_.Entries().size();
@@ -220,12 +215,11 @@ class LdifLoader {
 
   // The entry identifier derives from the legacyExchangeDN, so a second
   // object with the same one would vanish behind the first, members and all.
-  void RefuseDuplicateLegacyDn(const DirEntry& entry, size_t start) const {
-    const auto* odns = entry.Values("legacyExchangeDN");
-    if (odns == nullptr) return;
-    for (const std::string& odn : *odns) {
+  void RefuseDuplicateLegacyDn(size_t start) const {
+    for (const auto& [name, odn] : entry_.values) {
+      if (!text::AsciiEqualsNoCase(name, "legacyExchangeDN")) continue;
       if (const DirEntry* first = directory_.ByLegacyDN(odn)) {
-        Fail(start, "duplicate legacyExchangeDN '" + odn + "'" + FirstAt(first));
+        Fail(start, "duplicate legacyExchangeDN '" + std::string(odn) + "'" + FirstAt(first));
       }
     }
   }
@@ -266,30 +260,19 @@ class LdifLoader {
     if (open) *write = '\0';
   }
 
-  // One record through libldap's line parser (value decoding, base64),
-  // grouped here: libldap's own record parser merges values of an
-  // attribute by comparing each name with every name before it, which is
-  // quadratic in the number of attributes of a record. Gives nothing for a
-  // record that holds only the version line.
-  std::optional<DirEntry> ParseRecord(char* raw, size_t start, bool first_record) {
+  // One record through libldap's line parser (value decoding, base64) into
+  // `entry_`: views into the record's buffer, or into `decoded_` for a value
+  // the parser had to decode; DirectoryData::Add groups them by name (in
+  // linear time, where libldap's own record parser compares each name with
+  // every name before it). False for a record that holds only the version
+  // line.
+  bool ParseRecord(char* raw, size_t start, bool first_record) {
     UnfoldLines(raw, start);
-    DirEntry entry;
-    // Names stay in the record's buffer; they are ASCII (the screen admits
-    // RFC 4512 names only). Most records hold a dozen attributes, where a
-    // scan beats hashing; a record with many gets an index, so that it
-    // still merges in linear time.
-    std::vector<std::string_view> names;
-    std::unordered_map<std::string, size_t> slots;
-    const auto slot_of = [&](std::string_view name) -> size_t {
-      if (!slots.empty()) {
-        const auto it = slots.find(AsciiLower(name));
-        return it == slots.end() ? names.size() : it->second;
-      }
-      for (size_t i = 0; i < names.size(); ++i) {
-        if (text::AsciiEqualsNoCase(names[i], name)) return i;
-      }
-      return names.size();
-    };
+    entry_.dn = {};
+    entry_.line = start;
+    entry_.values.clear();
+    entry_.rdn_value.reset();
+    decoded_.clear();
     bool have_dn = false;
     for (size_t i = 0; i < lines_.size(); ++i) {
       const size_t line = lines_[i].first;
@@ -297,20 +280,22 @@ class LdifLoader {
       berval value{};
       int free_value = 0;
       if (ldif_parse_line2(lines_[i].second, &type, &value, &free_value) < 0) {
-        Fail(line, have_dn ? "malformed line in entry \"" + entry.dn + "\"" : "malformed line");
+        Fail(line, have_dn ? "malformed line in entry \"" + std::string(entry_.dn) + "\""
+                           : "malformed line");
       }
-      const std::unique_ptr<char, BerFree> owned(free_value != 0 ? value.bv_val : nullptr);
+      if (free_value != 0) decoded_.emplace_back(value.bv_val);
       const std::string_view name(type.bv_val, type.bv_len);
-      std::string text =
-          value.bv_val == nullptr ? std::string() : std::string(value.bv_val, value.bv_len);
+      const std::string_view text = value.bv_val == nullptr
+                                        ? std::string_view()
+                                        : std::string_view(value.bv_val, value.bv_len);
       if (!have_dn) {
         if (first_record && i == 0 && text::AsciiEqualsNoCase(name, "version")) {
-          if (lines_.size() == 1) return std::nullopt;
+          if (lines_.size() == 1) return false;
           continue;
         }
         if (!text::AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
-        entry.dn = std::move(text);
-        if (text::Trim(entry.dn).empty()) Fail(start, "record with an empty dn");
+        entry_.dn = text;
+        if (text::Trim(entry_.dn).empty()) Fail(start, "record with an empty dn");
         have_dn = true;
         continue;
       }
@@ -323,29 +308,17 @@ class LdifLoader {
       }
       // Controls only make sense to a server applying changes.
       if (text::AsciiEqualsNoCase(name, "control")) continue;
-      const size_t slot = slot_of(name);
-      if (slot == names.size()) {
-        entry.attributes.emplace_back(std::string(name), std::vector<std::string>());
-        names.push_back(name);
-        if (!slots.empty()) {
-          slots.emplace(AsciiLower(name), slot);
-        } else if (names.size() == kScanLimit) {
-          for (size_t n = 0; n < names.size(); ++n) slots.emplace(AsciiLower(names[n]), n);
-        }
-      }
-      entry.attributes[slot].second.push_back(std::move(text));
+      entry_.values.emplace_back(name, text);
     }
     if (!have_dn) Fail(start, "record without dn");
-    entry.line = start;
     // A base64 value escapes the screen's look at the text.
-    if (const auto* types = entry.Values("msExchRecipientDisplayType")) {
-      for (const std::string& value : *types) {
-        if (!IsDisplayTypeValue(value)) {
-          Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" + value + "'");
-        }
+    for (const auto& [name, text] : entry_.values) {
+      if (text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") && !IsDisplayTypeValue(text)) {
+        Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" +
+                        std::string(text) + "'");
       }
     }
-    return entry;
+    return true;
   }
 
   std::string file_;
@@ -353,6 +326,10 @@ class LdifLoader {
   const std::function<bool()>& stop_;
   // The unfolded lines of the record being parsed: line number and text.
   std::vector<std::pair<size_t, char*>> lines_;
+  // The record being parsed, and the values the parser decoded for it.
+  DirectoryData::NewEntry entry_;
+  std::string dn_text_;
+  std::vector<std::unique_ptr<char, BerFree>> decoded_;
 };
 
 // Screens the text, then reads it from memory (the reader wants a writable
@@ -574,7 +551,7 @@ class OrganisationLoader {
         name = *store;
       } else {
         const DirEntry* user = DirectoryUser(organisation_.directory_, alias);
-        const std::string display = user != nullptr ? user->First("displayName") : "";
+        const std::string display = user != nullptr ? std::string(user->First("displayName")) : "";
         name = "Mailbox - " + (display.empty() ? alias : display);
       }
       std::optional<std::string> id;
@@ -789,9 +766,9 @@ StoreData* Organisation::MailboxStore(std::string_view alias) {
   if (const auto it = mailboxes_.find(key); it != mailboxes_.end()) return it->second.get();
   const DirEntry* user = DirectoryUser(directory_, key);
   if (user == nullptr) return nullptr;
-  const std::string display = user->First("displayName");
+  const std::string display(user->First("displayName"));
   auto store =
-      NewStore("Mailbox - " + (display.empty() ? user->RdnValue() : display), kMailboxRootName);
+      NewStore("Mailbox - " + (display.empty() ? std::string(user->RdnValue()) : display), kMailboxRootName);
   for (const char* name : kUsualFolders) AddFolder(*store->root, name);
   StoreData* raw = store.get();
   mailboxes_.emplace(key, std::move(store));
