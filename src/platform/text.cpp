@@ -68,6 +68,19 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  // When the prefix and as many leading bytes of s are ASCII, lower-casing
+  // maps them byte for byte, so they can be compared in place; anything
+  // else pays for the Unicode lower-casing of both.
+  const auto ascii = [](std::string_view t) {
+    for (const char c : t) {
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+  };
+  const std::string_view head = s.substr(0, prefix.size());
+  if (ascii(prefix) && ascii(head)) {
+    return head.size() == prefix.size() && AsciiEqualsNoCase(head, prefix);
+  }
   return StartsWith(LCase(s), LCase(prefix));
 }
 

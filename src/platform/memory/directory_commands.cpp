@@ -56,6 +56,28 @@ Variant EntryValue(const DirEntry& entry, std::string_view attribute) {
   return Variant();
 }
 
+// The positions of the only objects that can match the filter, in file
+// order, when an equality the filter requires is on an indexed attribute
+// (mail, or an SMTP proxy); std::nullopt when the directory must be
+// scanned. The index gives a superset (the whole filter is still tested
+// on each), so a list lookup "((mail=x))" costs one hash look-up, not a
+// pass over every object.
+std::optional<std::vector<uint32_t>> IndexedCandidates(const DirectoryData& data,
+                                                       const ldapfilter::Filter& filter) {
+  constexpr std::string_view kSmtp = "smtp:";
+  for (const auto& [attribute, value] : filter.RequiredEqualities()) {
+    // An empty value is not indexed (nor a proxy that is only the prefix).
+    if (text::AsciiEqualsNoCase(attribute, "mail") && !value.empty()) {
+      return data.MailPositions(value);
+    }
+    if (text::AsciiEqualsNoCase(attribute, "proxyAddresses") && value.size() > kSmtp.size() &&
+        text::StartsWithNoCase(value, kSmtp)) {
+      return data.SmtpProxyPositions(value.substr(kSmtp.size()));
+    }
+  }
+  return std::nullopt;
+}
+
 enum class Scope { kBase, kOneLevel, kSubTree };
 
 // Whether the object with DN key `key` is in a oneLevel or subTree search
@@ -362,7 +384,8 @@ class MemoryRecordset final : public Recordset {
     if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
     const DirEntry& entry = *rows_[current_];
     const Column& column = columns_[position];
-    if (column.kind == ColumnKind::kADsPath) return Variant(std::string(kScheme) + std::string(entry.dn));
+    if (column.kind == ColumnKind::kADsPath)
+      return Variant(std::string(kScheme) + std::string(entry.dn));
     const auto values = entry.Values(column.name);
     if (!values.empty()) return FromValues(values);
     return Variant(Variant::Null{});
@@ -419,10 +442,15 @@ class MemoryCommand final : public Command {
     } else {
       const std::string_view base =
           base_entry == nullptr ? std::string_view() : std::string_view(base_entry->dn_key);
-      for (const DirEntry& entry : data.Entries()) {
+      const auto test = [&](const DirEntry& entry) {
         if (InScope(entry.dn_key, base, parsed.scope) && filter->Matches(entry)) {
           rows.push_back(&entry);
         }
+      };
+      if (const auto candidates = IndexedCandidates(data, *filter)) {
+        for (const uint32_t position : *candidates) test(data.Entries()[position]);
+      } else {
+        for (const DirEntry& entry : data.Entries()) test(entry);
       }
     }
     return std::make_shared<MemoryRecordset>(std::move(context), parsed.attributes,

@@ -451,6 +451,79 @@ TEST_F(DirectoryTest, LookUpAndMemberQueryOfAQueryBasedList) {
   EXPECT_EQ(members->Field("objectCategory").ToText(), kPerson);
 }
 
+// An equality on mail or on an SMTP proxy is answered from the index; the
+// rows must be those of a scan, in file order. "(|f)" never uses the
+// index, so it is the scan's answer for f.
+TEST(DirectoryIndexTest, IndexedEqualityAnswersAsTheScan) {
+  auto org = std::make_shared<Organisation>();
+  DirectoryData& d = org->data;
+  d.Add(Entry(kRoot));
+  d.Add(Entry("OU=A,DC=harbor,DC=example"));
+  d.Add(Entry("CN=One,OU=A,DC=harbor,DC=example",
+              {{"mail", {"Shared@X"}}, {"proxyAddresses", {"SMTP:one@x", "smtp:Shared@x"}}}));
+  d.Add(Entry("CN=Two,DC=harbor,DC=example",
+              {{"Mail", {"shared@x"}}, {"department", {"Sales"}}, {"mail", {"two@x"}}}));
+  d.Add(Entry("CN=Three,OU=A,DC=harbor,DC=example",
+              {{"mail", {"", "\xE2\x84\xAA@x"}},  // KELVIN SIGN folds to "k"
+               {"proxyAddresses", {"X500:shared@x", "smtp:", "sMtP:K@X"}},
+               {"department", {"sales"}}}));
+  d.Add(Entry("CN=Four,OU=A,DC=harbor,DC=example", {{"mail", {"SHARED@x"}}}));
+  org->context.data = &org->data;
+  org->context.root_domain_naming_context = kRoot;
+  org->context.faults = &org->faults;
+  const auto context = std::shared_ptr<const DirectoryContext>(org, &org->context);
+  const DirectoryContextSource source = [context] { return context; };
+
+  const auto dns = [&](const std::string& base, const std::string& filter,
+                       const std::string& scope) {
+    auto connection = NewConnection(source);
+    connection->SetProvider("ADsDSOObject");
+    connection->Open("Active Directory Provider", "", "", -1);
+    auto command = NewCommand(source);
+    command->SetActiveConnection(connection);
+    command->SetCommandText("<GC://" + base + ">;" + filter + ";distinguishedName;" + scope);
+    auto rows = command->Execute(-1);
+    std::vector<std::string> found;
+    for (rows->MoveFirst(); !rows->AtEOF(); rows->MoveNext()) {
+      found.push_back(rows->FieldAt(0).ToText());
+    }
+    return found;
+  };
+  const std::string one = "CN=One,OU=A,DC=harbor,DC=example";
+  const std::string two = "CN=Two,DC=harbor,DC=example";
+  const std::string three = "CN=Three,OU=A,DC=harbor,DC=example";
+  const std::string four = "CN=Four,OU=A,DC=harbor,DC=example";
+  struct Case {
+    std::string base;
+    std::string filter;
+    std::string scope;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {kRoot, "((mail=shared@X))", "subTree", {one, two, four}},
+      {kRoot, "(mail~=SHARED@x)", "subTree", {one, two, four}},
+      {kRoot, "(mail=two@x)", "subTree", {two}},
+      {kRoot, "(mail=k@x)", "subTree", {three}},
+      {kRoot, "(mail=)", "subTree", {three}},  // an empty value is not indexed
+      {kRoot, "(mail=nobody@x)", "subTree", {}},
+      {kRoot, "(&(department=sales)(mail=shared@x))", "subTree", {two}},
+      {kRoot, "(&(mail=shared@x)(!(mail=two@x)))", "subTree", {one, four}},
+      {"OU=A,DC=harbor,DC=example", "(mail=shared@x)", "oneLevel", {one, four}},
+      {"ou=a, dc=HARBOR,dc=example", "(mail=shared@x)", "subTree", {one, four}},
+      {kRoot, "(mail=shared@x)", "oneLevel", {two}},
+      {kRoot, "(proxyAddresses=smtp:SHARED@x)", "subTree", {one}},
+      {kRoot, "(proxyAddresses=SMTP:k@x)", "subTree", {three}},
+      {kRoot, "(proxyAddresses=smtp:)", "subTree", {three}},
+      {kRoot, "(proxyAddresses=x500:shared@x)", "subTree", {three}},
+      {kRoot, "(&(proxyAddresses=smtp:one@x)(mail=shared@x))", "subTree", {one}},
+  };
+  for (const Case& c : cases) {
+    const auto indexed = dns(c.base, c.filter, c.scope);
+    EXPECT_EQ(indexed, c.expected) << c.filter << " " << c.scope;
+    EXPECT_EQ(indexed, dns(c.base, "(|" + c.filter + ")", c.scope)) << c.filter;
+  }
+}
+
 TEST_F(DirectoryTest, RecordSetWalkAndErrors) {
   auto rows = Run(std::string("<GC://") + kRoot + ">;(department=sales);name;subTree");
   EXPECT_EQ(rows->State(), 1);

@@ -251,18 +251,21 @@ std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) 
   return found;
 }
 
-const absl::InlinedVector<uint32_t, 2>* DirectoryData::MailPositions(
-    std::string_view address) const {
+std::vector<uint32_t> DirectoryData::MailPositions(std::string_view address) const {
   const auto it = by_mail_.find(address);
-  return it == by_mail_.end() ? nullptr : &it->second;
+  if (it == by_mail_.end()) return {};
+  return std::vector<uint32_t>(it->second.begin(), it->second.end());
+}
+
+std::vector<uint32_t> DirectoryData::SmtpProxyPositions(std::string_view address) const {
+  const auto it = by_proxy_.find(address);
+  if (it == by_proxy_.end()) return {};
+  return std::vector<uint32_t>(it->second.begin(), it->second.end());
 }
 
 std::vector<const DirEntry*> DirectoryData::ByMail(std::string_view address) const {
   std::vector<const DirEntry*> found;
-  if (const auto* positions = MailPositions(address)) {
-    found.reserve(positions->size());
-    for (const uint32_t position : *positions) found.push_back(&entries_[position]);
-  }
+  for (const uint32_t position : MailPositions(address)) found.push_back(&entries_[position]);
   return found;
 }
 

@@ -161,9 +161,12 @@ class DirectoryData {
   std::vector<const DirEntry*> ByAddress(std::string_view address) const;
   // Objects whose mail attribute is the address, in file order.
   std::vector<const DirEntry*> ByMail(std::string_view address) const;
-  // Positions (in Entries()) of the objects whose mail is the address, in
-  // file order, without duplicates; nullptr when there are none.
-  const absl::InlinedVector<uint32_t, 2>* MailPositions(std::string_view address) const;
+  // Positions (in Entries()) of the objects whose mail, or whose SMTP proxy
+  // (the address after an "smtp:" prefix in any case), is the address
+  // without regard to case: in file order, without duplicates, empty when
+  // there are none.
+  std::vector<uint32_t> MailPositions(std::string_view address) const;
+  std::vector<uint32_t> SmtpProxyPositions(std::string_view address) const;
 
   // Bytes the directory holds in its arena.
   size_t ArenaBytes() const { return arena_.Reserved(); }

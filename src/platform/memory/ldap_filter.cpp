@@ -724,7 +724,29 @@ class ParsedFilter final : public Filter {
     return out;
   }
 
+  std::vector<RequiredEquality> RequiredEqualities() const override {
+    std::vector<RequiredEquality> found;
+    CollectRequired(root_, found);
+    return found;
+  }
+
  private:
+  static void CollectRequired(const Node& node, std::vector<RequiredEquality>& found) {
+    switch (node.kind) {
+      case Kind::kAnd:
+        for (const Node& child : node.children) CollectRequired(child, found);
+        return;
+      case Kind::kEqual:
+      case Kind::kApprox:
+        if (!node.category_short_name && !node.dn_equality) {
+          found.push_back(RequiredEquality{node.attribute, node.value.raw});
+        }
+        return;
+      default:
+        return;
+    }
+  }
+
   const Node root_;
 };
 

@@ -72,6 +72,16 @@ class AttributeSource {
   virtual std::span<const std::string_view> Values(std::string_view attribute) const = 0;
 };
 
+// An equality the filter requires of every object it matches: it is TRUE
+// only for objects holding a value of `attribute` (as written in the
+// filter) equal to `value` without regard to case (text::LCase on both
+// sides). A caller with an index on the attribute may then test only the
+// objects the index gives for the value. Views into the filter.
+struct RequiredEquality {
+  std::string_view attribute;
+  std::string_view value;
+};
+
 // A parsed filter. Immutable, so one filter may be evaluated against many
 // objects (and from several threads) without further cost than the match.
 class Filter {
@@ -83,6 +93,11 @@ class Filter {
   // item, NOT always with inner parentheses, values escaped as EscapeValue
   // does. Parsing the result gives a filter that matches the same objects.
   virtual std::string ToRfc4515() const = 0;
+  // The text equalities (= and ~=) that the whole filter requires: the
+  // filter itself when it is one, the terms of an AND (and of an AND inside
+  // it). DN-valued attributes and objectCategory short names compare as
+  // DNs, not as text, and are left out.
+  virtual std::vector<RequiredEquality> RequiredEqualities() const = 0;
 };
 
 // Parses a filter. Raises PlatformError 0x80040E14 with a description that

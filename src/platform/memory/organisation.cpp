@@ -313,7 +313,8 @@ class LdifLoader {
     if (!have_dn) Fail(start, "record without dn");
     // A base64 value escapes the screen's look at the text.
     for (const auto& [name, text] : entry_.values) {
-      if (text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") && !IsDisplayTypeValue(text)) {
+      if (text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") &&
+          !IsDisplayTypeValue(text)) {
         Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" +
                         std::string(text) + "'");
       }
@@ -767,8 +768,8 @@ StoreData* Organisation::MailboxStore(std::string_view alias) {
   const DirEntry* user = DirectoryUser(directory_, key);
   if (user == nullptr) return nullptr;
   const std::string display(user->First("displayName"));
-  auto store =
-      NewStore("Mailbox - " + (display.empty() ? std::string(user->RdnValue()) : display), kMailboxRootName);
+  auto store = NewStore("Mailbox - " + (display.empty() ? std::string(user->RdnValue()) : display),
+                        kMailboxRootName);
   for (const char* name : kUsualFolders) AddFolder(*store->root, name);
   StoreData* raw = store.get();
   mailboxes_.emplace(key, std::move(store));

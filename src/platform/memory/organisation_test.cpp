@@ -18,9 +18,9 @@
 namespace platform::memory {
 namespace {
 
-using ::testing::ElementsAre;
 using memtest::kLdif;
 using memtest::kProfile;
+using ::testing::ElementsAre;
 
 std::string LoadError(const std::string& json, const std::string& ldif) {
   try {
@@ -293,8 +293,7 @@ TEST(MemoryOrganisationTest, StoresFoldersAndIdentifiers) {
   NamedProperties& named = organisation->named_properties();
   const auto count_id = named.Find(platform::kPsPublicStrings, "COUNT");
   ASSERT_TRUE(count_id.has_value());
-  const MessageProperty* count =
-      ben.Find(platform::PropTag(*count_id, platform::prop_type::kLong));
+  const MessageProperty* count = ben.Find(platform::PropTag(*count_id, platform::prop_type::kLong));
   ASSERT_NE(count, nullptr);
   EXPECT_EQ(count->value.ToInt32(), 3);
   EXPECT_EQ(ben.Find(platform::PropTag(*count_id, platform::prop_type::kString8)), nullptr)
