@@ -139,7 +139,22 @@ AddressBook::AddressBook(const DirectoryData& directory) : directory_(directory)
     entry.display_type = DisplayTypeOf(attributes);
     entries_.push_back(entry);
     book_position_[i] = index;
+  }
+}
 
+void AddressBook::RequireKeys() const {
+  std::call_once(keys_once_, [this] { BuildKeys(); });
+}
+
+void AddressBook::BuildKeys() const {
+  // A failed attempt (out of memory) leaves call_once to try again afresh.
+  keys_text_.clear();
+  exact_keys_.clear();
+  prefix_keys_.clear();
+  for (uint32_t index = 0; index < entries_.size(); ++index) {
+    const DirEntry& object = *entries_[index].object;
+    const Attributes attributes(object);
+    const std::string_view* display = FirstOf(attributes.display_name);
     const std::string lowered_display = display != nullptr ? text::LCase(*display) : "";
     const std::string_view* nickname = FirstOf(attributes.nickname);
     const std::string lowered_nickname = nickname != nullptr ? text::LCase(*nickname) : "";
@@ -159,14 +174,14 @@ AddressBook::AddressBook(const DirectoryData& directory) : directory_(directory)
   SortKeys(prefix_keys_);
 }
 
-void AddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) {
+void AddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) const {
   if (lowered.empty()) return;
   keys.push_back(
       Key{static_cast<uint32_t>(keys_text_.size()), static_cast<uint32_t>(lowered.size()), entry});
   keys_text_.append(lowered);
 }
 
-void AddressBook::SortKeys(std::vector<Key>& keys) {
+void AddressBook::SortKeys(std::vector<Key>& keys) const {
   std::sort(keys.begin(), keys.end(), [this](const Key& a, const Key& b) {
     const int order = KeyText(a).compare(KeyText(b));
     return order != 0 ? order < 0 : a.entry < b.entry;
@@ -219,6 +234,7 @@ Resolution AddressBook::Candidates(std::string_view text_in, size_t limit) const
   const auto by_text = [this](const Key& key, std::string_view wanted) {
     return KeyText(key) < wanted;
   };
+  RequireKeys();
   if (auto index = ByODN(name)) result.matches.push_back(*index);
   for (auto it = std::lower_bound(exact_keys_.begin(), exact_keys_.end(), lowered, by_text);
        it != exact_keys_.end() && KeyText(*it) == lowered; ++it) {
@@ -250,6 +266,7 @@ EntryRef AddressBook::Resolve(std::string_view text_in) const {
 std::optional<uint32_t> AddressBook::FirstByName(std::string_view name) const {
   const std::string lowered = text::LCase(name);
   if (lowered.empty()) return std::nullopt;
+  RequireKeys();
   std::optional<uint32_t> first;
   const auto by_text = [this](const Key& key, std::string_view wanted) {
     return KeyText(key) < wanted;

@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/memory/directory_data.h"
 #include "platform/memory/faults.h"
+#include "platform/text.h"
 
 namespace platform::memory {
 namespace {
@@ -180,6 +181,42 @@ TEST(DirectoryDataTest, LookUpsIgnoreCaseAndKeepFileOrder) {
               ElementsAre(&data.Entries()[0], &data.Entries()[1], &data.Entries()[2]));
   EXPECT_THAT(data.ByAddress("one@x"), ElementsAre(&data.Entries()[0]));
   EXPECT_TRUE(data.ByAddress("/o=a").empty());
+}
+
+// The indexes hash a text as text::LCase would give it without making the
+// copy: texts equal under LCase must hash alike, at every length around
+// the eight-byte words the hash reads, and with letters that fold from
+// outside ASCII into it.
+TEST(DirectoryDataTest, FoldedHashAgreesWithLowerCasing) {
+  const std::vector<std::pair<std::string, std::string>> same = {
+      {"", ""},
+      {"A", "a"},
+      {"Shared@X", "shared@x"},
+      {"ABCDEFGH", "abcdefgh"},
+      {"ABCDEFGHI", "abcdefghi"},
+      {"@[`{ AZaz09", "@[`{ azaz09"},
+      {"/O=Harbor/OU=First Administrative Group/CN=Recipients/CN=Ana",
+       "/o=harbor/ou=first administrative group/cn=recipients/cn=ana"},
+      {"\xE2\x84\xAA@x", "k@X"},                       // KELVIN SIGN
+      {"J\xC3\x96RG.SMITH@x", "j\xC3\xB6rg.smith@X"},  // Ö and ö
+      {"\xFF\xFE"
+       "abc",
+       "\xFF\xFE"
+       "ABC"},  // not UTF-8: bytes kept
+  };
+  const FoldedHash hash;
+  const FoldedEq eq;
+  for (const auto& [a, b] : same) {
+    EXPECT_TRUE(eq(a, b)) << a;
+    EXPECT_EQ(hash(a), hash(b)) << a;
+    EXPECT_EQ(hash(a), hash(text::LCase(a))) << a;
+  }
+  const std::vector<std::pair<std::string, std::string>> different = {
+      {"a", "b"}, {"@", "`"}, {"[", "{"}, {"abcdefgh", "abcdefgi"}, {"a", "a "}, {"k@x", "K@y"}};
+  for (const auto& [a, b] : different) {
+    EXPECT_FALSE(eq(a, b)) << a;
+    EXPECT_NE(hash(a), hash(b)) << a;
+  }
 }
 
 TEST(DirectoryDataTest, DnsAreKeyedInTheirNormalisedForm) {

@@ -147,6 +147,9 @@ class DirectoryData {
   // so "CN=a, DC=x" duplicates "cn=A,DC=x". A DN that does not parse is
   // keyed by its lower-cased text.
   bool Add(const NewEntry& entry);
+  // Sizes the tables for that many objects in all, so that adding them
+  // does not rehash every key again at each doubling.
+  void Reserve(size_t objects);
 
   const std::vector<DirEntry>& Entries() const { return entries_; }
   // The object with that DN in any spelling of it (blanks, escapes, letter

@@ -337,7 +337,9 @@ class LdifLoader {
 // buffer, so the text is taken, not copied); returns the entries added.
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
                     std::string* root_dn, const std::function<bool()>& stop) {
-  const size_t skip = ScreenLdif(ldif, name);
+  size_t records = 0;
+  const size_t skip = ScreenLdif(ldif, name, &records);
+  directory.Reserve(directory.Entries().size() + records);
   if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
   LdifLoader loader(name, directory, stop);
   const std::unique_ptr<LDIFFP, LdifCloser> fp(
