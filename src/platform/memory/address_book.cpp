@@ -37,7 +37,7 @@ struct Attributes {
   Values surname;
 
   explicit Attributes(const DirEntry& object) {
-    for (const DirAttribute& attribute : object.attributes()) {
+    for (const DirAttribute attribute : object.attributes()) {
       const std::string_view name = attribute.name();
       const Values values = attribute.values();
       if (NameIs(name, "legacyExchangeDN")) {

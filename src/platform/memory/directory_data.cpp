@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "platform/dn.h"
@@ -153,8 +154,11 @@ bool FoldedEq::operator()(std::string_view a, std::string_view b) const {
 // DirEntry
 
 std::span<const std::string_view> DirEntry::Values(std::string_view attribute) const {
-  for (const DirAttribute& slot : attributes()) {
-    if (NameEquals(slot.name(), attribute)) return slot.values();
+  const std::string_view* values = values_;
+  for (uint32_t i = 0; i < shape_size_; ++i) {
+    const DirShapeSlot& slot = shape_[i];
+    if (NameEquals(*slot.name, attribute)) return {values, slot.count};
+    values += slot.count;
   }
   if (!rdn_value_.empty() && NameEquals(attribute, "name")) return {&rdn_value_, 1};
   if (NameEquals(attribute, "distinguishedName")) return {&dn, 1};
@@ -176,6 +180,23 @@ const std::string_view* DirectoryData::InternName(std::string_view name) {
   *interned = arena_.Copy(name);
   names_.emplace(*interned, interned);
   return interned;
+}
+
+const DirShapeSlot* DirectoryData::InternShape() {
+  // Keyed by the bytes of the fields, not of the structs, whose padding
+  // holds nothing defined.
+  std::string& key = shape_key_;
+  key.clear();
+  for (const DirShapeSlot& slot : slot_shape_) {
+    key.append(reinterpret_cast<const char*>(&slot.name), sizeof slot.name);
+    key.append(reinterpret_cast<const char*>(&slot.count), sizeof slot.count);
+  }
+  const auto it = shapes_.find(key);
+  if (it != shapes_.end()) return it->second;
+  auto* stored = arena_.Make<DirShapeSlot>(slot_shape_.size());
+  std::copy(slot_shape_.begin(), slot_shape_.end(), stored);
+  shapes_.emplace(arena_.Copy(key), stored);
+  return stored;
 }
 
 void DirectoryData::AddIndex(FoldedIndex& index, std::string_view key, uint32_t position) {
@@ -226,24 +247,25 @@ bool DirectoryData::Add(const NewEntry& in) {
   // Copy into the arena: the values of each attribute side by side, in
   // file order.
   DirEntry entry;
-  entry.dn = arena_.Copy(in.dn);
+  entry.dn = Keep(in.dn, in.owned);
   entry.dn_key = arena_.Copy(key);
   entry.line = in.line;
   auto* views = arena_.Make<std::string_view>(value_count);
-  auto* attributes = arena_.Make<DirAttribute>(slot_names_.size());
+  slot_shape_.clear();
   std::vector<uint32_t>& fill = slot_counts_;  // becomes each slot's next free place
   uint32_t start = 0;
   for (size_t s = 0; s < slot_names_.size(); ++s) {
     const uint32_t count = fill[s];
-    attributes[s] = DirAttribute(InternName(slot_names_[s]), views + start, count);
+    slot_shape_.push_back(DirShapeSlot{InternName(slot_names_[s]), count});
     fill[s] = start;
     start += count;
   }
   for (size_t i = 0; i < value_count; ++i) {
-    views[fill[slot_of_value_[i]]++] = arena_.Copy(in.values[i].second);
+    views[fill[slot_of_value_[i]]++] = Keep(in.values[i].second, in.owned);
   }
-  entry.attributes_ = attributes;
-  entry.attribute_count_ = static_cast<uint32_t>(slot_names_.size());
+  entry.shape_ = InternShape();
+  entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
+  entry.values_ = views;
   if (in.rdn_value) {
     entry.rdn_value_ = arena_.Copy(*in.rdn_value);
   } else {
@@ -263,6 +285,21 @@ bool DirectoryData::Add(const NewEntry& in) {
     }
   }
   return true;
+}
+
+std::span<char> DirectoryData::Adopt(std::string text) {
+  adopted_.push_back(std::make_unique<std::string>(std::move(text)));
+  return {adopted_.back()->data(), adopted_.back()->size()};
+}
+
+std::string_view DirectoryData::Keep(std::string_view text, std::string_view owned) {
+  // Compared as addresses: std::less gives a total order on pointers.
+  const std::less<const char*> before;
+  if (!text.empty() && !before(text.data(), owned.data()) &&
+      !before(owned.data() + owned.size(), text.data() + text.size())) {
+    return text;
+  }
+  return arena_.Copy(text);
 }
 
 void DirectoryData::Reserve(size_t objects) {

@@ -71,16 +71,62 @@ class Arena {
 // its values in file order (never empty).
 class DirAttribute {
  public:
-  DirAttribute() = default;
-  DirAttribute(const std::string_view* name, const std::string_view* values, uint32_t count)
-      : name_(name), values_(values), count_(count) {}
-  std::string_view name() const { return *name_; }
-  std::span<const std::string_view> values() const { return {values_, count_}; }
+  DirAttribute(std::string_view name, std::span<const std::string_view> values)
+      : name_(name), values_(values) {}
+  std::string_view name() const { return name_; }
+  std::span<const std::string_view> values() const { return values_; }
 
  private:
-  const std::string_view* name_ = nullptr;
-  const std::string_view* values_ = nullptr;
-  uint32_t count_ = 0;
+  std::string_view name_;
+  std::span<const std::string_view> values_;
+};
+
+// The shape of an object: its attribute names in order and how many values
+// each has. Objects of one kind share a shape (every person of a generated
+// organisation has the same), so a shape is stored once per directory and
+// an object holds only a pointer to it and to its values.
+struct DirShapeSlot {
+  const std::string_view* name = nullptr;  // interned
+  uint32_t count = 0;
+};
+
+// An object's attributes, in order of first appearance, one per name in any
+// case: a view over its shape and its values.
+class DirAttributeList {
+ public:
+  class Iterator {
+   public:
+    Iterator(const DirShapeSlot* slot, const std::string_view* values)
+        : slot_(slot), values_(values) {}
+    DirAttribute operator*() const { return DirAttribute(*slot_->name, {values_, slot_->count}); }
+    Iterator& operator++() {
+      values_ += slot_->count;
+      ++slot_;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return slot_ != other.slot_; }
+
+   private:
+    const DirShapeSlot* slot_;
+    const std::string_view* values_;
+  };
+
+  DirAttributeList(const DirShapeSlot* slots, uint32_t count, const std::string_view* values)
+      : slots_(slots), count_(count), values_(values) {}
+  size_t size() const { return count_; }
+  Iterator begin() const { return Iterator(slots_, values_); }
+  Iterator end() const { return Iterator(slots_ + count_, nullptr); }
+  // Walks the shape up to the attribute: for tests and rare callers.
+  DirAttribute operator[](size_t index) const {
+    Iterator at = begin();
+    for (size_t i = 0; i < index; ++i) ++at;
+    return *at;
+  }
+
+ private:
+  const DirShapeSlot* slots_;
+  uint32_t count_;
+  const std::string_view* values_;
 };
 
 // An object of the directory. Its views point into the directory that made
@@ -101,14 +147,14 @@ class DirEntry final : public ldapfilter::AttributeSource {
   std::string_view First(std::string_view attribute) const;
   // The value of the first RDN ("Ana Lima" for "CN=Ana Lima,OU=...").
   std::string_view RdnValue() const { return rdn_value_; }
-  // Attributes in order of first appearance, one per name in any case.
-  std::span<const DirAttribute> attributes() const { return {attributes_, attribute_count_}; }
+  DirAttributeList attributes() const { return {shape_, shape_size_, values_}; }
 
  private:
   friend class DirectoryData;
   std::string_view rdn_value_;
-  const DirAttribute* attributes_ = nullptr;
-  uint32_t attribute_count_ = 0;
+  const DirShapeSlot* shape_ = nullptr;
+  const std::string_view* values_ = nullptr;  // every attribute's, side by side
+  uint32_t shape_size_ = 0;
 };
 
 // Hash and equality of texts under text::LCase, without making the
@@ -136,6 +182,9 @@ class DirectoryData {
     // The value of the first RDN when the caller parsed the DN already;
     // else Add works it out.
     std::optional<std::string_view> rdn_value;
+    // Text the directory owns already (see Adopt): views into it are kept
+    // as they are, not copied.
+    std::string_view owned;
   };
 
   DirectoryData() = default;
@@ -147,6 +196,10 @@ class DirectoryData {
   // so "CN=a, DC=x" duplicates "cn=A,DC=x". A DN that does not parse is
   // keyed by its lower-cased text.
   bool Add(const NewEntry& entry);
+  // Takes a text (a whole LDIF file) to live as long as the directory, so
+  // that objects can keep views into it instead of copies; the text may be
+  // changed in place before its views are handed to Add (unfolding).
+  std::span<char> Adopt(std::string text);
   // Sizes the tables for that many objects in all, so that adding them
   // does not rehash every key again at each doubling.
   void Reserve(size_t objects);
@@ -179,12 +232,20 @@ class DirectoryData {
   using FoldedIndex = absl::flat_hash_map<std::string_view, Positions, FoldedHash, FoldedEq>;
 
   const std::string_view* InternName(std::string_view name);
+  // The stored shape equal to slot_shape_, stored now when it is new.
+  const DirShapeSlot* InternShape();
   static void AddIndex(FoldedIndex& index, std::string_view key, uint32_t position);
 
+  // A view into `owned`, else a copy in the arena.
+  std::string_view Keep(std::string_view text, std::string_view owned);
+
   Arena arena_;
+  std::vector<std::unique_ptr<std::string>> adopted_;
   std::vector<DirEntry> entries_;
-  // Interned attribute names by exact spelling.
+  // Interned attribute names by exact spelling, and shapes by their slots'
+  // bytes.
   absl::flat_hash_map<std::string_view, const std::string_view*> names_;
+  absl::flat_hash_map<std::string_view, const DirShapeSlot*> shapes_;
   absl::flat_hash_map<std::string_view, uint32_t> by_dn_;  // dn_key -> position
   absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq> by_legacy_dn_;
   FoldedIndex by_mail_;
@@ -194,6 +255,8 @@ class DirectoryData {
   std::vector<uint32_t> slot_of_value_;
   std::vector<std::string_view> slot_names_;
   std::vector<uint32_t> slot_counts_;
+  std::vector<DirShapeSlot> slot_shape_;
+  std::string shape_key_;
   absl::flat_hash_map<std::string, uint32_t> wide_slots_;
 };
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -145,8 +146,12 @@ constexpr size_t kRecordsPerStopCheck = 256;
 
 class LdifLoader {
  public:
-  LdifLoader(std::string file, DirectoryData& directory, const std::function<bool()>& stop)
-      : file_(std::move(file)), directory_(directory), stop_(stop) {}
+  // `text` is what the reader reads, owned by the directory.
+  LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
+             const std::function<bool()>& stop)
+      : file_(std::move(file)), directory_(directory), text_(text), stop_(stop) {
+    entry_.owned = std::string_view(text.data(), text.size());
+  }
 
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
@@ -178,10 +183,11 @@ class LdifLoader {
       if (stop_ && ++records % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
-      const size_t lines = static_cast<size_t>(std::count(raw, raw + std::strlen(raw), '\n'));
+      const size_t length = std::strlen(raw);
+      const size_t lines = static_cast<size_t>(std::count(raw, raw + length, '\n'));
       const size_t start =
           std::feof(fp->fp) ? lineno + 1 - std::max<size_t>(lines, 1) : lineno - lines;
-      const bool parsed = ParseRecord(raw, start, first_record);
+      const bool parsed = ParseRecord(InText(raw, length, std::ftell(fp->fp)), start, first_record);
       first_record = false;
       // RFC 2849 lets the file open with "version: 1"; the reader gives it
       // as a record of its own when a blank line follows.
@@ -208,6 +214,34 @@ class LdifLoader {
   }
 
  private:
+  // The reader hands out each record in a buffer of its own; the same
+  // bytes stand in the text just before where it stopped reading (before
+  // the blank line that ended the record, or at the end of the text).
+  // Parsing them there lets the directory keep its values as views into
+  // the text. The bytes are compared, so a record the reader put together
+  // otherwise is parsed in its own buffer (and its values copied). The
+  // record's end in the text is made its NUL terminator: that byte is the
+  // blank line, already read, or the string's own terminator.
+  char* InText(char* raw, size_t length, long stopped) {
+    if (stopped < 0) return raw;
+    const auto end = static_cast<size_t>(stopped);
+    if (end > text_.size()) return raw;
+    const std::string_view text(text_.data(), text_.size());
+    size_t blank = 0;
+    if (end >= 2 && text.substr(end - 2, 2) == "\r\n" && (end < 3 || text[end - 3] == '\n')) {
+      blank = 2;
+    } else if (end >= 1 && text[end - 1] == '\n') {
+      blank = 1;
+    } else if (end != text_.size()) {
+      return raw;
+    }
+    if (end < blank + length) return raw;
+    char* record = text_.data() + (end - blank - length);
+    if (std::memcmp(record, raw, length) != 0) return raw;
+    record[length] = '\0';
+    return record;
+  }
+
   static std::string FirstAt(const DirEntry* first) {
     return first != nullptr ? " (first at line " + std::to_string(first->line) + ")"
                             : std::string();
@@ -324,6 +358,7 @@ class LdifLoader {
 
   std::string file_;
   DirectoryData& directory_;
+  std::span<char> text_;
   const std::function<bool()>& stop_;
   // The unfolded lines of the record being parsed: line number and text.
   std::vector<std::pair<size_t, char*>> lines_;
@@ -341,9 +376,9 @@ size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& di
   const size_t skip = ScreenLdif(ldif, name, &records);
   directory.Reserve(directory.Entries().size() + records);
   if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
-  LdifLoader loader(name, directory, stop);
-  const std::unique_ptr<LDIFFP, LdifCloser> fp(
-      ldif_open_mem(ldif.data() + skip, ldif.size() - skip, "r"));
+  const std::span<char> text = directory.Adopt(std::move(ldif)).subspan(skip);
+  LdifLoader loader(name, directory, text, stop);
+  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
   return loader.Read(fp.get(), root_dn);
 }
