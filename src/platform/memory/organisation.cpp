@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/dn.h"
 #include "platform/memory/ldif_screen.h"
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/profile_json.h"
@@ -110,7 +111,25 @@ struct DnParts {
   size_t components = 0;
 };
 
+// A plainly written DN (platform/dn.h) is split where it stands; libldap
+// parses the rest. Both give the first RDN's value with escapes undone.
 std::optional<DnParts> SplitDn(const std::string& dn) {
+  if (IsPlainDn(dn)) {
+    DnParts parts;
+    parts.domain_only = true;
+    size_t at = 0;
+    while (true) {
+      const size_t equals = dn.find('=', at);
+      const size_t comma = std::min(dn.find(',', equals), dn.size());
+      if (parts.components == 0) parts.rdn_value = dn.substr(equals + 1, comma - equals - 1);
+      ++parts.components;
+      if (!text::AsciiEqualsNoCase(std::string_view(dn).substr(at, equals - at), "dc")) {
+        parts.domain_only = false;
+      }
+      if (comma == dn.size()) return parts;
+      at = comma + 1;
+    }
+  }
   LDAPDN parsed = nullptr;
   if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS ||
       parsed == nullptr || parsed[0] == nullptr || parsed[0][0] == nullptr) {

@@ -272,6 +272,69 @@ TEST(MemoryOrganisationTest, RecordsKeepValuesInFileOrderAndDecodeTheirDn) {
   EXPECT_THAT(entry.Values("description"), ElementsAre(""));
 }
 
+// Values are kept as views into the loaded text where the record stands
+// in it, and copied where it does not (decoded base64, the reader's own
+// assembly); objects with the same names and value counts share a shape.
+// Whatever the path, every object must read back what its record says.
+TEST(MemoryOrganisationTest, ObjectsReadBackTheirRecordsWhateverTheLayout) {
+  for (const std::string end : {"\n", "\r\n"}) {
+    const auto line = [&](const std::string& text) { return text + end; };
+    const std::string ldif =
+        line("version: 1") + end + line("# a comment") + line("dn: CN=A,DC=x") +
+        line("mail: a1@x") + line("mail: a2@x") + line("cn: A") + end + line("dn: CN=B,DC=x") +
+        line("mail: b@x") + line("cn: B") + line("cn: B2") + end + line("dn: CN=C,DC=x") +
+        line("cn: C") + line("mail: c@x") + line("mail: c2@x") + end + line("dn: CN=D,DC=x") +
+        line("mail: d1@x") + line("mail: d2@x") + line("cn: D") + end + line("dn:: Q049RSxEQz14") +
+        line("description:: aMOpbGxv") + line("mail: e@") + line(" x") + end + "dn: CN=F,DC=x" +
+        end + "cn: last, without a line end";
+    const auto organisation = LoadFromText("{}", ldif, "t");
+    const auto& entries = organisation->directory().Entries();
+    ASSERT_EQ(entries.size(), 6u);
+    const auto names = [](const DirEntry& entry) {
+      std::vector<std::string> out;
+      for (const DirAttribute attribute : entry.attributes()) {
+        out.emplace_back(attribute.name());
+        for (const std::string_view value : attribute.values()) out.emplace_back(value);
+      }
+      return out;
+    };
+    EXPECT_THAT(names(entries[0]), ElementsAre("mail", "a1@x", "a2@x", "cn", "A"));
+    EXPECT_THAT(names(entries[1]), ElementsAre("mail", "b@x", "cn", "B", "B2"));
+    EXPECT_THAT(names(entries[2]), ElementsAre("cn", "C", "mail", "c@x", "c2@x"));
+    EXPECT_THAT(names(entries[3]), ElementsAre("mail", "d1@x", "d2@x", "cn", "D"));
+    EXPECT_EQ(entries[4].dn, "CN=E,DC=x");
+    EXPECT_THAT(names(entries[4]), ElementsAre("description", "h\xC3\xA9llo", "mail", "e@x"));
+    EXPECT_EQ(entries[5].dn, "CN=F,DC=x");
+    EXPECT_THAT(entries[5].Values("CN"), ElementsAre("last, without a line end"));
+    EXPECT_THAT(entries[3].Values("Mail"), ElementsAre("d1@x", "d2@x"));
+    EXPECT_EQ(organisation->directory().ByMail("D2@X").front(), &entries[3]);
+  }
+}
+
+// Plainly written DNs are split where they stand, others by libldap; both
+// must give the same RDN value and the same root domain.
+TEST(MemoryOrganisationTest, DnsSplitAlikeHoweverWritten) {
+  const auto organisation = LoadFromText("{}",
+                                         "dn: CN=Ana Lima,OU=Staff,dc=Sub,DC=x\n\n"
+                                         "dn: cn = Bo Brandt , ou=Staff,DC=x\n\n"
+                                         "dn: CN=Lima\\, Ana,DC=x\n\n"
+                                         "dn: CN=Caf\\C3\\A9,DC=x\n\n"
+                                         "dn: dc=Sub,DC=x\n\n"
+                                         "dn: Dc=x\n\n",
+                                         "t");
+  const auto& entries = organisation->directory().Entries();
+  ASSERT_EQ(entries.size(), 6u);
+  EXPECT_EQ(entries[0].RdnValue(), "Ana Lima");
+  EXPECT_EQ(entries[1].RdnValue(), "Bo Brandt");
+  EXPECT_EQ(entries[2].RdnValue(), "Lima, Ana");
+  EXPECT_EQ(entries[3].RdnValue(), "Caf\xC3\xA9");
+  EXPECT_EQ(entries[4].RdnValue(), "Sub");
+  // The domain with the fewest components, in either spelling of "dc".
+  EXPECT_EQ(organisation->settings().root_domain_naming_context, "Dc=x");
+  const auto deeper = LoadFromText("{}", "dn: dc=Sub,DC=x\n\ndn: CN=a,DC=x\n", "t");
+  EXPECT_EQ(deeper->settings().root_domain_naming_context, "dc=Sub,DC=x");
+}
+
 TEST(MemoryOrganisationTest, StoresFoldersAndIdentifiers) {
   const auto organisation = LoadFromText(kProfile, kLdif, "t");
   StoreData* mailbox = organisation->MailboxStore("ANA");
