@@ -11,7 +11,8 @@
 # so the ratio holds on a busy machine where the seconds do not. Every time
 # is the best of REPEAT runs (default 3; 1 for the 1,000,000-person rows).
 # --big adds the 1,000,000-person organisation: the expansion of its top
-# list and the resolution of a single person in it.
+# list and the resolution of a single person in it. BENCH_BINARY=<program>
+# times that program instead of the build's (an older build, to compare).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 big=0
@@ -26,7 +27,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BENCH=ON >
 cmake --build "$build" -j 2 --target tarnwick gen_org ldif_floor log_floor >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$build/tarnwick" "$work/"
+cp "${BENCH_BINARY:-$build/tarnwick}" "$work/tarnwick"
 
 # Runs a command `repeat` times under /usr/bin/time; sets best_secs (the
 # shortest wall time) and best_kb (the peak resident set of that run).
