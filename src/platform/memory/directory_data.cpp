@@ -201,8 +201,25 @@ const DirShapeSlot* DirectoryData::InternShape() {
 
 void DirectoryData::AddIndex(FoldedIndex& index, std::string_view key, uint32_t position) {
   if (key.empty()) return;
-  auto& positions = index[key];
-  if (positions.empty() || positions.back() != position) positions.push_back(position);
+  const auto [it, added] = index.try_emplace(key, position);
+  if (added) return;
+  uint32_t& held = it->second;
+  if ((held & kShared) == 0) {
+    if (held == position) return;
+    shared_.push_back({held, position});
+    held = kShared | static_cast<uint32_t>(shared_.size() - 1);
+    return;
+  }
+  std::vector<uint32_t>& positions = shared_[held & ~kShared];
+  if (positions.back() != position) positions.push_back(position);
+}
+
+std::vector<uint32_t> DirectoryData::Positions(const FoldedIndex& index,
+                                               std::string_view key) const {
+  const auto it = index.find(key);
+  if (it == index.end()) return {};
+  if ((it->second & kShared) == 0) return {it->second};
+  return shared_[it->second & ~kShared];
 }
 
 bool DirectoryData::Add(const NewEntry& in) {
@@ -324,11 +341,9 @@ const DirEntry* DirectoryData::ByLegacyDN(std::string_view odn) const {
 }
 
 std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) const {
-  std::vector<uint32_t> positions;
-  for (const auto* index : {&by_mail_, &by_proxy_}) {
-    const auto it = index->find(address);
-    if (it != index->end()) positions.insert(positions.end(), it->second.begin(), it->second.end());
-  }
+  std::vector<uint32_t> positions = Positions(by_mail_, address);
+  const std::vector<uint32_t> proxies = Positions(by_proxy_, address);
+  positions.insert(positions.end(), proxies.begin(), proxies.end());
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
   std::vector<const DirEntry*> found;
@@ -338,15 +353,11 @@ std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) 
 }
 
 std::vector<uint32_t> DirectoryData::MailPositions(std::string_view address) const {
-  const auto it = by_mail_.find(address);
-  if (it == by_mail_.end()) return {};
-  return std::vector<uint32_t>(it->second.begin(), it->second.end());
+  return Positions(by_mail_, address);
 }
 
 std::vector<uint32_t> DirectoryData::SmtpProxyPositions(std::string_view address) const {
-  const auto it = by_proxy_.find(address);
-  if (it == by_proxy_.end()) return {};
-  return std::vector<uint32_t>(it->second.begin(), it->second.end());
+  return Positions(by_proxy_, address);
 }
 
 std::vector<const DirEntry*> DirectoryData::ByMail(std::string_view address) const {

@@ -28,7 +28,6 @@
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
-#include <absl/container/inlined_vector.h>
 
 #include "platform/memory/ldap_filter.h"
 
@@ -228,13 +227,19 @@ class DirectoryData {
   size_t ArenaBytes() const { return arena_.Reserved(); }
 
  private:
-  using Positions = absl::InlinedVector<uint32_t, 2>;
-  using FoldedIndex = absl::flat_hash_map<std::string_view, Positions, FoldedHash, FoldedEq>;
+  // An address index maps a key to the one position that holds it, or,
+  // with kShared set, to a list in shared_ of the several that do: nearly
+  // every address belongs to one object, and a slot of a view and a
+  // number is 24 bytes where a slot holding a list would be 40.
+  using FoldedIndex = absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq>;
+  static constexpr uint32_t kShared = 0x80000000U;
 
   const std::string_view* InternName(std::string_view name);
   // The stored shape equal to slot_shape_, stored now when it is new.
   const DirShapeSlot* InternShape();
-  static void AddIndex(FoldedIndex& index, std::string_view key, uint32_t position);
+  void AddIndex(FoldedIndex& index, std::string_view key, uint32_t position);
+  // The positions an index gives for a key, in file order.
+  std::vector<uint32_t> Positions(const FoldedIndex& index, std::string_view key) const;
 
   // A view into `owned`, else a copy in the arena.
   std::string_view Keep(std::string_view text, std::string_view owned);
@@ -250,6 +255,7 @@ class DirectoryData {
   absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq> by_legacy_dn_;
   FoldedIndex by_mail_;
   FoldedIndex by_proxy_;
+  std::vector<std::vector<uint32_t>> shared_;
   // Scratch of Add, kept to spare an allocation per object: the attribute
   // slot of each value, and the first spelling of each slot's name.
   std::vector<uint32_t> slot_of_value_;
