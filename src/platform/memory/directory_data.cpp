@@ -160,7 +160,10 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
     if (NameEquals(*slot.name, attribute)) return {values, slot.count};
     values += slot.count;
   }
-  if (!rdn_value_.empty() && NameEquals(attribute, "name")) return {&rdn_value_, 1};
+  if ((empty_name_ || !rdn_value_.empty()) && NameEquals(attribute, "name")) {
+    static constexpr std::string_view kEmptyName;
+    return {empty_name_ ? &kEmptyName : &rdn_value_, 1};
+  }
   if (NameEquals(attribute, "distinguishedName")) return {&dn, 1};
   return {};
 }
@@ -283,11 +286,12 @@ bool DirectoryData::Add(const NewEntry& in) {
   entry.shape_ = InternShape();
   entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
   entry.values_ = views;
-  if (in.rdn_value) {
+  if (in.rdn_value && !in.rdn_value->empty()) {
     entry.rdn_value_ = arena_.Copy(*in.rdn_value);
   } else {
     entry.rdn_value_ = arena_.Copy(ldapfilter::FirstRdnValue(entry.dn));
   }
+  entry.empty_name_ = in.rdn_value && in.rdn_value->empty();
 
   const auto position = static_cast<uint32_t>(entries_.size());
   entries_.push_back(entry);

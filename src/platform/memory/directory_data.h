@@ -154,6 +154,7 @@ class DirEntry final : public ldapfilter::AttributeSource {
   const DirShapeSlot* shape_ = nullptr;
   const std::string_view* values_ = nullptr;  // every attribute's, side by side
   uint32_t shape_size_ = 0;
+  bool empty_name_ = false;  // "name" falls back to "", not to the RDN value
 };
 
 // Hash and equality of texts under text::LCase, without making the
@@ -179,7 +180,8 @@ class DirectoryData {
     size_t line = 0;
     std::vector<std::pair<std::string_view, std::string_view>> values;
     // The value of the first RDN when the caller parsed the DN already;
-    // else Add works it out.
+    // else (or when it is empty) Add works it out. Given empty, "name"
+    // still answers with that empty value.
     std::optional<std::string_view> rdn_value;
     // Text the directory owns already (see Adopt): views into it are kept
     // as they are, not copied.

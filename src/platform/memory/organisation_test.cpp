@@ -331,6 +331,10 @@ TEST(MemoryOrganisationTest, DnsSplitAlikeHoweverWritten) {
   EXPECT_EQ(entries[4].RdnValue(), "Sub");
   // The domain with the fewest components, in either spelling of "dc".
   EXPECT_EQ(organisation->settings().root_domain_naming_context, "Dc=x");
+  // An empty RDN value: the object's name is that empty value.
+  const auto unnamed = LoadFromText("{}", "dn: CN=,DC=x\ncn: c\n", "t");
+  EXPECT_EQ(unnamed->directory().Entries()[0].RdnValue(), "");
+  EXPECT_THAT(unnamed->directory().Entries()[0].Values("name"), ElementsAre(""));
   const auto deeper = LoadFromText("{}", "dn: dc=Sub,DC=x\n\ndn: CN=a,DC=x\n", "t");
   EXPECT_EQ(deeper->settings().root_domain_naming_context, "dc=Sub,DC=x");
 }
