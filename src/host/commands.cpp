@@ -83,6 +83,7 @@ int PrintFolder(Context& context, const std::shared_ptr<platform::Folder>& folde
 Operation DeclareFolder(CLI::App& command) {
   struct Arguments {
     std::string path, id;
+    bool by_id = false;  // an empty --id still names the identifier route
   };
   auto args = std::make_shared<Arguments>();
   auto* path = command.add_option(
@@ -93,8 +94,11 @@ Operation DeclareFolder(CLI::App& command) {
   path->excludes(id);
   id->excludes(path);
   command.require_option(1);
-  return [args, id](Context& context) {
-    if (id->count() > 0) return PrintFolder(context, basCDO::GetFolder(args->id));
+  // The options belong to the parser, which is gone when the operation
+  // runs: what they tell is taken while it still stands.
+  command.callback([args, id] { args->by_id = id->count() > 0; });
+  return [args](Context& context) {
+    if (args->by_id) return PrintFolder(context, basCDO::GetFolder(args->id));
     return PrintFolder(context, basCDO::GetTargetFolder(args->path));
   };
 }
