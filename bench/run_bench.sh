@@ -10,7 +10,8 @@
 # and echoing them (bench/log_floor). Both are timed in the same bench run,
 # so the ratio holds on a busy machine where the seconds do not. Every time
 # is the best of REPEAT runs (default 3; 1 for the 1,000,000-person rows).
-# --big adds the 1,000,000-person organisation: the expansion of its top
+# query-chain-8000 expands a chain of 8,000 query-based lists, each found by
+# its mail (bench/gen_org). --big adds the 1,000,000-person organisation: the expansion of its top
 # list and the resolution of a single person in it. BENCH_BINARY=<program>
 # times that program instead of the build's (an older build, to compare).
 set -euo pipefail
@@ -45,8 +46,8 @@ timed() {  # repeat output command...
 }
 
 generated=""
-generate() {  # persons lists depth query_members
-  local dir="$work/org-$1-$2-$3-$4"
+generate() {  # persons lists depth query_members [chain]
+  local dir="$work/org-$1-$2-$3-$4-${5:-0}"
   if [ ! -d "$dir" ]; then
     mkdir -p "$dir"
     "$build/bench/gen_org" "$dir" "$@"
@@ -56,9 +57,9 @@ generate() {  # persons lists depth query_members
 
 printf '%-26s %9s %9s %9s %6s %10s %12s %9s\n' row objects "run s" "floor s" ratio "peak MiB" \
   "B/object" "log lines"
-row() {  # name repeat persons lists depth query_members list_address
+row() {  # name repeat persons lists depth query_members list_address [chain]
   local name="$1" n="$2" address="$7"
-  generate "$3" "$4" "$5" "$6"
+  generate "$3" "$4" "$5" "$6" "${8:-0}"
   local dir="$generated"
   local objects
   objects=$(grep -c '^dn:' "$dir/directory.ldif")
@@ -82,6 +83,7 @@ row() {  # name repeat persons lists depth query_members list_address
 row "lists-10k" "$repeat" 10000 200 5 0 "bench-all@bench.example"
 row "lists-100k" "$repeat" 100000 2000 5 0 "bench-all@bench.example"
 row "query-50k-of-100k" "$repeat" 100000 20 2 50000 "bench-query@bench.example"
+row "query-chain-8000" "$repeat" 0 1 1 0 "chain-q0@bench.example" 8000
 if [ "$big" = 1 ]; then
   row "lists-1M" 1 1000000 20000 5 0 "bench-all@bench.example"
   row "one-person-of-1M" 1 1000000 20000 5 0 "p123456@bench.example"
