@@ -5,13 +5,16 @@
 // SMTP proxies without regard to case. Immutable once loaded.
 //
 // Layout: a directory of a million objects must cost little more than its
-// text. Every text an object keeps (DN, DN key, values) is copied once into
-// the directory's arena and held as views; an object's attributes and their
-// value views sit in the arena too, so an object costs no heap allocation of
-// its own and the directory frees a few large blocks, not millions of small
-// ones. Attribute names are interned: one copy per spelling for the whole
-// directory. Views stay valid as long as the directory, also when it is
-// moved.
+// text. The directory adopts the LDIF text, and an object's values are
+// views into it where the loader could parse the record in place; any
+// other text an object keeps (a decoded value, the DN key, a value given
+// by a caller) is copied once into the directory's arena. The value views
+// sit in the arena too, and an object's attribute names and value counts
+// (its shape) are stored once for all objects of the same shape, so an
+// object costs no heap allocation of its own and the directory frees a few
+// large blocks, not millions of small ones. Attribute names are interned:
+// one copy per spelling for the whole directory. Views stay valid as long
+// as the directory, also when it is moved.
 #ifndef TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 #define TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 
