@@ -1,10 +1,14 @@
 // Writes a large example organisation (profile.json + directory.ldif) for
 // the benchmarks:
-//   gen_org <folder> <persons> <lists> <depth> <query members>
+//   gen_org <folder> <persons> <lists> <depth> <query members> [<chain>]
 // Lists form a tree `depth` levels deep under "bench-all"; persons are dealt
 // round-robin to the lowest level; every tenth lowest list also holds its
 // grandparent, so the walk meets cycles. "bench-query" is a query-based
-// list whose filter matches the first <query members> persons.
+// list whose filter matches the first <query members> persons. <chain>
+// adds a chain of that many query-based lists "chain-q0" ... : the filter of
+// each matches one group by its mail, and that group holds the next
+// query-based list, so expanding chain-q0 looks up every list of the chain
+// by its mail.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +32,12 @@ std::string ListDn(long i) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: gen_org <folder> <persons> <lists> <depth> <query members>\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr,
+                 "usage: gen_org <folder> <persons> <lists> <depth> <query members> [<chain>]\n");
     return 2;
   }
+  const long chain = argc == 7 ? std::atol(argv[6]) : 0;
   const std::string folder = argv[1];
   const long persons = std::atol(argv[2]);
   const long lists = std::max(1L, std::atol(argv[3]));
@@ -105,6 +111,26 @@ int main(int argc, char** argv) {
        << "SMTP:bench-query@bench.example\nmsExchDynamicDLFilter: "
        << "(&(objectClass=user)(objectCategory=person)(mailNickname=*)(department=Query))\n"
        << "msExchDynamicDLBaseDN: OU=People," << kBase << "\n\n";
+
+  for (long i = 0; i < chain; ++i) {
+    const std::string q = "chain-q" + std::to_string(i);
+    const std::string g = "chain-g" + std::to_string(i);
+    ldif << "dn: CN=" << q << ",OU=Lists," << kBase
+         << "\nobjectClass: top\nobjectClass: msExchDynamicDistributionList\ncn: " << q
+         << "\ndisplayName: " << q << "\nmailNickname: " << q
+         << "\nobjectCategory: CN=ms-Exch-Dynamic-Distribution-List," << kSchema
+         << "\nlegacyExchangeDN: " << kOdn << q << "\nmail: " << q
+         << "@bench.example\nproxyAddresses: SMTP:" << q
+         << "@bench.example\nmsExchDynamicDLFilter: (mail=" << g
+         << "@bench.example)\nmsExchDynamicDLBaseDN: " << kBase << "\n\n";
+    ldif << "dn: CN=" << g << ",OU=Lists," << kBase
+         << "\nobjectClass: top\nobjectClass: group\ncn: " << g << "\ndisplayName: " << g
+         << "\nmailNickname: " << g << "\nobjectCategory: CN=Group," << kSchema
+         << "\nlegacyExchangeDN: " << kOdn << g << "\nmail: " << g
+         << "@bench.example\nproxyAddresses: SMTP:" << g << "@bench.example\n";
+    if (i + 1 < chain) ldif << "member: CN=chain-q" << i + 1 << ",OU=Lists," << kBase << "\n";
+    ldif << "\n";
+  }
 
   std::ofstream profile(folder + "/profile.json");
   profile << "{\n  \"directory\": \"directory.ldif\",\n  \"mailboxes\": [\n"

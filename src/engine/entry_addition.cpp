@@ -47,13 +47,21 @@ bool KVL::StopAtCheckpoint() {
 
 void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
   OnError err;
-  const std::string smtp = text::LCase(text::Trim(basCDO::PrimarySMTPfromAE(entry)));
-  const std::string address = text::LCase(
-      text::Trim(err.Run([&] { return Obj(entry).Field(platform::tag::kEmailAddress).ToText(); })));
+  // Trimmed now, lower-cased only where a key or a report needs them: a
+  // person without a sink needs neither, and persons are most of a walk.
+  std::string smtp = text::Trim(basCDO::PrimarySMTPfromAE(entry));
+  std::string address =
+      text::Trim(err.Run([&] { return Obj(entry).Field(platform::tag::kEmailAddress).ToText(); }));
   const std::string raw_name = err.Run([&] { return Obj(entry).Name(); });
   const std::string name = text::Trim(raw_name);
   // An unreadable display type reads as 0: the entry is taken as a person.
   const int32_t display_type = err.Run([&] { return Obj(entry).DisplayType(); });
+  const bool person = display_type == platform::display_type::kMailUser ||
+                      display_type == platform::display_type::kRemoteMailUser;
+  if (!person || PersonSink != nullptr) {
+    smtp = text::LCase(smtp);
+    address = text::LCase(address);
+  }
 
   switch (display_type) {
     case platform::display_type::kMailUser:

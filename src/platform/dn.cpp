@@ -202,6 +202,8 @@ std::optional<std::string> NormaliseDn(std::string_view dn) {
   return Write(folded);
 }
 
+bool IsPlainDn(std::string_view dn) { return IsPlain(dn); }
+
 std::string DnKey(std::string_view dn) {
   if (auto normalised = NormaliseDn(dn)) return std::move(*normalised);
   return text::LCase(dn);

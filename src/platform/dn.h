@@ -55,6 +55,13 @@ std::optional<std::string> NormaliseDn(std::string_view dn);
 // its spellings in other letter case. Never fails.
 std::string DnKey(std::string_view dn);
 
+// True when the DN is written as its normalised form would be, apart from
+// ASCII letter case: RDNs of one "descriptor=value" each, no blanks around
+// "," or "=", no escapes, only printable ASCII in values. Such a DN is
+// valid, its key is its text ASCII-lower-cased, and its RDN values are
+// the texts between "=" and ",".
+bool IsPlainDn(std::string_view dn);
+
 // Whether DnKey(dn) == key; for a plainly written DN it compares in place,
 // without building the key (filters ask this for every object).
 bool DnMatchesKey(std::string_view dn, std::string_view key);

@@ -67,11 +67,37 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return LCase(a) == LCase(b);
 }
 
+namespace {
+
+bool IsAsciiText(std::string_view t) {
+  for (const char c : t) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  // When the prefix and as many leading bytes of s are ASCII, lower-casing
+  // maps them byte for byte, so they can be compared in place; anything
+  // else pays for the Unicode lower-casing of both.
+  const std::string_view head = s.substr(0, prefix.size());
+  if (IsAsciiText(prefix) && IsAsciiText(head)) {
+    return head.size() == prefix.size() && AsciiEqualsNoCase(head, prefix);
+  }
   return StartsWith(LCase(s), LCase(prefix));
 }
 
 bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
+  // ASCII texts fold byte for byte, so they are searched in place.
+  if (IsAsciiText(haystack) && IsAsciiText(needle)) {
+    if (needle.size() > haystack.size()) return false;
+    for (size_t at = 0; at + needle.size() <= haystack.size(); ++at) {
+      if (AsciiEqualsNoCase(haystack.substr(at, needle.size()), needle)) return true;
+    }
+    return false;
+  }
   return LCase(haystack).find(LCase(needle)) != std::string::npos;
 }
 

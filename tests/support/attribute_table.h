@@ -3,7 +3,9 @@
 #ifndef TARNWICK_TESTS_SUPPORT_ATTRIBUTE_TABLE_H_
 #define TARNWICK_TESTS_SUPPORT_ATTRIBUTE_TABLE_H_
 
+#include <cstddef>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,19 +21,33 @@ class AttributeTable final : public platform::ldapfilter::AttributeSource {
   using Attributes = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
   AttributeTable(std::initializer_list<Attributes::value_type> attributes)
-      : attributes_(attributes) {}
-  explicit AttributeTable(Attributes attributes) : attributes_(std::move(attributes)) {}
+      : attributes_(attributes) {
+    MakeViews();
+  }
+  explicit AttributeTable(Attributes attributes) : attributes_(std::move(attributes)) {
+    MakeViews();
+  }
+  AttributeTable(const AttributeTable& other) : attributes_(other.attributes_) { MakeViews(); }
+  AttributeTable& operator=(const AttributeTable&) = delete;
 
   // Names compared without regard to case, as the directory does.
-  const std::vector<std::string>* Values(std::string_view attribute) const override {
-    for (const auto& [name, values] : attributes_) {
-      if (text::EqualsNoCase(name, attribute)) return &values;
+  std::span<const std::string_view> Values(std::string_view attribute) const override {
+    for (size_t i = 0; i < attributes_.size(); ++i) {
+      if (text::EqualsNoCase(attributes_[i].first, attribute)) return views_[i];
     }
-    return nullptr;
+    return {};
   }
 
  private:
+  // The values as views, made once the strings no longer move.
+  void MakeViews() {
+    for (const auto& [name, values] : attributes_) {
+      views_.emplace_back(values.begin(), values.end());
+    }
+  }
+
   Attributes attributes_;
+  std::vector<std::vector<std::string_view>> views_;
 };
 
 }  // namespace tarnwick_test

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "platform/error.h"
@@ -17,46 +19,50 @@ bool NameIs(std::string_view name, std::string_view wanted) {
   return text::AsciiEqualsNoCase(name, wanted);
 }
 
-const std::string* FirstOf(const std::vector<std::string>* values) {
-  return values != nullptr && !values->empty() ? &values->front() : nullptr;
+using Values = std::span<const std::string_view>;
+
+const std::string_view* FirstOf(Values values) {
+  return values.empty() ? nullptr : &values.front();
 }
 
 // The attributes the book reads from an object, found in one pass.
 struct Attributes {
-  const std::vector<std::string>* odn = nullptr;
-  const std::vector<std::string>* hidden = nullptr;
-  const std::vector<std::string>* display_name = nullptr;
-  const std::vector<std::string>* display_type = nullptr;
-  const std::vector<std::string>* object_class = nullptr;
-  const std::vector<std::string>* nickname = nullptr;
-  const std::vector<std::string>* given_name = nullptr;
-  const std::vector<std::string>* surname = nullptr;
+  Values odn;
+  Values hidden;
+  Values display_name;
+  Values display_type;
+  Values object_class;
+  Values nickname;
+  Values given_name;
+  Values surname;
 
   explicit Attributes(const DirEntry& object) {
-    for (const auto& [name, values] : object.attributes) {
+    for (const DirAttribute attribute : object.attributes()) {
+      const std::string_view name = attribute.name();
+      const Values values = attribute.values();
       if (NameIs(name, "legacyExchangeDN")) {
-        odn = &values;
+        odn = values;
       } else if (NameIs(name, "msExchHideFromAddressLists")) {
-        hidden = &values;
+        hidden = values;
       } else if (NameIs(name, "displayName")) {
-        display_name = &values;
+        display_name = values;
       } else if (NameIs(name, "msExchRecipientDisplayType")) {
-        display_type = &values;
+        display_type = values;
       } else if (NameIs(name, "objectClass")) {
-        object_class = &values;
+        object_class = values;
       } else if (NameIs(name, "mailNickname")) {
-        nickname = &values;
+        nickname = values;
       } else if (NameIs(name, "givenName")) {
-        given_name = &values;
+        given_name = values;
       } else if (NameIs(name, "sn")) {
-        surname = &values;
+        surname = values;
       }
     }
   }
 };
 
 int32_t DisplayTypeOf(const Attributes& attributes) {
-  if (const std::string* value = FirstOf(attributes.display_type)) {
+  if (const std::string_view* value = FirstOf(attributes.display_type)) {
     const std::string trimmed = text::Trim(*value);
     int64_t number = 0;
     const char* end = trimmed.data() + trimmed.size();
@@ -65,10 +71,10 @@ int32_t DisplayTypeOf(const Attributes& attributes) {
       return static_cast<int32_t>(static_cast<uint32_t>(number));
     }
   }
-  if (attributes.object_class == nullptr) return display_type::kMailUser;
+  if (attributes.object_class.empty()) return display_type::kMailUser;
   const auto has = [&](std::string_view wanted) {
-    return std::any_of(attributes.object_class->begin(), attributes.object_class->end(),
-                       [&](const std::string& c) { return NameIs(c, wanted); });
+    return std::any_of(attributes.object_class.begin(), attributes.object_class.end(),
+                       [&](std::string_view c) { return NameIs(c, wanted); });
   };
   if (has("msExchDynamicDistributionList")) return display_type::kAgent;
   if (has("group")) return display_type::kDistList;
@@ -118,35 +124,49 @@ AddressBook::AddressBook(const DirectoryData& directory) : directory_(directory)
   for (size_t i = 0; i < objects.size(); ++i) {
     const DirEntry& object = objects[i];
     const Attributes attributes(object);
-    const std::string* odn = FirstOf(attributes.odn);
+    const std::string_view* odn = FirstOf(attributes.odn);
     if (odn == nullptr || odn->empty()) continue;
-    if (attributes.hidden != nullptr &&
-        std::any_of(attributes.hidden->begin(), attributes.hidden->end(),
-                    [](const std::string& v) { return NameIs(text::Trim(v), "true"); })) {
+    if (std::any_of(attributes.hidden.begin(), attributes.hidden.end(),
+                    [](std::string_view v) { return NameIs(text::Trim(v), "true"); })) {
       continue;
     }
     const auto index = static_cast<uint32_t>(entries_.size());
     BookEntry entry;
     entry.object = &object;
-    entry.odn = odn;
-    const std::string* display = FirstOf(attributes.display_name);
-    entry.name = display != nullptr && !display->empty() ? display : &object.RdnValue();
+    entry.odn = *odn;
+    const std::string_view* display = FirstOf(attributes.display_name);
+    entry.name = display != nullptr && !display->empty() ? *display : object.RdnValue();
     entry.display_type = DisplayTypeOf(attributes);
     entries_.push_back(entry);
     book_position_[i] = index;
+  }
+}
 
+void AddressBook::RequireKeys() const {
+  std::call_once(keys_once_, [this] { BuildKeys(); });
+}
+
+void AddressBook::BuildKeys() const {
+  // A failed attempt (out of memory) leaves call_once to try again afresh.
+  keys_text_.clear();
+  exact_keys_.clear();
+  prefix_keys_.clear();
+  for (uint32_t index = 0; index < entries_.size(); ++index) {
+    const DirEntry& object = *entries_[index].object;
+    const Attributes attributes(object);
+    const std::string_view* display = FirstOf(attributes.display_name);
     const std::string lowered_display = display != nullptr ? text::LCase(*display) : "";
-    const std::string* nickname = FirstOf(attributes.nickname);
+    const std::string_view* nickname = FirstOf(attributes.nickname);
     const std::string lowered_nickname = nickname != nullptr ? text::LCase(*nickname) : "";
     AddKey(exact_keys_, lowered_display, index);
     AddKey(exact_keys_, lowered_nickname, index);
     AddKey(exact_keys_, text::LCase(object.RdnValue()), index);
     AddKey(prefix_keys_, lowered_display, index);
     AddKey(prefix_keys_, lowered_nickname, index);
-    if (const std::string* given = FirstOf(attributes.given_name)) {
+    if (const std::string_view* given = FirstOf(attributes.given_name)) {
       AddKey(prefix_keys_, text::LCase(*given), index);
     }
-    if (const std::string* surname = FirstOf(attributes.surname)) {
+    if (const std::string_view* surname = FirstOf(attributes.surname)) {
       AddKey(prefix_keys_, text::LCase(*surname), index);
     }
   }
@@ -154,14 +174,14 @@ AddressBook::AddressBook(const DirectoryData& directory) : directory_(directory)
   SortKeys(prefix_keys_);
 }
 
-void AddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) {
+void AddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) const {
   if (lowered.empty()) return;
   keys.push_back(
       Key{static_cast<uint32_t>(keys_text_.size()), static_cast<uint32_t>(lowered.size()), entry});
   keys_text_.append(lowered);
 }
 
-void AddressBook::SortKeys(std::vector<Key>& keys) {
+void AddressBook::SortKeys(std::vector<Key>& keys) const {
   std::sort(keys.begin(), keys.end(), [this](const Key& a, const Key& b) {
     const int order = KeyText(a).compare(KeyText(b));
     return order != 0 ? order < 0 : a.entry < b.entry;
@@ -214,6 +234,7 @@ Resolution AddressBook::Candidates(std::string_view text_in, size_t limit) const
   const auto by_text = [this](const Key& key, std::string_view wanted) {
     return KeyText(key) < wanted;
   };
+  RequireKeys();
   if (auto index = ByODN(name)) result.matches.push_back(*index);
   for (auto it = std::lower_bound(exact_keys_.begin(), exact_keys_.end(), lowered, by_text);
        it != exact_keys_.end() && KeyText(*it) == lowered; ++it) {
@@ -245,6 +266,7 @@ EntryRef AddressBook::Resolve(std::string_view text_in) const {
 std::optional<uint32_t> AddressBook::FirstByName(std::string_view name) const {
   const std::string lowered = text::LCase(name);
   if (lowered.empty()) return std::nullopt;
+  RequireKeys();
   std::optional<uint32_t> first;
   const auto by_text = [this](const Key& key, std::string_view wanted) {
     return KeyText(key) < wanted;
@@ -253,7 +275,7 @@ std::optional<uint32_t> AddressBook::FirstByName(std::string_view name) const {
        it != exact_keys_.end() && KeyText(*it) == lowered; ++it) {
     // Keys of one text are sorted by entry, so the first whose Name is the
     // text is the earliest in book order.
-    if (text::LCase(*entries_[it->entry].name) == lowered) {
+    if (text::LCase(entries_[it->entry].name) == lowered) {
       first = it->entry;
       break;
     }
@@ -264,11 +286,11 @@ std::optional<uint32_t> AddressBook::FirstByName(std::string_view name) const {
 std::string AddressBook::Type(const EntryRef& ref) const { return ref.one_off() ? "SMTP" : "EX"; }
 
 std::string AddressBook::Address(const EntryRef& ref) const {
-  return ref.one_off() ? ref.address : *entries_[ref.index].odn;
+  return ref.one_off() ? ref.address : std::string(entries_[ref.index].odn);
 }
 
 std::string AddressBook::Name(const EntryRef& ref) const {
-  return ref.one_off() ? ref.address : *entries_[ref.index].name;
+  return ref.one_off() ? ref.address : std::string(entries_[ref.index].name);
 }
 
 int32_t AddressBook::DisplayType(const EntryRef& ref) const {
@@ -278,10 +300,9 @@ int32_t AddressBook::DisplayType(const EntryRef& ref) const {
 std::vector<uint32_t> AddressBook::Members(const EntryRef& ref) const {
   std::vector<uint32_t> members;
   if (ref.one_off()) return members;
-  const auto* values = entries_[ref.index].object->Values("member");
-  if (values == nullptr) return members;
-  members.reserve(values->size());
-  for (const std::string& dn : *values) {
+  const auto values = entries_[ref.index].object->Values("member");
+  members.reserve(values.size());
+  for (const std::string_view dn : values) {
     const DirEntry* object = directory_.ByDN(dn);
     if (object == nullptr) continue;
     if (auto index = IndexOf(*object)) members.push_back(*index);
@@ -292,12 +313,10 @@ std::vector<uint32_t> AddressBook::Members(const EntryRef& ref) const {
 std::string AddressBook::SmtpAddress(const EntryRef& ref) const {
   if (ref.one_off()) return ref.address;
   const DirEntry& object = *entries_[ref.index].object;
-  if (const auto* proxies = object.Values("proxyAddresses")) {
-    for (const std::string& proxy : *proxies) {
-      if (text::StartsWith(proxy, "SMTP:")) return proxy.substr(5);
-    }
+  for (const std::string_view proxy : object.Values("proxyAddresses")) {
+    if (text::StartsWith(proxy, "SMTP:")) return std::string(proxy.substr(5));
   }
-  return object.First("mail");
+  return std::string(object.First("mail"));
 }
 
 Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
@@ -311,9 +330,9 @@ Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
     }
     case tag::kProxyAddresses: {
       if (ref.one_off()) throw PlatformError(errnum::kNotFound);
-      const auto* proxies = entries_[ref.index].object->Values("proxyAddresses");
-      if (proxies == nullptr || proxies->empty()) throw PlatformError(errnum::kNotFound);
-      return Variant::TextArray(*proxies);
+      const auto proxies = entries_[ref.index].object->Values("proxyAddresses");
+      if (proxies.empty()) throw PlatformError(errnum::kNotFound);
+      return Variant::TextArray(std::vector<std::string>(proxies.begin(), proxies.end()));
     }
     default:
       throw PlatformError(errnum::kNotFound);
@@ -322,7 +341,7 @@ Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
 
 std::string AddressBook::EntryId(const EntryRef& ref) const {
   if (ref.one_off()) return HexOf("SMTP:" + ref.address);
-  return HexOf("EX:" + text::LCase(*entries_[ref.index].odn));
+  return HexOf("EX:" + text::LCase(entries_[ref.index].odn));
 }
 
 std::optional<EntryRef> AddressBook::DecodeEntryId(std::string_view entry_id) const {
@@ -414,7 +433,7 @@ class MemoryAddressEntries final : public platform::AddressEntries {
     } else {
       const std::string lowered = text::LCase(name);
       for (size_t i = 0; i < Size() && !found; ++i) {
-        if (text::LCase(*Book().entry(At(i)).name) == lowered) found = At(i);
+        if (text::LCase(Book().entry(At(i)).name) == lowered) found = At(i);
       }
     }
     if (!found) throw PlatformError(errnum::kNotFound);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,8 +39,8 @@ struct LogonState;
 
 struct BookEntry {
   const DirEntry* object = nullptr;
-  const std::string* name = nullptr;  // displayName, else the RDN value
-  const std::string* odn = nullptr;   // legacyExchangeDN
+  std::string_view name;  // displayName, else the RDN value
+  std::string_view odn;   // legacyExchangeDN
   int32_t display_type = 0;
 };
 
@@ -124,17 +125,23 @@ class AddressBook {
   std::string_view KeyText(const Key& key) const {
     return std::string_view(keys_text_).substr(key.offset, key.length);
   }
-  void AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry);
-  void SortKeys(std::vector<Key>& keys);
+  void AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) const;
+  void SortKeys(std::vector<Key>& keys) const;
+  // The name keys, made on the first look-up by name: a run that resolves
+  // addresses only never pays for lower-casing and sorting every name.
+  void RequireKeys() const;
+  void BuildKeys() const;
 
   const DirectoryData& directory_;
   std::vector<BookEntry> entries_;
   // Directory position -> book position, or kNotInBook.
   static constexpr uint32_t kNotInBook = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> book_position_;
-  std::string keys_text_;
-  std::vector<Key> exact_keys_;   // displayName, mailNickname, RDN value
-  std::vector<Key> prefix_keys_;  // displayName, givenName, sn, mailNickname
+  // Written once, under keys_once_; read-only afterwards.
+  mutable std::once_flag keys_once_;
+  mutable std::string keys_text_;
+  mutable std::vector<Key> exact_keys_;   // displayName, mailNickname, RDN value
+  mutable std::vector<Key> prefix_keys_;  // displayName, givenName, sn, mailNickname
 };
 
 // Session objects over the book. Every member raises MAPI_E_NOT_INITIALIZED

@@ -31,7 +31,7 @@ class MemoryAddressBookTest : public ::testing::Test {
 
   std::vector<std::string> Names(const std::vector<uint32_t>& indexes) const {
     std::vector<std::string> names;
-    for (const uint32_t index : indexes) names.push_back(*book().entry(index).name);
+    for (const uint32_t index : indexes) names.emplace_back(book().entry(index).name);
     return names;
   }
 
@@ -189,7 +189,7 @@ TEST_F(MemoryAddressBookTest, CandidatesCollectEveryMatchUpToTheLimit) {
 TEST_F(MemoryAddressBookTest, FirstByNameTakesTheEarliestEntry) {
   const auto twin = book().FirstByName("TWIN");
   ASSERT_TRUE(twin.has_value());
-  EXPECT_EQ(*book().entry(*twin).odn, "/o=Harbor/cn=Recipients/cn=twin1");
+  EXPECT_EQ(book().entry(*twin).odn, "/o=Harbor/cn=Recipients/cn=twin1");
   EXPECT_FALSE(book().FirstByName("sales").has_value()) << "an alias is not a name";
   EXPECT_TRUE(book().FirstByName("dyn").has_value())
       << "the RDN names an entry without displayName";
@@ -231,7 +231,7 @@ TEST(MemoryAddressBookMembersTest, MemberDnsMatchInAnySpellingOfTheSameDn) {
       EXPECT_TRUE(members.empty());
     } else {
       ASSERT_EQ(members.size(), 1u);
-      EXPECT_EQ(*book.entry(members.front()).name, expected);
+      EXPECT_EQ(book.entry(members.front()).name, expected);
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,16 +43,39 @@ FaultPlan* Faults(const ContextPtr& context) {
 
 bool Reachable(const ContextPtr& context) { return context != nullptr && context->data != nullptr; }
 
-Variant FromValues(const std::vector<std::string>& values) {
-  if (values.size() == 1) return Variant(values.front());
-  return Variant::TextArray(values);
+Variant FromValues(std::span<const std::string_view> values) {
+  if (values.size() == 1) return Variant(std::string(values.front()));
+  return Variant::TextArray(std::vector<std::string>(values.begin(), values.end()));
 }
 
 // An attribute of an entry as a field or property value ("distinguishedName"
 // and "name" always have one); empty when the entry has none.
 Variant EntryValue(const DirEntry& entry, std::string_view attribute) {
-  if (const auto* values = entry.Values(attribute)) return FromValues(*values);
+  const auto values = entry.Values(attribute);
+  if (!values.empty()) return FromValues(values);
   return Variant();
+}
+
+// The positions of the only objects that can match the filter, in file
+// order, when an equality the filter requires is on an indexed attribute
+// (mail, or an SMTP proxy); std::nullopt when the directory must be
+// scanned. The index gives a superset (the whole filter is still tested
+// on each), so a list lookup "((mail=x))" costs one hash look-up, not a
+// pass over every object.
+std::optional<std::vector<uint32_t>> IndexedCandidates(const DirectoryData& data,
+                                                       const ldapfilter::Filter& filter) {
+  constexpr std::string_view kSmtp = "smtp:";
+  for (const auto& [attribute, value] : filter.RequiredEqualities()) {
+    // An empty value is not indexed (nor a proxy that is only the prefix).
+    if (text::AsciiEqualsNoCase(attribute, "mail") && !value.empty()) {
+      return data.MailPositions(value);
+    }
+    if (text::AsciiEqualsNoCase(attribute, "proxyAddresses") && value.size() > kSmtp.size() &&
+        text::StartsWithNoCase(value, kSmtp)) {
+      return data.SmtpProxyPositions(value.substr(kSmtp.size()));
+    }
+  }
+  return std::nullopt;
 }
 
 enum class Scope { kBase, kOneLevel, kSubTree };
@@ -205,7 +229,7 @@ class EntryObject final : public DirectoryObject {
 
   std::string ADsPath() override {
     if (FaultHit<"DirectoryObject.ADsPath">(Faults(context_))) return {};
-    return std::string(kScheme) + entry_->dn;
+    return std::string(kScheme) + std::string(entry_->dn);
   }
 
  private:
@@ -360,8 +384,10 @@ class MemoryRecordset final : public Recordset {
     if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
     const DirEntry& entry = *rows_[current_];
     const Column& column = columns_[position];
-    if (column.kind == ColumnKind::kADsPath) return Variant(std::string(kScheme) + entry.dn);
-    if (const auto* values = entry.Values(column.name)) return FromValues(*values);
+    if (column.kind == ColumnKind::kADsPath)
+      return Variant(std::string(kScheme) + std::string(entry.dn));
+    const auto values = entry.Values(column.name);
+    if (!values.empty()) return FromValues(values);
     return Variant(Variant::Null{});
   }
 
@@ -416,10 +442,15 @@ class MemoryCommand final : public Command {
     } else {
       const std::string_view base =
           base_entry == nullptr ? std::string_view() : std::string_view(base_entry->dn_key);
-      for (const DirEntry& entry : data.Entries()) {
+      const auto test = [&](const DirEntry& entry) {
         if (InScope(entry.dn_key, base, parsed.scope) && filter->Matches(entry)) {
           rows.push_back(&entry);
         }
+      };
+      if (const auto candidates = IndexedCandidates(data, *filter)) {
+        for (const uint32_t position : *candidates) test(data.Entries()[position]);
+      } else {
+        for (const DirEntry& entry : data.Entries()) test(entry);
       }
     }
     return std::make_shared<MemoryRecordset>(std::move(context), parsed.attributes,

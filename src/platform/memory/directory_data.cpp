@@ -1,6 +1,8 @@
 #include "platform/memory/directory_data.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <utility>
 
 #include "platform/dn.h"
@@ -11,12 +13,29 @@ namespace platform::memory {
 namespace {
 
 constexpr std::string_view kSmtpPrefix = "smtp:";
+// The first arena block, and the largest a block grows to; a text larger
+// than that gets a block of its own.
+constexpr size_t kFirstBlock = 16 * 1024;
+constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+// Up to this many attributes an object's names are matched by a scan, not
+// a hash: most objects hold a dozen, where a scan wins; a record with very
+// many still groups in linear time.
+constexpr size_t kScanLimit = 32;
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Runs for every item of a filter on every object of a query, so it must
 // not touch more memory than it needs: attribute names are ASCII (RFC 4512
 // keystrings), so names of different lengths differ, and a long name's
-// heap text is read only when the lengths agree. A non-ASCII name of the
-// same length still gets the Unicode comparison.
+// text is read only when the lengths agree. A non-ASCII name of the same
+// length still gets the Unicode comparison.
 bool NameEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -24,102 +43,330 @@ bool NameEquals(std::string_view a, std::string_view b) {
     const auto y = static_cast<unsigned char>(b[i]);
     if ((x | y) >= 0x80) return text::EqualsNoCase(a, b);
     if (x == y) continue;
-    const auto lx = (x >= 'A' && x <= 'Z') ? x - 'A' + 'a' : x;
-    const auto ly = (y >= 'A' && y <= 'Z') ? y - 'A' + 'a' : y;
-    if (lx != ly) return false;
+    if (AsciiLower(static_cast<char>(x)) != AsciiLower(static_cast<char>(y))) return false;
   }
   return true;
 }
 
-void AddIndex(std::unordered_map<std::string, std::vector<size_t>>& index, std::string key,
-              size_t position) {
-  if (key.empty()) return;
-  auto& positions = index[std::move(key)];
-  if (positions.empty() || positions.back() != position) positions.push_back(position);
+std::string AsciiLowerCopy(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
 }
 
 }  // namespace
 
-const std::vector<std::string>* DirEntry::Values(std::string_view attribute) const {
-  for (const auto& [name, values] : attributes) {
-    // An empty slot counts as absent, so that "name" still falls back.
-    if (!values.empty() && NameEquals(name, attribute)) return &values;
+// ---------------------------------------------------------------------------
+// Arena
+
+void* Arena::Allocate(size_t size, size_t align) {
+  const auto misalign = [&] { return reinterpret_cast<uintptr_t>(next_) % align; };
+  size_t pad = next_ == nullptr || misalign() == 0 ? 0 : align - misalign();
+  if (next_ == nullptr || pad + size > left_) {
+    const size_t grown = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, reserved_);
+    const size_t block = std::max(grown, size + align);
+    // new char[] leaves the bytes untouched, so an unused tail of a block
+    // costs address space only.
+    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+    reserved_ += block;
+    next_ = blocks_.back().get();
+    left_ = block;
+    pad = misalign() == 0 ? 0 : align - misalign();
   }
-  if (!rdn_value_list.empty() && NameEquals(attribute, "name")) return &rdn_value_list;
-  if (!dn_list.empty() && NameEquals(attribute, "distinguishedName")) return &dn_list;
-  return nullptr;
+  void* at = next_ + pad;
+  next_ += pad + size;
+  left_ -= pad + size;
+  return at;
 }
 
-std::string DirEntry::First(std::string_view attribute) const {
-  const auto* values = Values(attribute);
-  return values == nullptr ? std::string() : values->front();
+std::string_view Arena::Copy(std::string_view text) {
+  if (text.empty()) return {};
+  char* at = static_cast<char*>(Allocate(text.size(), 1));
+  std::memcpy(at, text.data(), text.size());
+  return {at, text.size()};
 }
 
-bool DirectoryData::Add(DirEntry entry) {
-  // Computed here whatever the caller put in, so that the index and the
-  // scope test can rely on it.
-  entry.dn_key = DnKey(entry.dn);
-  if (by_dn_.find(entry.dn_key) != by_dn_.end()) return false;
-  if (entry.rdn_value.empty()) entry.rdn_value = ldapfilter::FirstRdnValue(entry.dn);
-  if (entry.rdn_value_list.empty() && !entry.rdn_value.empty()) {
-    entry.rdn_value_list.push_back(entry.rdn_value);
-  }
-  entry.dn_list.assign(1, entry.dn);
-  const size_t position = entries_.size();
-  entries_.push_back(std::move(entry));
-  const DirEntry& added = entries_.back();
-  by_dn_.emplace(added.dn_key, position);
+// ---------------------------------------------------------------------------
+// Folded hashing
 
-  if (const auto* odns = added.Values("legacyExchangeDN")) {
-    for (const std::string& odn : *odns) {
-      if (!odn.empty()) by_legacy_dn_.emplace(text::LCase(odn), position);
-    }
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+uint64_t LoadWord(const char* at, size_t length) {
+  uint64_t word = 0;
+  std::memcpy(&word, at, length);
+  return word;
+}
+
+// ASCII upper-case letters of a word of ASCII bytes to lower case, all
+// eight at once: a byte gets 0x20 when it is at least 'A' and not above 'Z'.
+uint64_t LowerAsciiWord(uint64_t word) {
+  const uint64_t at_least_a = word + 0x3F3F3F3F3F3F3F3FULL;  // 'A' + 0x3F = 0x80
+  const uint64_t above_z = word + 0x2525252525252525ULL;     // 'Z' + 1 + 0x25 = 0x80
+  return word | ((at_least_a & ~above_z & kHighBits) >> 2);
+}
+
+uint64_t MixWord(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+  return hash ^ (hash >> 31);
+}
+
+uint64_t Finish(uint64_t hash) {
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDULL;
+  return hash ^ (hash >> 33);
+}
+
+// The hash of the bytes text::LCase gives, as a word-at-a-time mix. The
+// fold is applied to the text's own bytes while they are ASCII; a
+// non-ASCII byte sends the text through text::LCase, whose result is then
+// mixed as it stands (its ASCII letters are lower case already).
+uint64_t FoldedHashOf(std::string_view text, bool fold) {
+  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ text.size();
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    const uint64_t word = LoadWord(text.data() + at, 8);
+    if (fold && (word & kHighBits) != 0) return FoldedHashOf(text::LCase(text), false);
+    hash = MixWord(hash, fold ? LowerAsciiWord(word) : word);
   }
-  if (const auto* mails = added.Values("mail")) {
-    for (const std::string& mail : *mails) AddIndex(by_mail_, text::LCase(mail), position);
+  if (at < text.size()) {
+    const uint64_t word = LoadWord(text.data() + at, text.size() - at);
+    if (fold && (word & kHighBits) != 0) return FoldedHashOf(text::LCase(text), false);
+    hash = MixWord(hash, fold ? LowerAsciiWord(word) : word);
   }
-  if (const auto* proxies = added.Values("proxyAddresses")) {
-    for (const std::string& proxy : *proxies) {
-      if (proxy.size() > kSmtpPrefix.size() && text::StartsWithNoCase(proxy, kSmtpPrefix)) {
-        AddIndex(by_proxy_, text::LCase(proxy.substr(kSmtpPrefix.size())), position);
+  return Finish(hash);
+}
+
+}  // namespace
+
+size_t FoldedHash::operator()(std::string_view text) const {
+  return static_cast<size_t>(FoldedHashOf(text, true));
+}
+
+bool FoldedEq::operator()(std::string_view a, std::string_view b) const {
+  if (IsAscii(a) && IsAscii(b)) return text::AsciiEqualsNoCase(a, b);
+  // A non-ASCII letter may fold to an ASCII one (KELVIN SIGN to "k").
+  return text::LCase(a) == text::LCase(b);
+}
+
+// ---------------------------------------------------------------------------
+// DirEntry
+
+std::span<const std::string_view> DirEntry::Values(std::string_view attribute) const {
+  const std::string_view* values = values_;
+  for (uint32_t i = 0; i < shape_size_; ++i) {
+    const DirShapeSlot& slot = shape_[i];
+    if (NameEquals(*slot.name, attribute)) return {values, slot.count};
+    values += slot.count;
+  }
+  if ((empty_name_ || !rdn_value_.empty()) && NameEquals(attribute, "name")) {
+    static constexpr std::string_view kEmptyName;
+    return {empty_name_ ? &kEmptyName : &rdn_value_, 1};
+  }
+  if (NameEquals(attribute, "distinguishedName")) return {&dn, 1};
+  return {};
+}
+
+std::string_view DirEntry::First(std::string_view attribute) const {
+  const auto values = Values(attribute);
+  return values.empty() ? std::string_view() : values.front();
+}
+
+// ---------------------------------------------------------------------------
+// DirectoryData
+
+const std::string_view* DirectoryData::InternName(std::string_view name) {
+  const auto it = names_.find(name);
+  if (it != names_.end()) return it->second;
+  auto* interned = arena_.Make<std::string_view>(1);
+  *interned = arena_.Copy(name);
+  names_.emplace(*interned, interned);
+  return interned;
+}
+
+const DirShapeSlot* DirectoryData::InternShape() {
+  // Keyed by the bytes of the fields, not of the structs, whose padding
+  // holds nothing defined.
+  std::string& key = shape_key_;
+  key.clear();
+  for (const DirShapeSlot& slot : slot_shape_) {
+    key.append(reinterpret_cast<const char*>(&slot.name), sizeof slot.name);
+    key.append(reinterpret_cast<const char*>(&slot.count), sizeof slot.count);
+  }
+  const auto it = shapes_.find(key);
+  if (it != shapes_.end()) return it->second;
+  auto* stored = arena_.Make<DirShapeSlot>(slot_shape_.size());
+  std::copy(slot_shape_.begin(), slot_shape_.end(), stored);
+  shapes_.emplace(arena_.Copy(key), stored);
+  return stored;
+}
+
+void DirectoryData::AddIndex(FoldedIndex& index, std::string_view key, uint32_t position) {
+  if (key.empty()) return;
+  const auto [it, added] = index.try_emplace(key, position);
+  if (added) return;
+  uint32_t& held = it->second;
+  if ((held & kShared) == 0) {
+    if (held == position) return;
+    shared_.push_back({held, position});
+    held = kShared | static_cast<uint32_t>(shared_.size() - 1);
+    return;
+  }
+  std::vector<uint32_t>& positions = shared_[held & ~kShared];
+  if (positions.back() != position) positions.push_back(position);
+}
+
+std::vector<uint32_t> DirectoryData::Positions(const FoldedIndex& index,
+                                               std::string_view key) const {
+  const auto it = index.find(key);
+  if (it == index.end()) return {};
+  if ((it->second & kShared) == 0) return {it->second};
+  return shared_[it->second & ~kShared];
+}
+
+bool DirectoryData::Add(const NewEntry& in) {
+  std::string key = DnKey(in.dn);
+  if (by_dn_.contains(key)) return false;
+
+  // Group the values by name: slot_of_value_[i] is the attribute of value i.
+  const size_t value_count = in.values.size();
+  slot_of_value_.resize(value_count);
+  slot_names_.clear();
+  slot_counts_.clear();
+  wide_slots_.clear();
+  for (size_t i = 0; i < value_count; ++i) {
+    const std::string_view name = in.values[i].first;
+    size_t slot = slot_names_.size();
+    if (!wide_slots_.empty()) {
+      const auto it = wide_slots_.find(AsciiLowerCopy(name));
+      if (it != wide_slots_.end()) slot = it->second;
+    } else {
+      for (size_t s = 0; s < slot_names_.size(); ++s) {
+        if (text::AsciiEqualsNoCase(slot_names_[s], name)) {
+          slot = s;
+          break;
+        }
       }
+    }
+    if (slot == slot_names_.size()) {
+      slot_names_.push_back(name);
+      slot_counts_.push_back(0);
+      if (!wide_slots_.empty()) {
+        wide_slots_.emplace(AsciiLowerCopy(name), static_cast<uint32_t>(slot));
+      } else if (slot_names_.size() == kScanLimit) {
+        for (size_t s = 0; s < slot_names_.size(); ++s) {
+          wide_slots_.emplace(AsciiLowerCopy(slot_names_[s]), static_cast<uint32_t>(s));
+        }
+      }
+    }
+    slot_of_value_[i] = static_cast<uint32_t>(slot);
+    ++slot_counts_[slot];
+  }
+
+  // Copy into the arena: the values of each attribute side by side, in
+  // file order.
+  DirEntry entry;
+  entry.dn = Keep(in.dn, in.owned);
+  entry.dn_key = arena_.Copy(key);
+  entry.line = in.line;
+  auto* views = arena_.Make<std::string_view>(value_count);
+  slot_shape_.clear();
+  std::vector<uint32_t>& fill = slot_counts_;  // becomes each slot's next free place
+  uint32_t start = 0;
+  for (size_t s = 0; s < slot_names_.size(); ++s) {
+    const uint32_t count = fill[s];
+    slot_shape_.push_back(DirShapeSlot{InternName(slot_names_[s]), count});
+    fill[s] = start;
+    start += count;
+  }
+  for (size_t i = 0; i < value_count; ++i) {
+    views[fill[slot_of_value_[i]]++] = Keep(in.values[i].second, in.owned);
+  }
+  entry.shape_ = InternShape();
+  entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
+  entry.values_ = views;
+  if (in.rdn_value && !in.rdn_value->empty()) {
+    entry.rdn_value_ = arena_.Copy(*in.rdn_value);
+  } else {
+    entry.rdn_value_ = arena_.Copy(ldapfilter::FirstRdnValue(entry.dn));
+  }
+  entry.empty_name_ = in.rdn_value && in.rdn_value->empty();
+
+  const auto position = static_cast<uint32_t>(entries_.size());
+  entries_.push_back(entry);
+  by_dn_.emplace(entry.dn_key, position);
+  for (const std::string_view odn : entry.Values("legacyExchangeDN")) {
+    if (!odn.empty()) by_legacy_dn_.emplace(odn, position);
+  }
+  for (const std::string_view mail : entry.Values("mail")) AddIndex(by_mail_, mail, position);
+  for (const std::string_view proxy : entry.Values("proxyAddresses")) {
+    if (proxy.size() > kSmtpPrefix.size() && text::StartsWithNoCase(proxy, kSmtpPrefix)) {
+      AddIndex(by_proxy_, proxy.substr(kSmtpPrefix.size()), position);
     }
   }
   return true;
 }
 
-const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
-  const auto it = by_dn_.find(DnKey(dn));
+std::span<char> DirectoryData::Adopt(std::string text) {
+  adopted_.push_back(std::make_unique<std::string>(std::move(text)));
+  return {adopted_.back()->data(), adopted_.back()->size()};
+}
+
+std::string_view DirectoryData::Keep(std::string_view text, std::string_view owned) {
+  // Compared as addresses: std::less gives a total order on pointers.
+  const std::less<const char*> before;
+  if (!text.empty() && !before(text.data(), owned.data()) &&
+      !before(owned.data() + owned.size(), text.data() + text.size())) {
+    return text;
+  }
+  return arena_.Copy(text);
+}
+
+void DirectoryData::Reserve(size_t objects) {
+  entries_.reserve(objects);
+  by_dn_.reserve(objects);
+  by_legacy_dn_.reserve(objects);
+  by_mail_.reserve(objects);
+  by_proxy_.reserve(objects);
+}
+
+const DirEntry* DirectoryData::ByDN(std::string_view dn) const { return ByDnKey(DnKey(dn)); }
+
+const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {
+  const auto it = by_dn_.find(dn_key);
   return it == by_dn_.end() ? nullptr : &entries_[it->second];
 }
 
 const DirEntry* DirectoryData::ByLegacyDN(std::string_view odn) const {
   if (odn.empty()) return nullptr;
-  const auto it = by_legacy_dn_.find(text::LCase(odn));
+  const auto it = by_legacy_dn_.find(odn);
   return it == by_legacy_dn_.end() ? nullptr : &entries_[it->second];
 }
 
 std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) const {
-  const std::string key = text::LCase(address);
-  std::vector<size_t> positions;
-  for (const auto* index : {&by_mail_, &by_proxy_}) {
-    const auto it = index->find(key);
-    if (it != index->end()) positions.insert(positions.end(), it->second.begin(), it->second.end());
-  }
+  std::vector<uint32_t> positions = Positions(by_mail_, address);
+  const std::vector<uint32_t> proxies = Positions(by_proxy_, address);
+  positions.insert(positions.end(), proxies.begin(), proxies.end());
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
   std::vector<const DirEntry*> found;
   found.reserve(positions.size());
-  for (const size_t position : positions) found.push_back(&entries_[position]);
+  for (const uint32_t position : positions) found.push_back(&entries_[position]);
   return found;
+}
+
+std::vector<uint32_t> DirectoryData::MailPositions(std::string_view address) const {
+  return Positions(by_mail_, address);
+}
+
+std::vector<uint32_t> DirectoryData::SmtpProxyPositions(std::string_view address) const {
+  return Positions(by_proxy_, address);
 }
 
 std::vector<const DirEntry*> DirectoryData::ByMail(std::string_view address) const {
   std::vector<const DirEntry*> found;
-  const auto it = by_mail_.find(text::LCase(address));
-  if (it == by_mail_.end()) return found;
-  found.reserve(it->second.size());
-  for (const size_t position : it->second) found.push_back(&entries_[position]);
+  for (const uint32_t position : MailPositions(address)) found.push_back(&entries_[position]);
   return found;
 }
 

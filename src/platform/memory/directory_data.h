@@ -3,57 +3,217 @@
 // every object: the DN in its normalised form (platform/dn.h: blanks,
 // escapes and letter case do not matter), and mail, legacyExchangeDN and
 // SMTP proxies without regard to case. Immutable once loaded.
+//
+// Layout: a directory of a million objects must cost little more than its
+// text. The directory adopts the LDIF text, and an object's values are
+// views into it where the loader could parse the record in place; any
+// other text an object keeps (a decoded value, the DN key, a value given
+// by a caller) is copied once into the directory's arena. The value views
+// sit in the arena too, and an object's attribute names and value counts
+// (its shape) are stored once for all objects of the same shape, so an
+// object costs no heap allocation of its own and the directory frees a few
+// large blocks, not millions of small ones. Attribute names are interned:
+// one copy per spelling for the whole directory. Views stay valid as long
+// as the directory, also when it is moved.
 #ifndef TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 #define TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include <absl/container/flat_hash_map.h>
 
 #include "platform/memory/ldap_filter.h"
 
 namespace platform::memory {
 
-struct DirEntry final : public ldapfilter::AttributeSource {
-  std::string dn;  // as written in the file; this is what output reports
-  // DnKey(dn), set by DirectoryData::Add: what the DN index and the search
-  // scopes compare.
-  std::string dn_key;
-  size_t line = 0;  // line of the LDIF file where the record starts
-  // Attribute names as written, values in file order; one slot per name.
-  std::vector<std::pair<std::string, std::vector<std::string>>> attributes;
+// Texts and small arrays that live as long as their owner, handed out from
+// blocks that are only ever freed whole. Blocks grow geometrically, so a
+// small directory (a test's) takes little and a large one few blocks.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(Arena&&) noexcept = default;
+  Arena& operator=(Arena&&) noexcept = default;
 
-  // Values of an attribute, name compared without regard to case; nullptr
+  // A copy of the text; its bytes never move.
+  std::string_view Copy(std::string_view text);
+  // Room for `count` default-constructed objects of a trivially destructible
+  // type, suitably aligned.
+  template <class T>
+  T* Make(size_t count) {
+    static_assert(std::is_trivially_destructible_v<T>, "the arena runs no destructors");
+    void* at = Allocate(sizeof(T) * count, alignof(T));
+    T* first = static_cast<T*>(at);
+    for (size_t i = 0; i < count; ++i) new (first + i) T();
+    return first;
+  }
+  // Bytes held in blocks (for the benchmarks and tests).
+  size_t Reserved() const { return reserved_; }
+
+ private:
+  void* Allocate(size_t size, size_t align);
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+  size_t reserved_ = 0;
+};
+
+// One attribute of an object: its name as the file spells it (interned) and
+// its values in file order (never empty).
+class DirAttribute {
+ public:
+  DirAttribute(std::string_view name, std::span<const std::string_view> values)
+      : name_(name), values_(values) {}
+  std::string_view name() const { return name_; }
+  std::span<const std::string_view> values() const { return values_; }
+
+ private:
+  std::string_view name_;
+  std::span<const std::string_view> values_;
+};
+
+// The shape of an object: its attribute names in order and how many values
+// each has. Objects of one kind share a shape (every person of a generated
+// organisation has the same), so a shape is stored once per directory and
+// an object holds only a pointer to it and to its values.
+struct DirShapeSlot {
+  const std::string_view* name = nullptr;  // interned
+  uint32_t count = 0;
+};
+
+// An object's attributes, in order of first appearance, one per name in any
+// case: a view over its shape and its values.
+class DirAttributeList {
+ public:
+  class Iterator {
+   public:
+    Iterator(const DirShapeSlot* slot, const std::string_view* values)
+        : slot_(slot), values_(values) {}
+    DirAttribute operator*() const { return DirAttribute(*slot_->name, {values_, slot_->count}); }
+    Iterator& operator++() {
+      values_ += slot_->count;
+      ++slot_;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return slot_ != other.slot_; }
+
+   private:
+    const DirShapeSlot* slot_;
+    const std::string_view* values_;
+  };
+
+  DirAttributeList(const DirShapeSlot* slots, uint32_t count, const std::string_view* values)
+      : slots_(slots), count_(count), values_(values) {}
+  size_t size() const { return count_; }
+  Iterator begin() const { return Iterator(slots_, values_); }
+  Iterator end() const { return Iterator(slots_ + count_, nullptr); }
+  // Walks the shape up to the attribute: for tests and rare callers.
+  DirAttribute operator[](size_t index) const {
+    Iterator at = begin();
+    for (size_t i = 0; i < index; ++i) ++at;
+    return *at;
+  }
+
+ private:
+  const DirShapeSlot* slots_;
+  uint32_t count_;
+  const std::string_view* values_;
+};
+
+// An object of the directory. Its views point into the directory that made
+// it, so it is valid as long as that directory.
+class DirEntry final : public ldapfilter::AttributeSource {
+ public:
+  std::string_view dn;  // as written in the file; this is what output reports
+  // DnKey(dn): what the DN index and the search scopes compare.
+  std::string_view dn_key;
+  size_t line = 0;  // line of the LDIF file where the record starts
+
+  // Values of an attribute, name compared without regard to case; empty
   // when absent. Every object has a DN and a name, so when the object has
   // no such attribute "distinguishedName" falls back to the DN and "name"
-  // to the RDN value (once the entry has been through DirectoryData::Add).
-  const std::vector<std::string>* Values(std::string_view attribute) const override;
+  // to the RDN value.
+  std::span<const std::string_view> Values(std::string_view attribute) const override;
   // The first value, "" when absent.
-  std::string First(std::string_view attribute) const;
+  std::string_view First(std::string_view attribute) const;
   // The value of the first RDN ("Ana Lima" for "CN=Ana Lima,OU=...").
-  const std::string& RdnValue() const { return rdn_value; }
+  std::string_view RdnValue() const { return rdn_value_; }
+  DirAttributeList attributes() const { return {shape_, shape_size_, values_}; }
 
-  std::string rdn_value;
-  std::vector<std::string> rdn_value_list;  // rdn_value as a one-element list
-  std::vector<std::string> dn_list;         // dn as a one-element list
+ private:
+  friend class DirectoryData;
+  std::string_view rdn_value_;
+  const DirShapeSlot* shape_ = nullptr;
+  const std::string_view* values_ = nullptr;  // every attribute's, side by side
+  uint32_t shape_size_ = 0;
+  bool empty_name_ = false;  // "name" falls back to "", not to the RDN value
+};
+
+// Hash and equality of texts under text::LCase, without making the
+// lower-cased copy for ASCII texts (nearly all of them). Transparent, so a
+// map keyed by views is searched with any view.
+struct FoldedHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const;
+};
+struct FoldedEq {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
 };
 
 class DirectoryData {
  public:
-  // Adds an object in file order, setting its derived fields (dn_key, the
-  // RDN value, the fallback lists). Returns false (and adds nothing) when an
+  // An object to add: its DN and its (name, value) pairs in file order,
+  // views the caller keeps alive for the call only (Add copies what it
+  // keeps). Values under one name in any letter case form one attribute,
+  // named as first spelt, at the place of its first value.
+  struct NewEntry {
+    std::string_view dn;
+    size_t line = 0;
+    std::vector<std::pair<std::string_view, std::string_view>> values;
+    // The value of the first RDN when the caller parsed the DN already;
+    // else (or when it is empty) Add works it out. Given empty, "name"
+    // still answers with that empty value.
+    std::optional<std::string_view> rdn_value;
+    // Text the directory owns already (see Adopt): views into it are kept
+    // as they are, not copied.
+    std::string_view owned;
+  };
+
+  DirectoryData() = default;
+  DirectoryData(DirectoryData&&) noexcept = default;
+  DirectoryData& operator=(DirectoryData&&) noexcept = default;
+
+  // Adds an object in file order. Returns false (and adds nothing) when an
   // object with the same DN is present: the same once both are normalised,
   // so "CN=a, DC=x" duplicates "cn=A,DC=x". A DN that does not parse is
   // keyed by its lower-cased text.
-  bool Add(DirEntry entry);
+  bool Add(const NewEntry& entry);
+  // Takes a text (a whole LDIF file) to live as long as the directory, so
+  // that objects can keep views into it instead of copies; the text may be
+  // changed in place before its views are handed to Add (unfolding).
+  std::span<char> Adopt(std::string text);
+  // Sizes the tables for that many objects in all, so that adding them
+  // does not rehash every key again at each doubling.
+  void Reserve(size_t objects);
 
   const std::vector<DirEntry>& Entries() const { return entries_; }
   // The object with that DN in any spelling of it (blanks, escapes, letter
   // case); nullptr when there is none.
   const DirEntry* ByDN(std::string_view dn) const;
+  // The same for a DN already in its DnKey form.
+  const DirEntry* ByDnKey(std::string_view dn_key) const;
   // Look-ups without regard to case; nullptr or empty when nothing matches.
   const DirEntry* ByLegacyDN(std::string_view odn) const;
   // Objects whose mail or SMTP proxy ("smtp:" prefix in any case) is the
@@ -61,13 +221,54 @@ class DirectoryData {
   std::vector<const DirEntry*> ByAddress(std::string_view address) const;
   // Objects whose mail attribute is the address, in file order.
   std::vector<const DirEntry*> ByMail(std::string_view address) const;
+  // Positions (in Entries()) of the objects whose mail, or whose SMTP proxy
+  // (the address after an "smtp:" prefix in any case), is the address
+  // without regard to case: in file order, without duplicates, empty when
+  // there are none.
+  std::vector<uint32_t> MailPositions(std::string_view address) const;
+  std::vector<uint32_t> SmtpProxyPositions(std::string_view address) const;
+
+  // Bytes the directory holds in its arena.
+  size_t ArenaBytes() const { return arena_.Reserved(); }
 
  private:
+  // An address index maps a key to the one position that holds it, or,
+  // with kShared set, to a list in shared_ of the several that do: nearly
+  // every address belongs to one object, and a slot of a view and a
+  // number is 24 bytes where a slot holding a list would be 40.
+  using FoldedIndex = absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq>;
+  static constexpr uint32_t kShared = 0x80000000U;
+
+  const std::string_view* InternName(std::string_view name);
+  // The stored shape equal to slot_shape_, stored now when it is new.
+  const DirShapeSlot* InternShape();
+  void AddIndex(FoldedIndex& index, std::string_view key, uint32_t position);
+  // The positions an index gives for a key, in file order.
+  std::vector<uint32_t> Positions(const FoldedIndex& index, std::string_view key) const;
+
+  // A view into `owned`, else a copy in the arena.
+  std::string_view Keep(std::string_view text, std::string_view owned);
+
+  Arena arena_;
+  std::vector<std::unique_ptr<std::string>> adopted_;
   std::vector<DirEntry> entries_;
-  std::unordered_map<std::string, size_t> by_dn_;  // dn_key -> position
-  std::unordered_map<std::string, size_t> by_legacy_dn_;
-  std::unordered_map<std::string, std::vector<size_t>> by_mail_;
-  std::unordered_map<std::string, std::vector<size_t>> by_proxy_;
+  // Interned attribute names by exact spelling, and shapes by their slots'
+  // bytes.
+  absl::flat_hash_map<std::string_view, const std::string_view*> names_;
+  absl::flat_hash_map<std::string_view, const DirShapeSlot*> shapes_;
+  absl::flat_hash_map<std::string_view, uint32_t> by_dn_;  // dn_key -> position
+  absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq> by_legacy_dn_;
+  FoldedIndex by_mail_;
+  FoldedIndex by_proxy_;
+  std::vector<std::vector<uint32_t>> shared_;
+  // Scratch of Add, kept to spare an allocation per object: the attribute
+  // slot of each value, and the first spelling of each slot's name.
+  std::vector<uint32_t> slot_of_value_;
+  std::vector<std::string_view> slot_names_;
+  std::vector<uint32_t> slot_counts_;
+  std::vector<DirShapeSlot> slot_shape_;
+  std::string shape_key_;
+  absl::flat_hash_map<std::string, uint32_t> wide_slots_;
 };
 
 }  // namespace platform::memory

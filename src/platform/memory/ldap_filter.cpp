@@ -282,9 +282,7 @@ bool RuleMatches(std::string_view stored, const Node& node) {
 // whose type is the item's attribute count as values of that attribute.
 // A distinguishedName value that is not a DN offers none.
 bool DnAttributesMatch(const Node& node, const AttributeSource& object) {
-  const auto* dns = object.Values(kDistinguishedName);
-  if (dns == nullptr) return false;
-  for (const std::string& dn : *dns) {
+  for (const std::string_view dn : object.Values(kDistinguishedName)) {
     const auto rdns = ParseDn(dn);
     if (!rdns) continue;
     for (const DnRdn& rdn : *rdns) {
@@ -328,10 +326,10 @@ Truth EvaluateItem(const Node& node, const AttributeSource& object) {
   if (node.kind == Kind::kExtensible && node.rule_kind == Rule::kUndefined) {
     return Truth::kUndefined;
   }
-  const auto* values = object.Values(node.attribute);
-  if (values != nullptr) {
+  const auto values = object.Values(node.attribute);
+  if (!values.empty()) {
     std::string buffer;
-    for (const std::string& value : *values) {
+    for (const std::string_view value : values) {
       if (ValueMatches(value, node, buffer)) return Truth::kTrue;
     }
   }
@@ -726,7 +724,29 @@ class ParsedFilter final : public Filter {
     return out;
   }
 
+  std::vector<RequiredEquality> RequiredEqualities() const override {
+    std::vector<RequiredEquality> found;
+    CollectRequired(root_, found);
+    return found;
+  }
+
  private:
+  static void CollectRequired(const Node& node, std::vector<RequiredEquality>& found) {
+    switch (node.kind) {
+      case Kind::kAnd:
+        for (const Node& child : node.children) CollectRequired(child, found);
+        return;
+      case Kind::kEqual:
+      case Kind::kApprox:
+        if (!node.category_short_name && !node.dn_equality) {
+          found.push_back(RequiredEquality{node.attribute, node.value.raw});
+        }
+        return;
+      default:
+        return;
+    }
+  }
+
   const Node root_;
 };
 

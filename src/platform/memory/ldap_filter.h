@@ -53,6 +53,7 @@
 #define TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,10 +64,22 @@ namespace platform::ldapfilter {
 class AttributeSource {
  public:
   virtual ~AttributeSource() = default;
-  // The values of the attribute (name compared without regard to case), or
-  // nullptr when the object has none. A directory object gives its DN as
-  // "distinguishedName" (":dn" matches read it there).
-  virtual const std::vector<std::string>* Values(std::string_view attribute) const = 0;
+  // The values of the attribute (name compared without regard to case);
+  // empty when the object has none. Views into storage the object owns, so
+  // an object may keep its values in any layout (the directory keeps them
+  // in one arena). A directory object gives its DN as "distinguishedName"
+  // (":dn" matches read it there).
+  virtual std::span<const std::string_view> Values(std::string_view attribute) const = 0;
+};
+
+// An equality the filter requires of every object it matches: it is TRUE
+// only for objects holding a value of `attribute` (as written in the
+// filter) equal to `value` without regard to case (text::LCase on both
+// sides). A caller with an index on the attribute may then test only the
+// objects the index gives for the value. Views into the filter.
+struct RequiredEquality {
+  std::string_view attribute;
+  std::string_view value;
 };
 
 // A parsed filter. Immutable, so one filter may be evaluated against many
@@ -80,6 +93,11 @@ class Filter {
   // item, NOT always with inner parentheses, values escaped as EscapeValue
   // does. Parsing the result gives a filter that matches the same objects.
   virtual std::string ToRfc4515() const = 0;
+  // The text equalities (= and ~=) that the whole filter requires: the
+  // filter itself when it is one, the terms of an AND (and of an AND inside
+  // it). DN-valued attributes and objectCategory short names compare as
+  // DNs, not as text, and are left out.
+  virtual std::vector<RequiredEquality> RequiredEqualities() const = 0;
 };
 
 // Parses a filter. Raises PlatformError 0x80040E14 with a description that

@@ -334,6 +334,34 @@ TEST(LdapFilterTest, RendersStrictForm) {
   }
 }
 
+// What a caller may answer from an index: only equalities that every match
+// must satisfy, with the escapes of the value undone.
+TEST(LdapFilterTest, NamesTheEqualitiesAFilterRequires) {
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  const std::vector<std::pair<std::string, Pairs>> cases = {
+      {"((mail=A@x))", {{"mail", "A@x"}}},
+      {"mail~=a@x", {{"mail", "a@x"}}},
+      {"(&(objectClass=user)(&(mail=a\\2Ab@x)(cn=*)))",
+       {{"objectClass", "user"}, {"mail", "a*b@x"}}},
+      {"(|(mail=a@x)(mail=b@x))", {}},  // either may hold
+      {"(!(mail=a@x))", {}},
+      {"(mail=a*)", {}},
+      {"(mail>=a)", {}},
+      {"(mail:=a@x)", {}},
+      {"(&)", {}},
+      // Compared as DNs or as class names, not as text.
+      {"(&(member=CN=a,DC=x)(objectCategory=person)(mail=a@x))", {{"mail", "a@x"}}},
+  };
+  for (const auto& [text, expected] : cases) {
+    Pairs got;
+    const auto filter = Parse(text);
+    for (const auto& [attribute, value] : filter->RequiredEqualities()) {
+      got.emplace_back(attribute, value);
+    }
+    EXPECT_EQ(got, expected) << text;
+  }
+}
+
 TEST(LdapFilterTest, EscapesValuesForFilters) {
   EXPECT_EQ(EscapeValue("a*b(c)d\\e"), "a\\2Ab\\28c\\29d\\5Ce");
   EXPECT_EQ(EscapeValue(std::string("x\0y", 3)), "x\\00y");

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -84,19 +85,24 @@ class Screen {
   void Run() {
     size_t line_number = 1;
     size_t at = 0;
+    const char* const data = text_.data();
     while (at < text_.size()) {
-      size_t end = at;
-      while (end < text_.size() && text_[end] != '\n') {
-        const char c = text_[end];
-        if (c == '\0') Fail(line_number, "NUL byte in the line");
-        if (c == '\r' && (end + 1 >= text_.size() || text_[end + 1] != '\n')) {
-          Fail(line_number,
-               "the line ends with a lone carriage return; only LF and CR LF line ends are "
-               "accepted");
-        }
-        ++end;
-      }
+      const auto* newline =
+          static_cast<const char*>(std::memchr(data + at, '\n', text_.size() - at));
+      const size_t end = newline == nullptr ? text_.size() : static_cast<size_t>(newline - data);
       std::string_view line = text_.substr(at, end - at);
+      // The first fault of the line wins: a NUL byte, or a CR not followed
+      // by LF (only the line's last byte may be a CR, and only before a LF).
+      const auto* nul = static_cast<const char*>(std::memchr(line.data(), '\0', line.size()));
+      const auto* cr = static_cast<const char*>(std::memchr(line.data(), '\r', line.size()));
+      const bool lone_cr =
+          cr != nullptr && (cr + 1 < line.data() + line.size() || newline == nullptr);
+      if (nul != nullptr && (!lone_cr || nul < cr)) Fail(line_number, "NUL byte in the line");
+      if (lone_cr) {
+        Fail(line_number,
+             "the line ends with a lone carriage return; only LF and CR LF line ends are "
+             "accepted");
+      }
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       Physical(line, line_number);
       at = end + 1;
@@ -105,24 +111,35 @@ class Screen {
     FinishLogical();
   }
 
+  size_t records() const { return records_; }
+
  private:
   [[noreturn]] void Fail(size_t line, const std::string& what) const {
     throw ProfileError(file_ + ":" + std::to_string(line) + ": " + what);
   }
 
+  // A logical line is held as a view into the text until a continuation
+  // line comes; only a folded line is copied together.
   void Physical(std::string_view line, size_t line_number) {
     // A continuation line may still reach the reader as a line of its own
     // (at the start of a record, after a comment), so its URL marker is
     // refused wherever it stands.
     if (line.empty() || line[0] != '#') RefuseUrl(StripLeadingBlanks(line), line_number);
     if (!line.empty() && line[0] == ' ') {
-      if (!in_comment_ && logical_start_ != 0) logical_.append(line.substr(1));
+      if (!in_comment_ && logical_start_ != 0) {
+        if (!folded_) {
+          logical_.assign(pending_);
+          folded_ = true;
+        }
+        logical_.append(line.substr(1));
+      }
       return;
     }
     FinishLogical();
     in_comment_ = !line.empty() && line[0] == '#';
     if (in_comment_ || line.empty()) return;
-    logical_.assign(line);
+    pending_ = line;
+    folded_ = false;
     logical_start_ = line_number;
   }
 
@@ -137,17 +154,19 @@ class Screen {
 
   void FinishLogical() {
     if (logical_start_ == 0) return;
-    Logical(logical_, logical_start_);
+    Logical(folded_ ? std::string_view(logical_) : pending_, logical_start_);
     logical_.clear();
+    folded_ = false;
     logical_start_ = 0;
   }
 
-  void Logical(std::string_view line, size_t line_number) const {
+  void Logical(std::string_view line, size_t line_number) {
     const std::string_view stripped = StripLeadingBlanks(line);
     const size_t colon = stripped.find(':');
     // A line without a colon is libldap's to report.
     if (colon == std::string_view::npos) return;
     const std::string_view name = stripped.substr(0, colon);
+    if (text::AsciiEqualsNoCase(name, "dn")) ++records_;
     if (text::AsciiEqualsNoCase(name, "include")) {
       Fail(line_number, "include directives are not accepted");
     }
@@ -173,16 +192,21 @@ class Screen {
 
   std::string_view text_;
   const std::string& file_;
-  std::string logical_;
+  std::string_view pending_;  // the open logical line while it is not folded
+  std::string logical_;       // the open logical line once folded
+  bool folded_ = false;
   size_t logical_start_ = 0;  // 0: no logical line open
   bool in_comment_ = false;
+  size_t records_ = 0;
 };
 
 }  // namespace
 
-size_t ScreenLdif(std::string_view text, const std::string& file) {
+size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records) {
   const size_t skip = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? 3 : 0;
-  Screen(text.substr(skip), file).Run();
+  Screen screen(text.substr(skip), file);
+  screen.Run();
+  if (records != nullptr) *records = screen.records();
   return skip;
 }
 

@@ -43,7 +43,9 @@ namespace platform::memory {
 //    32 bits (from -2147483648 to 4294967295): a larger one would wrap into
 //    another display type.
 // Comment lines (starting with "#") and their continuations are not read.
-size_t ScreenLdif(std::string_view text, const std::string& file);
+// `records`, when given, receives the number of "dn:" lines: what a loader
+// sizes its tables by.
+size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records = nullptr);
 
 // True for a decimal integer from -2147483648 to 4294967295, blanks around
 // it allowed: the values an msExchRecipientDisplayType may hold.

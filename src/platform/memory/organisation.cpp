@@ -16,10 +16,12 @@
 #include <fstream>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/dn.h"
 #include "platform/memory/ldif_screen.h"
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/profile_json.h"
@@ -81,10 +83,9 @@ std::string AsciiLower(std::string_view name) {
 }
 
 bool HasObjectClass(const DirEntry& object, std::string_view object_class) {
-  const auto* classes = object.Values("objectClass");
-  if (classes == nullptr) return false;
-  return std::any_of(classes->begin(), classes->end(),
-                     [&](const std::string& c) { return text::EqualsNoCase(c, object_class); });
+  const auto classes = object.Values("objectClass");
+  return std::any_of(classes.begin(), classes.end(),
+                     [&](std::string_view c) { return text::EqualsNoCase(c, object_class); });
 }
 
 // The directory user whose mailNickname is the alias. Logon and loading
@@ -92,9 +93,9 @@ bool HasObjectClass(const DirEntry& object, std::string_view object_class) {
 const DirEntry* DirectoryUser(const DirectoryData& directory, std::string_view alias) {
   const std::string wanted = text::LCase(alias);
   for (const DirEntry& object : directory.Entries()) {
-    const auto* nicknames = object.Values("mailNickname");
-    if (nicknames == nullptr || nicknames->empty()) continue;
-    if (text::LCase(nicknames->front()) == wanted && HasObjectClass(object, "user")) {
+    const auto nicknames = object.Values("mailNickname");
+    if (nicknames.empty()) continue;
+    if (text::LCase(nicknames.front()) == wanted && HasObjectClass(object, "user")) {
       return &object;
     }
   }
@@ -110,7 +111,25 @@ struct DnParts {
   size_t components = 0;
 };
 
+// A plainly written DN (platform/dn.h) is split where it stands; libldap
+// parses the rest. Both give the first RDN's value with escapes undone.
 std::optional<DnParts> SplitDn(const std::string& dn) {
+  if (IsPlainDn(dn)) {
+    DnParts parts;
+    parts.domain_only = true;
+    size_t at = 0;
+    while (true) {
+      const size_t equals = dn.find('=', at);
+      const size_t comma = std::min(dn.find(',', equals), dn.size());
+      if (parts.components == 0) parts.rdn_value = dn.substr(equals + 1, comma - equals - 1);
+      ++parts.components;
+      if (!text::AsciiEqualsNoCase(std::string_view(dn).substr(at, equals - at), "dc")) {
+        parts.domain_only = false;
+      }
+      if (comma == dn.size()) return parts;
+      at = comma + 1;
+    }
+  }
   LDAPDN parsed = nullptr;
   if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS ||
       parsed == nullptr || parsed[0] == nullptr || parsed[0][0] == nullptr) {
@@ -143,13 +162,15 @@ struct BerFree {
 
 // How many records pass between two questions to the stop predicate.
 constexpr size_t kRecordsPerStopCheck = 256;
-// Up to this many attributes a record's names are scanned, not indexed.
-constexpr size_t kScanLimit = 32;
 
 class LdifLoader {
  public:
-  LdifLoader(std::string file, DirectoryData& directory, const std::function<bool()>& stop)
-      : file_(std::move(file)), directory_(directory), stop_(stop) {}
+  // `text` is what the reader reads, owned by the directory.
+  LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
+             const std::function<bool()>& stop)
+      : file_(std::move(file)), directory_(directory), text_(text), stop_(stop) {
+    entry_.owned = std::string_view(text.data(), text.size());
+  }
 
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
@@ -181,28 +202,27 @@ class LdifLoader {
       if (stop_ && ++records % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
-      const size_t lines = static_cast<size_t>(std::count(raw, raw + std::strlen(raw), '\n'));
+      const size_t length = std::strlen(raw);
+      const size_t lines = static_cast<size_t>(std::count(raw, raw + length, '\n'));
       const size_t start =
           std::feof(fp->fp) ? lineno + 1 - std::max<size_t>(lines, 1) : lineno - lines;
-      std::optional<DirEntry> parsed = ParseRecord(raw, start, first_record);
+      const bool parsed = ParseRecord(InText(raw, length, std::ftell(fp->fp)), start, first_record);
       first_record = false;
       // RFC 2849 lets the file open with "version: 1"; the reader gives it
       // as a record of its own when a blank line follows.
       if (!parsed) continue;
-      DirEntry entry = std::move(*parsed);
-      const auto parts = SplitDn(entry.dn);
-      if (!parts) Fail(start, "'" + entry.dn + "' is not a valid DN");
-      entry.rdn_value = parts->rdn_value;
-      entry.rdn_value_list = {entry.rdn_value};
+      dn_text_.assign(entry_.dn);  // libldap wants a NUL-terminated DN
+      const auto parts = SplitDn(dn_text_);
+      if (!parts) Fail(start, "'" + std::string(entry_.dn) + "' is not a valid DN");
+      entry_.rdn_value = parts->rdn_value;
       if (parts->domain_only && parts->components < best_components) {
         best_components = parts->components;
-        *root_dn = entry.dn;
+        *root_dn = std::string(entry_.dn);
       }
-      RefuseDuplicateLegacyDn(entry, start);
-      const std::string dn = entry.dn;
-      if (!directory_.Add(std::move(entry))) {
-        const DirEntry* first = directory_.ByDN(dn);
-        Fail(start, "duplicate dn '" + dn + "'" + FirstAt(first));
+      RefuseDuplicateLegacyDn(start);
+      if (!directory_.Add(entry_)) {
+        const DirEntry* first = directory_.ByDN(entry_.dn);
+        Fail(start, "duplicate dn '" + std::string(entry_.dn) + "'" + FirstAt(first));
       }
     }
     return directory_.Entries().size();
@@ -213,6 +233,34 @@ class LdifLoader {
   }
 
  private:
+  // The reader hands out each record in a buffer of its own; the same
+  // bytes stand in the text just before where it stopped reading (before
+  // the blank line that ended the record, or at the end of the text).
+  // Parsing them there lets the directory keep its values as views into
+  // the text. The bytes are compared, so a record the reader put together
+  // otherwise is parsed in its own buffer (and its values copied). The
+  // record's end in the text is made its NUL terminator: that byte is the
+  // blank line, already read, or the string's own terminator.
+  char* InText(char* raw, size_t length, long stopped) {
+    if (stopped < 0) return raw;
+    const auto end = static_cast<size_t>(stopped);
+    if (end > text_.size()) return raw;
+    const std::string_view text(text_.data(), text_.size());
+    size_t blank = 0;
+    if (end >= 2 && text.substr(end - 2, 2) == "\r\n" && (end < 3 || text[end - 3] == '\n')) {
+      blank = 2;
+    } else if (end >= 1 && text[end - 1] == '\n') {
+      blank = 1;
+    } else if (end != text_.size()) {
+      return raw;
+    }
+    if (end < blank + length) return raw;
+    char* record = text_.data() + (end - blank - length);
+    if (std::memcmp(record, raw, length) != 0) return raw;
+    record[length] = '\0';
+    return record;
+  }
+
   static std::string FirstAt(const DirEntry* first) {
     return first != nullptr ? " (first at line " + std::to_string(first->line) + ")"
                             : std::string();
@@ -220,12 +268,11 @@ class LdifLoader {
 
   // The entry identifier derives from the legacyExchangeDN, so a second
   // object with the same one would vanish behind the first, members and all.
-  void RefuseDuplicateLegacyDn(const DirEntry& entry, size_t start) const {
-    const auto* odns = entry.Values("legacyExchangeDN");
-    if (odns == nullptr) return;
-    for (const std::string& odn : *odns) {
+  void RefuseDuplicateLegacyDn(size_t start) const {
+    for (const auto& [name, odn] : entry_.values) {
+      if (!text::AsciiEqualsNoCase(name, "legacyExchangeDN")) continue;
       if (const DirEntry* first = directory_.ByLegacyDN(odn)) {
-        Fail(start, "duplicate legacyExchangeDN '" + odn + "'" + FirstAt(first));
+        Fail(start, "duplicate legacyExchangeDN '" + std::string(odn) + "'" + FirstAt(first));
       }
     }
   }
@@ -266,30 +313,19 @@ class LdifLoader {
     if (open) *write = '\0';
   }
 
-  // One record through libldap's line parser (value decoding, base64),
-  // grouped here: libldap's own record parser merges values of an
-  // attribute by comparing each name with every name before it, which is
-  // quadratic in the number of attributes of a record. Gives nothing for a
-  // record that holds only the version line.
-  std::optional<DirEntry> ParseRecord(char* raw, size_t start, bool first_record) {
+  // One record through libldap's line parser (value decoding, base64) into
+  // `entry_`: views into the record's buffer, or into `decoded_` for a value
+  // the parser had to decode; DirectoryData::Add groups them by name (in
+  // linear time, where libldap's own record parser compares each name with
+  // every name before it). False for a record that holds only the version
+  // line.
+  bool ParseRecord(char* raw, size_t start, bool first_record) {
     UnfoldLines(raw, start);
-    DirEntry entry;
-    // Names stay in the record's buffer; they are ASCII (the screen admits
-    // RFC 4512 names only). Most records hold a dozen attributes, where a
-    // scan beats hashing; a record with many gets an index, so that it
-    // still merges in linear time.
-    std::vector<std::string_view> names;
-    std::unordered_map<std::string, size_t> slots;
-    const auto slot_of = [&](std::string_view name) -> size_t {
-      if (!slots.empty()) {
-        const auto it = slots.find(AsciiLower(name));
-        return it == slots.end() ? names.size() : it->second;
-      }
-      for (size_t i = 0; i < names.size(); ++i) {
-        if (text::AsciiEqualsNoCase(names[i], name)) return i;
-      }
-      return names.size();
-    };
+    entry_.dn = {};
+    entry_.line = start;
+    entry_.values.clear();
+    entry_.rdn_value.reset();
+    decoded_.clear();
     bool have_dn = false;
     for (size_t i = 0; i < lines_.size(); ++i) {
       const size_t line = lines_[i].first;
@@ -297,20 +333,22 @@ class LdifLoader {
       berval value{};
       int free_value = 0;
       if (ldif_parse_line2(lines_[i].second, &type, &value, &free_value) < 0) {
-        Fail(line, have_dn ? "malformed line in entry \"" + entry.dn + "\"" : "malformed line");
+        Fail(line, have_dn ? "malformed line in entry \"" + std::string(entry_.dn) + "\""
+                           : "malformed line");
       }
-      const std::unique_ptr<char, BerFree> owned(free_value != 0 ? value.bv_val : nullptr);
+      if (free_value != 0) decoded_.emplace_back(value.bv_val);
       const std::string_view name(type.bv_val, type.bv_len);
-      std::string text =
-          value.bv_val == nullptr ? std::string() : std::string(value.bv_val, value.bv_len);
+      const std::string_view text = value.bv_val == nullptr
+                                        ? std::string_view()
+                                        : std::string_view(value.bv_val, value.bv_len);
       if (!have_dn) {
         if (first_record && i == 0 && text::AsciiEqualsNoCase(name, "version")) {
-          if (lines_.size() == 1) return std::nullopt;
+          if (lines_.size() == 1) return false;
           continue;
         }
         if (!text::AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
-        entry.dn = std::move(text);
-        if (text::Trim(entry.dn).empty()) Fail(start, "record with an empty dn");
+        entry_.dn = text;
+        if (text::Trim(entry_.dn).empty()) Fail(start, "record with an empty dn");
         have_dn = true;
         continue;
       }
@@ -323,47 +361,43 @@ class LdifLoader {
       }
       // Controls only make sense to a server applying changes.
       if (text::AsciiEqualsNoCase(name, "control")) continue;
-      const size_t slot = slot_of(name);
-      if (slot == names.size()) {
-        entry.attributes.emplace_back(std::string(name), std::vector<std::string>());
-        names.push_back(name);
-        if (!slots.empty()) {
-          slots.emplace(AsciiLower(name), slot);
-        } else if (names.size() == kScanLimit) {
-          for (size_t n = 0; n < names.size(); ++n) slots.emplace(AsciiLower(names[n]), n);
-        }
-      }
-      entry.attributes[slot].second.push_back(std::move(text));
+      entry_.values.emplace_back(name, text);
     }
     if (!have_dn) Fail(start, "record without dn");
-    entry.line = start;
     // A base64 value escapes the screen's look at the text.
-    if (const auto* types = entry.Values("msExchRecipientDisplayType")) {
-      for (const std::string& value : *types) {
-        if (!IsDisplayTypeValue(value)) {
-          Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" + value + "'");
-        }
+    for (const auto& [name, text] : entry_.values) {
+      if (text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") &&
+          !IsDisplayTypeValue(text)) {
+        Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" +
+                        std::string(text) + "'");
       }
     }
-    return entry;
+    return true;
   }
 
   std::string file_;
   DirectoryData& directory_;
+  std::span<char> text_;
   const std::function<bool()>& stop_;
   // The unfolded lines of the record being parsed: line number and text.
   std::vector<std::pair<size_t, char*>> lines_;
+  // The record being parsed, and the values the parser decoded for it.
+  DirectoryData::NewEntry entry_;
+  std::string dn_text_;
+  std::vector<std::unique_ptr<char, BerFree>> decoded_;
 };
 
 // Screens the text, then reads it from memory (the reader wants a writable
 // buffer, so the text is taken, not copied); returns the entries added.
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
                     std::string* root_dn, const std::function<bool()>& stop) {
-  const size_t skip = ScreenLdif(ldif, name);
+  size_t records = 0;
+  const size_t skip = ScreenLdif(ldif, name, &records);
+  directory.Reserve(directory.Entries().size() + records);
   if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
-  LdifLoader loader(name, directory, stop);
-  const std::unique_ptr<LDIFFP, LdifCloser> fp(
-      ldif_open_mem(ldif.data() + skip, ldif.size() - skip, "r"));
+  const std::span<char> text = directory.Adopt(std::move(ldif)).subspan(skip);
+  LdifLoader loader(name, directory, text, stop);
+  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
   return loader.Read(fp.get(), root_dn);
 }
@@ -574,7 +608,7 @@ class OrganisationLoader {
         name = *store;
       } else {
         const DirEntry* user = DirectoryUser(organisation_.directory_, alias);
-        const std::string display = user != nullptr ? user->First("displayName") : "";
+        const std::string display = user != nullptr ? std::string(user->First("displayName")) : "";
         name = "Mailbox - " + (display.empty() ? alias : display);
       }
       std::optional<std::string> id;
@@ -789,9 +823,9 @@ StoreData* Organisation::MailboxStore(std::string_view alias) {
   if (const auto it = mailboxes_.find(key); it != mailboxes_.end()) return it->second.get();
   const DirEntry* user = DirectoryUser(directory_, key);
   if (user == nullptr) return nullptr;
-  const std::string display = user->First("displayName");
-  auto store =
-      NewStore("Mailbox - " + (display.empty() ? user->RdnValue() : display), kMailboxRootName);
+  const std::string display(user->First("displayName"));
+  auto store = NewStore("Mailbox - " + (display.empty() ? std::string(user->RdnValue()) : display),
+                        kMailboxRootName);
   for (const char* name : kUsualFolders) AddFolder(*store->root, name);
   StoreData* raw = store.get();
   mailboxes_.emplace(key, std::move(store));

@@ -1,0 +1,46 @@
+#include "platform/text.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// StartsWithNoCase and ContainsNoCase compare ASCII texts in place; they
+// must answer as lower-casing both texts and comparing would, for ASCII,
+// non-ASCII and mixed texts alike (KELVIN SIGN folds to "k", dotted capital
+// I to "i", and bytes that are not UTF-8 stay as they are).
+TEST(TextTest, NoCaseSearchesAnswerAsLowerCasing) {
+  const std::vector<std::string> texts = {
+      "",
+      "s",
+      "SMTP:",
+      "smtp:Ana@x",
+      "SmTp",
+      "xsmtp:",
+      "CN=Person,CN=Schema",
+      "cn=person",
+      "\xE2\x84\xAA@x",
+      "k@x",
+      "\xC4\xB0i",
+      "ii",
+      "J\xC3\x96RG",
+      "j\xC3\xB6rg",
+      "\xFF"
+      "abc",
+      "ABC",
+      "[`{@",
+      "{@",
+  };
+  for (const std::string& s : texts) {
+    for (const std::string& t : texts) {
+      const std::string ls = text::LCase(s);
+      const std::string lt = text::LCase(t);
+      EXPECT_EQ(text::StartsWithNoCase(s, t), ls.rfind(lt, 0) == 0) << s << " / " << t;
+      EXPECT_EQ(text::ContainsNoCase(s, t), ls.find(lt) != std::string::npos) << s << " / " << t;
+    }
+  }
+}
+
+}  // namespace
