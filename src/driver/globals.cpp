@@ -25,6 +25,11 @@ void Reset() {
 }
 
 SessionRelease::~SessionRelease() {
+  // A host's settings hold objects of the session's organisation, and name
+  // folders of it: none of it means anything after the logoff.
+  ConfigFolder.reset();
+  MCFolderPath.clear();
+  MCFolderID.clear();
   GALEntries.reset();
   MAPISession.reset();
   StdOut.reset();

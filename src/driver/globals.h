@@ -26,7 +26,8 @@ extern std::string MCFolderID;
 // Puts every global back to its initial value (tests, and a fresh run).
 void Reset();
 
-// Releases GALEntries, MAPISession and StdOut when it goes out of scope, on
+// Releases ConfigFolder, GALEntries, MAPISession and StdOut, and empties
+// MCFolderPath and MCFolderID, when it goes out of scope, on
 // every way out of a run (an exception's too), so that a program or a test
 // can run again on a clean slate and a run that ran out of memory gets back
 // what the organisation held.

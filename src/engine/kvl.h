@@ -57,7 +57,9 @@ class KVL final {
 
   // Contact-folder merge (merge/merge_acf.cpp). The Master Contact
   // Repository message of basGlobals::ConfigFolder; surplus ones (every one
-  // after the first) are deleted. nullptr when there is none.
+  // after the first) are deleted. nullptr when there is none, and when a
+  // step fails (the class filter cannot be set or reset, a surplus message
+  // cannot be deleted).
   std::shared_ptr<platform::Message> GetMsgMCR();
   // True when the ACF message's "KVL.Inactive" field reads as true.
   bool CheckInactive(const std::shared_ptr<platform::Message>& message);
@@ -163,9 +165,9 @@ class KVL final {
   std::string GetFieldText(const platform::Variant& value);
   // The message of RegFolder whose conversation topic is `topic` or, when
   // the topic is empty, whose "PIN" field is `pin`; nullptr when neither is
-  // given or nothing matches. The one operation that raises to its caller:
-  // PlatformError when the helper folder cannot be made or attached, or the
-  // message cannot be looked up.
+  // given, nothing matches or the matching message cannot be opened. The
+  // one operation that raises to its caller: PlatformError when the helper
+  // folder cannot be made or attached (91 without a RegFolder).
   std::shared_ptr<platform::Message> FindMsgByTopicOrPIN(const std::string& topic,
                                                          const std::string& pin);
 

@@ -15,6 +15,19 @@ using platform::OnError;
 
 namespace {
 
+// The first subfolder named exactly `name`; nullptr when there is none or
+// the walk fails.
+std::shared_ptr<platform::Folder> ExactSubfolder(const std::shared_ptr<platform::Folders>& folders,
+                                                 const std::string& name) {
+  OnError err;
+  const int32_t count = err.Run([&] { return Obj(folders).Count(); });
+  for (int32_t position = 1; position <= count; ++position) {
+    auto folder = err.Run([&] { return folders->Item(position); });
+    if (folder && err.Run([&] { return folder->Name(); }) == name) return folder;
+  }
+  return nullptr;
+}
+
 void LogMandatory(const std::string& text, int32_t level) {
   modTest::WriteLog("KVL::GetMandatoryFolder:" + text, level);
 }
@@ -82,9 +95,12 @@ std::shared_ptr<platform::Folder> KVL::GetHiddenFolder(
   auto folder = err.Run([&] { return Obj(folders).ItemByName(name); });
   // The engine names its folders exactly: a subfolder that differs in
   // letter case is not one of them, and one with the exact name is added
-  // beside it.
-  if (!folder || err.Run([&] { return folder->Name(); }) != name) {
-    folder = err.Run([&] { return Obj(folders).Add(name); });
+  // beside it. A look-up by name that ignores letter case keeps giving the
+  // other one first, so the subfolders are searched for the exact name
+  // before one is added: otherwise every call would add another.
+  if (folder && err.Run([&] { return folder->Name(); }) != name) {
+    folder = ExactSubfolder(folders, name);
   }
+  if (!folder) folder = err.Run([&] { return Obj(folders).Add(name); });
   return folder;
 }

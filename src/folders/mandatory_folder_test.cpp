@@ -196,6 +196,10 @@ TEST_F(GetHiddenFolderTest, NameInAnotherLetterCaseGetsAFolderOfItsOwn) {
   EXPECT_EQ(probe_.GetHiddenFolder("HIDDEN", parent)->Name(), "HIDDEN");
   EXPECT_EQ(probe_.GetHiddenFolder("Hidden", case_blind)->Name(), "Hidden");
   EXPECT_EQ(probe_.GetHiddenFolder("hidden", case_blind)->ID(), "AB11");
+  // Asked again, the case-blind look-up still gives "hidden" first; the
+  // folder added before is found, not added a second time.
+  const std::string added = probe_.GetHiddenFolder("Hidden", case_blind)->ID();
+  EXPECT_EQ(probe_.GetHiddenFolder("Hidden", case_blind)->ID(), added);
   const auto folders = parent->Folders();
   ASSERT_EQ(folders->Count(), 3);
   EXPECT_EQ(folders->Item(1)->Name(), "hidden");

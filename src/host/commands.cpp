@@ -152,7 +152,9 @@ Operation DeclareMandatory(CLI::App& command) {
   auto args = std::make_shared<Arguments>();
   command.add_option("--mc-path", args->path, "the Mandatory Contacts folder's display path");
   command.add_option("--mc-id", args->id, "the Mandatory Contacts folder's identifier");
-  command.add_option("--calls", args->calls, "calls to make on the one engine object (default 1)")
+  command
+      .add_option("--calls", args->calls,
+                  "calls to make on the one engine object (1 to 1000, default 1)")
       ->check(CLI::Range(1, 1000));
   return [args](Context& context) {
     basGlobals::MCFolderPath = args->path;

@@ -14,6 +14,7 @@
 #include "driver/globals.h"
 #include "driver/modtest.h"
 #include "engine/kvl.h"
+#include "folders/bas_cdo_folders.h"
 #include "platform/messaging.h"
 #include "platform/on_error.h"
 #include "platform/process.h"
@@ -202,6 +203,8 @@ Invocation ParseCommandLine(int argc, const char* const* argv, std::ostream& out
 
 int Run(const Invocation& invocation, std::FILE* results) {
   const basGlobals::SessionRelease release;
+  // The public store of an earlier run's organisation is not this one's.
+  basCDO::ResetPublicStoreID();
   const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
   basGlobals::ServerName = invocation.server;
   basGlobals::MailboxAlias = invocation.alias;

@@ -105,6 +105,39 @@ TEST(HostRun, EchoesTheLogToTheErrorStreamUnlessQuiet) {
   EXPECT_EQ(quiet_world.Process().LogLines().size(), world.Process().LogLines().size());
 }
 
+// Two runs in one process, on two organisations: what the first set for its
+// command (the configuration folder, the Mandatory Contacts settings, the
+// public store it found) is gone before the second logs on.
+TEST(HostRun, SettingsOfOneRunDoNotReachTheNext) {
+  constexpr char kWithPublic[] = R"({"directory": "test.ldif", "mailboxes": [{"alias": "ana",
+      "store": "Mailbox - Ana", "folders": [{"name": "Config", "id": "C0"}]}], "publicFolders": {"id": "5501",
+      "folders": [{"name": "Mandatory Contacts", "id": "D1"}]}})";
+  {
+    EngineWorld first(Organisation(), kWithPublic);
+    ResultFile results;
+    EXPECT_EQ(host::Run(Parse({"-q", "-s", "test", "-a", "ana", "mandatory", "--mc-id", "D1"}),
+                        results.get()),
+              0);
+    EXPECT_EQ(results.Text(), "true\tD1\tMandatory Contacts\n");
+    ResultFile merged;
+    EXPECT_EQ(host::Run(Parse({"-q", "-s", "test", "-a", "ana", "merge", "Mailbox - Ana\\Config"}),
+                        merged.get()),
+              1);
+    EXPECT_FALSE(basGlobals::ConfigFolder);
+    EXPECT_TRUE(basGlobals::MCFolderID.empty());
+  }
+  // No public store here: the identifier that the first organisation's
+  // fall-back found must not be taken for this one's.
+  EngineWorld second(Organisation());
+  ResultFile results;
+  EXPECT_EQ(host::Run(Parse({"-q", "-s", "test", "-a", "ana", "folder", "--id", "D1"}),
+                      results.get()),
+            1);
+  EXPECT_EQ(results.Text(), "");
+  EXPECT_THAT(second.Process().LogLines(),
+              Contains("unable to retrieve PublicStoreID"));
+}
+
 TEST(HostRun, AStopBeforeTheEndMarksTheOutputIncomplete) {
   EngineWorld world(Organisation());
   // Served at the checkpoint before Bo (the first is before Ada): Ada is

@@ -61,7 +61,12 @@ bool KVL::AddFromACF(const std::shared_ptr<platform::Folder>& folder, const bool
   const auto helper = err.Run([] {
     return platform::CreateObjectAs<platform::ZQMAPIFolder>(platform::kHelperFolderClass);
   });
-  err.Run([&] { Obj(helper).SetFolder(folder); });
+  // Attaching to nothing would detach the helper without an error; the
+  // line then names what really failed.
+  err.Run([&] {
+    Obj(folder);
+    Obj(helper).SetFolder(folder);
+  });
   const auto items = err.Run([&] { return Obj(helper).Items(); });
   if (err.Pending() || !items) {
     modTest::WriteLog(std::string(kA) + "error: unable to retrieve messages from " + folder_name +
@@ -115,8 +120,15 @@ bool KVL::AddFromACF(const std::shared_ptr<platform::Folder>& folder, const bool
   for (int32_t row_number = 1; row_number <= row_count; ++row_number) {
     if (basGlobals::StopRequested) return false;
     const platform::Variant row = err.Run([&] { return table->GetRow(); });
-    // A read that fails is not the end of the rows: the rest are unread.
-    if (err.Pending()) return false;
+    // A read that fails is not the end of the rows: the rest are unread,
+    // and the merge that called would otherwise fail without a word.
+    if (err.Pending()) {
+      modTest::WriteLog(std::string(kA) + "error: unable to read the contacts of " + folder_name +
+                            " after row " + std::to_string(row_number - 1) + ": " +
+                            std::to_string(err.Number()) + " " + err.Description(),
+                        modTest::kLevelError);
+      return false;
+    }
     if (row.IsEmpty()) return true;
 
     const std::string name = GetTypedVal(Column(row, kNameColumn), kTypedText).ToText();

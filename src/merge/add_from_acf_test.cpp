@@ -144,7 +144,12 @@ TEST_F(AddFromAcfTest, RowThatCannotBeReadFailsTheFolder) {
   world_->world_.Faults().Inject(
       Raise("ZQMAPITable.GetRow", platform::errnum::kNotFound).Skip(1).Times(1));
   EXPECT_FALSE(world_->probe_->AddFromACF(MergeWorld::Folder("A1"), false));
-  EXPECT_THAT(world_->NewLines(), ElementsAre(std::string(kA) + "checking emails for Ann"));
+  EXPECT_THAT(world_->NewLines(),
+              ElementsAre(std::string(kA) + "checking emails for Ann",
+                          std::string(kA) +
+                              "error: unable to read the contacts of Contacts after row 1: " +
+                              std::to_string(platform::errnum::kNotFound) + " " +
+                              platform::StandardDescription(platform::errnum::kNotFound)));
 }
 
 TEST_F(AddFromAcfTest, SetUpFailuresAreReportedWithFalse) {
@@ -177,7 +182,7 @@ TEST_F(AddFromAcfTest, SetUpFailuresAreReportedWithFalse) {
                           std::string(kA) + "error: unable to instantiate MAPITable object " +
                               platform::StandardDescription(platform::errnum::kClassNotRegistered),
                           std::string(kA) + "error: unable to retrieve messages from  " +
-                              platform::StandardDescription(platform::errnum::kNotInitialized),
+                              platform::StandardDescription(platform::errnum::kObjectNotSet),
                           std::string(kA) + "error: unable to instantiate MAPITable object " +
                               platform::StandardDescription(platform::errnum::kTypeMismatch),
                           std::string(kA) + "error: unable to instantiate MAPITable object " +

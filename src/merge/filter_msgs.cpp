@@ -120,7 +120,14 @@ std::vector<std::string> FilterMsgsRDO(const std::shared_ptr<platform::ZQMAPIFol
         unnamed = true;
         continue;
       }
-      if (AddCondition(root, tag, field.Value)) searchable = true;
+      // A condition left out would widen the search: a subject alone finds
+      // messages of any class. Every condition is still tried, so that each
+      // failure gets its line.
+      if (AddCondition(root, tag, field.Value)) {
+        searchable = true;
+      } else {
+        unnamed = true;
+      }
     }
     if (unnamed) searchable = false;
   } else {

@@ -93,16 +93,17 @@ TEST_F(FilterMsgsTest, NoFolderOrNoConditionIsReportedAndFindsNothing) {
                                              "FilterMsgsRDO:no filter fields supplied"));
 }
 
-// The condition that could not be added is reported and left out: the
-// search runs under the subject alone and meets every class.
-TEST_F(FilterMsgsTest, ConditionThatCannotBeAddedIsReportedAndLeftOut) {
-  world_.world_.Faults().Inject(Raise("HelperRestriction.AddChild", kNoSupport).Times(1));
+// Leaving the failed condition out would widen the search (here: every
+// message of the class, whatever its subject), so nothing is searched.
+TEST_F(FilterMsgsTest, ConditionThatCannotBeAddedIsReportedAndStopsTheSearch) {
+  world_.world_.Faults().Inject(Raise("HelperRestriction.AddChild", kNoSupport).Skip(1).Times(1));
   std::vector<FilterField> fields{Condition(kClassTag, "IPM.Post.ACF"),
                                   Condition(kSubjectTag, "Sales")};
-  EXPECT_THAT(FilterMsgsRDO(config_, fields), ElementsAre("0A01", "0A02", "0A03", "0A04"));
+  EXPECT_THAT(FilterMsgsRDO(config_, fields), IsEmpty());
+  EXPECT_EQ(Calls("HelperFilter.FindFirst"), 0);
   EXPECT_THAT(world_.NewLines(),
-              ElementsAre("AddRestrictionRDO:error adding restriction on &h1A001E for "
-                          "IPM.Post.ACF: -2147221246 " +
+              ElementsAre("AddRestrictionRDO:error adding restriction on &h37001E for Sales: "
+                          "-2147221246 " +
                           platform::StandardDescription(kNoSupport)));
 }
 

@@ -92,9 +92,10 @@ std::shared_ptr<platform::Message> KVL::GetMsgMCR() {
   for (int32_t position = count; position >= 2; --position) {
     err.Run([&] { Obj(messages->Item(position)).Delete(); });
   }
-  const bool failed = err.Pending();
+  // A filter left set would hide the ACF messages from later readers of
+  // the collection: a failed reset fails the look-up too.
   err.Run([&] { messages->SetFilterClass(std::nullopt); });
-  return failed ? nullptr : result;
+  return err.Pending() ? nullptr : result;
 }
 
 bool KVL::CheckInactive(const std::shared_ptr<platform::Message>& message) {
