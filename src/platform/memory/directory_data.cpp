@@ -323,7 +323,7 @@ bool DirectoryData::Add(const NewEntry& in) {
   entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
   entry.values_ = views;
   if (in.rdn_value && !in.rdn_value->empty()) {
-    entry.rdn_value_ = arena_.Copy(*in.rdn_value);
+    entry.rdn_value_ = Keep(*in.rdn_value, in.owned);
   } else {
     entry.rdn_value_ = arena_.Copy(ldapfilter::FirstRdnValue(entry.dn));
   }
