@@ -194,11 +194,11 @@ TEST(DirectoryDataTest, IndexSlotsReadTheirKeysThroughTheObjects) {
   constexpr int kObjects = 3000;
   for (int i = 0; i < kObjects; ++i) {
     const std::string n = std::to_string(i);
-    ASSERT_TRUE(data.Add(Entry("CN=P" + n + ",DC=x",
-                               {{"cn", {"P" + n}},
-                                {"proxyAddresses", {"X500:/o=p" + n, "SMTP:Proxy" + n + "@x"}},
-                                {"mail", {"first" + n + "@x", "Second" + n + "@x"}},
-                                {"legacyExchangeDN", {"/o=A/cn=" + n, "/o=B/cn=" + n}}})));
+    ASSERT_TRUE(data.Add(
+        Entry("CN=P" + n + ",DC=x", {{"cn", {"P" + n}},
+                                     {"proxyAddresses", {"X500:/o=p" + n, "SMTP:Proxy" + n + "@x"}},
+                                     {"mail", {"first" + n + "@x", "Second" + n + "@x"}},
+                                     {"legacyExchangeDN", {"/o=A/cn=" + n, "/o=B/cn=" + n}}})));
   }
   // Holders of one address, in file order: by mail twice in one object,
   // by proxy, and by both in one object.
@@ -233,7 +233,8 @@ TEST(DirectoryDataTest, IndexSlotsReadTheirKeysThroughTheObjects) {
   const auto s1 = static_cast<uint32_t>(kObjects);
   EXPECT_THAT(data.MailPositions("Team@x"), ElementsAre(s1, s1 + 2));
   EXPECT_THAT(data.SmtpProxyPositions("TEAM@X"), ElementsAre(s1 + 1, s1 + 2));
-  EXPECT_THAT(data.ByAddress("team@x"), ElementsAre(&entries[s1], &entries[s1 + 1], &entries[s1 + 2]));
+  EXPECT_THAT(data.ByAddress("team@x"),
+              ElementsAre(&entries[s1], &entries[s1 + 1], &entries[s1 + 2]));
   EXPECT_THAT(data.ByMail("team@X"), ElementsAre(&entries[s1], &entries[s1 + 2]));
   EXPECT_THAT(data.MailPositions("first7@x"), ElementsAre(7u));  // not shared with the others
 }

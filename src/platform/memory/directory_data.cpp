@@ -250,8 +250,7 @@ void DirectoryData::AddIndex(RefIndex& index, KeyRef ref, uint32_t position) {
   if (positions.back() != position) positions.push_back(position);
 }
 
-std::vector<uint32_t> DirectoryData::Positions(const RefIndex& index,
-                                               std::string_view key) const {
+std::vector<uint32_t> DirectoryData::Positions(const RefIndex& index, std::string_view key) const {
   const auto it = index.find(key);
   if (it == index.end()) return {};
   if (!shared_.empty()) {

@@ -297,7 +297,7 @@ class DirectoryData {
   RefIndex by_dn_;         // dn_key, exactly
   RefIndex by_legacy_dn_;  // the first object with the ODN
   RefIndex by_mail_;
-  RefIndex by_proxy_;      // the address after "smtp:"
+  RefIndex by_proxy_;  // the address after "smtp:"
   absl::flat_hash_map<KeyRef, std::vector<uint32_t>> shared_;
   // Scratch of Add, kept to spare an allocation per object: the attribute
   // slot of each value, and the first spelling of each slot's name.
