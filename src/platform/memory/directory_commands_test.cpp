@@ -183,6 +183,62 @@ TEST(DirectoryDataTest, LookUpsIgnoreCaseAndKeepFileOrder) {
   EXPECT_TRUE(data.ByAddress("/o=a").empty());
 }
 
+// Index slots name an object and the place of one of its values; the key is
+// read back through the object. Keys that are the second value of their
+// attribute, or sit after other attributes' values, or after a proxy's
+// prefix, must be found as such, also once the tables have grown past the
+// first objects (a rehash reads every key again), and an address several
+// objects hold must list them all, each once.
+TEST(DirectoryDataTest, IndexSlotsReadTheirKeysThroughTheObjects) {
+  DirectoryData data;
+  constexpr int kObjects = 3000;
+  for (int i = 0; i < kObjects; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_TRUE(data.Add(
+        Entry("CN=P" + n + ",DC=x", {{"cn", {"P" + n}},
+                                     {"proxyAddresses", {"X500:/o=p" + n, "SMTP:Proxy" + n + "@x"}},
+                                     {"mail", {"first" + n + "@x", "Second" + n + "@x"}},
+                                     {"legacyExchangeDN", {"/o=A/cn=" + n, "/o=B/cn=" + n}}})));
+  }
+  // Holders of one address, in file order: by mail twice in one object,
+  // by proxy, and by both in one object.
+  data.Add(Entry("CN=S1,DC=x", {{"mail", {"team@x", "TEAM@x"}}}));
+  data.Add(Entry("CN=S2,DC=x", {{"proxyAddresses", {"smtp:Team@X"}}}));
+  data.Add(Entry("CN=S3,DC=x", {{"mail", {"team@x"}}, {"proxyAddresses", {"smtp:team@x"}}}));
+  // A second object with a taken ODN is not what the ODN finds.
+  data.Add(Entry("CN=L,DC=x", {{"legacyExchangeDN", {"/O=A/CN=7"}}}));
+  const auto& entries = data.Entries();
+  ASSERT_EQ(entries.size(), static_cast<size_t>(kObjects) + 4);
+
+  for (const int i : {0, 1, 7, 1234, kObjects - 1}) {
+    const std::string n = std::to_string(i);
+    const DirEntry* object = &entries[i];
+    const auto at = static_cast<uint32_t>(i);
+    EXPECT_EQ(data.ByDN("cn=p" + n + ",dc=X"), object) << n;
+    EXPECT_EQ(data.ByDnKey("cn=p" + n + ",dc=x"), object) << n;
+    EXPECT_EQ(data.ByDnKey("CN=P" + n + ",DC=x"), nullptr) << n;  // keys compare exactly
+    EXPECT_THAT(data.MailPositions("FIRST" + n + "@X"), ElementsAre(at)) << n;
+    EXPECT_THAT(data.MailPositions("second" + n + "@x"), ElementsAre(at)) << n;
+    EXPECT_THAT(data.SmtpProxyPositions("proxy" + n + "@X"), ElementsAre(at)) << n;
+    EXPECT_TRUE(data.SmtpProxyPositions("SMTP:Proxy" + n + "@x").empty()) << n;
+    EXPECT_TRUE(data.SmtpProxyPositions("/o=p" + n).empty()) << n;
+    EXPECT_TRUE(data.MailPositions("proxy" + n + "@x").empty()) << n;
+    EXPECT_EQ(data.ByLegacyDN("/o=b/CN=" + n), object) << n;
+    EXPECT_EQ(data.ByLegacyDN("/o=a/cn=" + n), object) << n;
+  }
+  EXPECT_TRUE(data.MailPositions("first@x").empty());
+  EXPECT_TRUE(data.MailPositions("").empty());
+  EXPECT_EQ(data.ByDN("CN=P3000,DC=x"), nullptr);
+
+  const auto s1 = static_cast<uint32_t>(kObjects);
+  EXPECT_THAT(data.MailPositions("Team@x"), ElementsAre(s1, s1 + 2));
+  EXPECT_THAT(data.SmtpProxyPositions("TEAM@X"), ElementsAre(s1 + 1, s1 + 2));
+  EXPECT_THAT(data.ByAddress("team@x"),
+              ElementsAre(&entries[s1], &entries[s1 + 1], &entries[s1 + 2]));
+  EXPECT_THAT(data.ByMail("team@X"), ElementsAre(&entries[s1], &entries[s1 + 2]));
+  EXPECT_THAT(data.MailPositions("first7@x"), ElementsAre(7u));  // not shared with the others
+}
+
 // The indexes hash a text as text::LCase would give it without making the
 // copy: texts equal under LCase must hash alike, at every length around
 // the eight-byte words the hash reads, and with letters that fold from

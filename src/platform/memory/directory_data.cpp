@@ -202,32 +202,67 @@ const DirShapeSlot* DirectoryData::InternShape() {
   return stored;
 }
 
-void DirectoryData::AddIndex(FoldedIndex& index, std::string_view key, uint32_t position) {
-  if (key.empty()) return;
-  const auto [it, added] = index.try_emplace(key, position);
+DirectoryData::DirectoryData()
+    : by_dn_(MakeIndex(0, false)),
+      by_legacy_dn_(MakeIndex(0, true)),
+      by_mail_(MakeIndex(0, true)),
+      by_proxy_(MakeIndex(kSmtpPrefix.size(), true)) {}
+
+DirectoryData::RefIndex DirectoryData::MakeIndex(size_t skip, bool folded) const {
+  return RefIndex(0, RefHash{&entries_, skip, folded}, RefEq{&entries_, skip, folded});
+}
+
+std::string_view DirectoryData::KeyOf(const std::vector<DirEntry>& entries, KeyRef ref,
+                                      size_t skip) {
+  const DirEntry& entry = entries[PositionOf(ref)];
+  const auto value = static_cast<uint32_t>(ref);
+  if (value == kDnKeyRef) return entry.dn_key;
+  return entry.values_[value].substr(skip);
+}
+
+size_t DirectoryData::RefHash::operator()(KeyRef ref) const {
+  return (*this)(KeyOf(*entries, ref, skip));
+}
+
+size_t DirectoryData::RefHash::operator()(std::string_view key) const {
+  return folded ? FoldedHash()(key) : absl::Hash<std::string_view>()(key);
+}
+
+bool DirectoryData::RefEq::Same(std::string_view a, std::string_view b) const {
+  return folded ? FoldedEq()(a, b) : a == b;
+}
+
+bool DirectoryData::RefEq::operator()(KeyRef a, KeyRef b) const {
+  return a == b || Same(KeyOf(*entries, a, skip), KeyOf(*entries, b, skip));
+}
+
+bool DirectoryData::RefEq::operator()(KeyRef a, std::string_view b) const {
+  return Same(KeyOf(*entries, a, skip), b);
+}
+
+void DirectoryData::AddIndex(RefIndex& index, KeyRef ref, uint32_t position) {
+  const auto [it, added] = index.insert(ref);
   if (added) return;
-  uint32_t& held = it->second;
-  if ((held & kShared) == 0) {
-    if (held == position) return;
-    shared_.push_back({held, position});
-    held = kShared | static_cast<uint32_t>(shared_.size() - 1);
-    return;
-  }
-  std::vector<uint32_t>& positions = shared_[held & ~kShared];
+  const uint32_t held = PositionOf(*it);
+  if (held == position) return;  // another value of the object with the same key
+  std::vector<uint32_t>& positions = shared_[*it];
+  if (positions.empty()) positions.push_back(held);
   if (positions.back() != position) positions.push_back(position);
 }
 
-std::vector<uint32_t> DirectoryData::Positions(const FoldedIndex& index,
-                                               std::string_view key) const {
+std::vector<uint32_t> DirectoryData::Positions(const RefIndex& index, std::string_view key) const {
   const auto it = index.find(key);
   if (it == index.end()) return {};
-  if ((it->second & kShared) == 0) return {it->second};
-  return shared_[it->second & ~kShared];
+  if (!shared_.empty()) {
+    const auto shared = shared_.find(*it);
+    if (shared != shared_.end()) return shared->second;
+  }
+  return {PositionOf(*it)};
 }
 
 bool DirectoryData::Add(const NewEntry& in) {
   std::string key = DnKey(in.dn);
-  if (by_dn_.contains(key)) return false;
+  if (by_dn_.contains(std::string_view(key))) return false;
 
   // Group the values by name: slot_of_value_[i] is the attribute of value i.
   const size_t value_count = in.values.size();
@@ -287,7 +322,7 @@ bool DirectoryData::Add(const NewEntry& in) {
   entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
   entry.values_ = views;
   if (in.rdn_value && !in.rdn_value->empty()) {
-    entry.rdn_value_ = arena_.Copy(*in.rdn_value);
+    entry.rdn_value_ = Keep(*in.rdn_value, in.owned);
   } else {
     entry.rdn_value_ = arena_.Copy(ldapfilter::FirstRdnValue(entry.dn));
   }
@@ -295,14 +330,20 @@ bool DirectoryData::Add(const NewEntry& in) {
 
   const auto position = static_cast<uint32_t>(entries_.size());
   entries_.push_back(entry);
-  by_dn_.emplace(entry.dn_key, position);
-  for (const std::string_view odn : entry.Values("legacyExchangeDN")) {
-    if (!odn.empty()) by_legacy_dn_.emplace(odn, position);
+  by_dn_.insert(MakeRef(position, kDnKeyRef));
+  // Slots name a value by its place among all the object's values.
+  const auto place = [&](const std::string_view& value) {
+    return MakeRef(position, static_cast<uint32_t>(&value - views));
+  };
+  for (const std::string_view& odn : entry.Values("legacyExchangeDN")) {
+    if (!odn.empty()) by_legacy_dn_.insert(place(odn));
   }
-  for (const std::string_view mail : entry.Values("mail")) AddIndex(by_mail_, mail, position);
-  for (const std::string_view proxy : entry.Values("proxyAddresses")) {
+  for (const std::string_view& mail : entry.Values("mail")) {
+    if (!mail.empty()) AddIndex(by_mail_, place(mail), position);
+  }
+  for (const std::string_view& proxy : entry.Values("proxyAddresses")) {
     if (proxy.size() > kSmtpPrefix.size() && text::StartsWithNoCase(proxy, kSmtpPrefix)) {
-      AddIndex(by_proxy_, proxy.substr(kSmtpPrefix.size()), position);
+      AddIndex(by_proxy_, place(proxy), position);
     }
   }
   return true;
@@ -335,13 +376,13 @@ const DirEntry* DirectoryData::ByDN(std::string_view dn) const { return ByDnKey(
 
 const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {
   const auto it = by_dn_.find(dn_key);
-  return it == by_dn_.end() ? nullptr : &entries_[it->second];
+  return it == by_dn_.end() ? nullptr : &entries_[PositionOf(*it)];
 }
 
 const DirEntry* DirectoryData::ByLegacyDN(std::string_view odn) const {
   if (odn.empty()) return nullptr;
   const auto it = by_legacy_dn_.find(odn);
-  return it == by_legacy_dn_.end() ? nullptr : &entries_[it->second];
+  return it == by_legacy_dn_.end() ? nullptr : &entries_[PositionOf(*it)];
 }
 
 std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) const {

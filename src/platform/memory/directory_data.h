@@ -13,8 +13,10 @@
 // (its shape) are stored once for all objects of the same shape, so an
 // object costs no heap allocation of its own and the directory frees a few
 // large blocks, not millions of small ones. Attribute names are interned:
-// one copy per spelling for the whole directory. Views stay valid as long
-// as the directory, also when it is moved.
+// one copy per spelling for the whole directory. The indexes hold no text:
+// a slot names an object and which of its values is the key, and is hashed
+// and compared through the object. Views stay valid as long as the
+// directory, which stays where it was made.
 #ifndef TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 #define TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
 
 #include "platform/memory/ldap_filter.h"
 
@@ -191,9 +194,11 @@ class DirectoryData {
     std::string_view owned;
   };
 
-  DirectoryData() = default;
-  DirectoryData(DirectoryData&&) noexcept = default;
-  DirectoryData& operator=(DirectoryData&&) noexcept = default;
+  DirectoryData();
+  // The indexes read their keys through entries_, so a directory stays
+  // where it was made.
+  DirectoryData(const DirectoryData&) = delete;
+  DirectoryData& operator=(const DirectoryData&) = delete;
 
   // Adds an object in file order. Returns false (and adds nothing) when an
   // object with the same DN is present: the same once both are normalised,
@@ -232,19 +237,52 @@ class DirectoryData {
   size_t ArenaBytes() const { return arena_.Reserved(); }
 
  private:
-  // An address index maps a key to the one position that holds it, or,
-  // with kShared set, to a list in shared_ of the several that do: nearly
-  // every address belongs to one object, and a slot of a view and a
-  // number is 24 bytes where a slot holding a list would be 40.
-  using FoldedIndex = absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq>;
-  static constexpr uint32_t kShared = 0x80000000U;
+  // An index slot names where its key is kept instead of holding a view of
+  // it: the object's position in the high 32 bits and, in the low 32, the
+  // place of the value among all the object's values (kDnKeyRef for the
+  // object's dn_key). Hashing and comparing read the key through the
+  // object, so a slot is 8 bytes where a view and a number took 24.
+  using KeyRef = uint64_t;
+  static constexpr uint32_t kDnKeyRef = 0xFFFFFFFFU;
+  static KeyRef MakeRef(uint32_t position, uint32_t value) {
+    return (static_cast<KeyRef>(position) << 32) | value;
+  }
+  static uint32_t PositionOf(KeyRef ref) { return static_cast<uint32_t>(ref >> 32); }
+  // The key a slot names: the value (or dn_key) with its first `skip`
+  // bytes dropped (the "smtp:" of a proxy).
+  static std::string_view KeyOf(const std::vector<DirEntry>& entries, KeyRef ref, size_t skip);
+  // Hash and equality of an index, over slots and over the texts it is
+  // searched with, with or without regard to case (FoldedHash, FoldedEq).
+  struct RefHash {
+    using is_transparent = void;
+    const std::vector<DirEntry>* entries;
+    size_t skip;
+    bool folded;
+    size_t operator()(KeyRef ref) const;
+    size_t operator()(std::string_view key) const;
+  };
+  struct RefEq {
+    using is_transparent = void;
+    const std::vector<DirEntry>* entries;
+    size_t skip;
+    bool folded;
+    bool operator()(KeyRef a, KeyRef b) const;
+    bool operator()(KeyRef a, std::string_view b) const;
+    bool operator()(std::string_view a, KeyRef b) const { return (*this)(b, a); }
+    bool Same(std::string_view a, std::string_view b) const;
+  };
+  using RefIndex = absl::flat_hash_set<KeyRef, RefHash, RefEq>;
+  RefIndex MakeIndex(size_t skip, bool folded) const;
 
   const std::string_view* InternName(std::string_view name);
   // The stored shape equal to slot_shape_, stored now when it is new.
   const DirShapeSlot* InternShape();
-  void AddIndex(FoldedIndex& index, std::string_view key, uint32_t position);
+  // Adds the slot unless its key is empty. Nearly every address belongs to
+  // one object; the few that several objects hold list them all in
+  // shared_, under the slot of the first.
+  void AddIndex(RefIndex& index, KeyRef ref, uint32_t position);
   // The positions an index gives for a key, in file order.
-  std::vector<uint32_t> Positions(const FoldedIndex& index, std::string_view key) const;
+  std::vector<uint32_t> Positions(const RefIndex& index, std::string_view key) const;
 
   // A view into `owned`, else a copy in the arena.
   std::string_view Keep(std::string_view text, std::string_view owned);
@@ -256,11 +294,11 @@ class DirectoryData {
   // bytes.
   absl::flat_hash_map<std::string_view, const std::string_view*> names_;
   absl::flat_hash_map<std::string_view, const DirShapeSlot*> shapes_;
-  absl::flat_hash_map<std::string_view, uint32_t> by_dn_;  // dn_key -> position
-  absl::flat_hash_map<std::string_view, uint32_t, FoldedHash, FoldedEq> by_legacy_dn_;
-  FoldedIndex by_mail_;
-  FoldedIndex by_proxy_;
-  std::vector<std::vector<uint32_t>> shared_;
+  RefIndex by_dn_;         // dn_key, exactly
+  RefIndex by_legacy_dn_;  // the first object with the ODN
+  RefIndex by_mail_;
+  RefIndex by_proxy_;  // the address after "smtp:"
+  absl::flat_hash_map<KeyRef, std::vector<uint32_t>> shared_;
   // Scratch of Add, kept to spare an allocation per object: the attribute
   // slot of each value, and the first spelling of each slot's name.
   std::vector<uint32_t> slot_of_value_;

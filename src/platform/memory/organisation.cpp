@@ -107,6 +107,9 @@ const DirEntry* DirectoryUser(const DirectoryData& directory, std::string_view a
 
 struct DnParts {
   std::string rdn_value;
+  // Where rdn_value stands in the DN when it is written there as it is
+  // (a plainly written DN), so that a view of the DN can give it.
+  std::optional<size_t> rdn_offset;
   bool domain_only = false;  // every RDN is a single DC= component
   size_t components = 0;
 };
@@ -121,7 +124,10 @@ std::optional<DnParts> SplitDn(const std::string& dn) {
     while (true) {
       const size_t equals = dn.find('=', at);
       const size_t comma = std::min(dn.find(',', equals), dn.size());
-      if (parts.components == 0) parts.rdn_value = dn.substr(equals + 1, comma - equals - 1);
+      if (parts.components == 0) {
+        parts.rdn_value = dn.substr(equals + 1, comma - equals - 1);
+        parts.rdn_offset = equals + 1;
+      }
       ++parts.components;
       if (!text::AsciiEqualsNoCase(std::string_view(dn).substr(at, equals - at), "dc")) {
         parts.domain_only = false;
@@ -214,7 +220,11 @@ class LdifLoader {
       dn_text_.assign(entry_.dn);  // libldap wants a NUL-terminated DN
       const auto parts = SplitDn(dn_text_);
       if (!parts) Fail(start, "'" + std::string(entry_.dn) + "' is not a valid DN");
-      entry_.rdn_value = parts->rdn_value;
+      // A view into the record, not into the copy, spares the directory a
+      // copy of its own.
+      entry_.rdn_value = parts->rdn_offset
+                             ? entry_.dn.substr(*parts->rdn_offset, parts->rdn_value.size())
+                             : std::string_view(parts->rdn_value);
       if (parts->domain_only && parts->components < best_components) {
         best_components = parts->components;
         *root_dn = std::string(entry_.dn);

@@ -303,6 +303,10 @@ TEST(MemoryOrganisationTest, ObjectsReadBackTheirRecordsWhateverTheLayout) {
     EXPECT_THAT(names(entries[2]), ElementsAre("cn", "C", "mail", "c@x", "c2@x"));
     EXPECT_THAT(names(entries[3]), ElementsAre("mail", "d1@x", "d2@x", "cn", "D"));
     EXPECT_EQ(entries[4].dn, "CN=E,DC=x");
+    // A decoded DN is not in the loaded text: its RDN value is kept apart
+    // from the reader's scratch, which the next record overwrites.
+    EXPECT_EQ(entries[4].RdnValue(), "E");
+    EXPECT_EQ(entries[5].RdnValue(), "F");
     EXPECT_THAT(names(entries[4]), ElementsAre("description", "h\xC3\xA9llo", "mail", "e@x"));
     EXPECT_EQ(entries[5].dn, "CN=F,DC=x");
     EXPECT_THAT(entries[5].Values("CN"), ElementsAre("last, without a line end"));
@@ -329,6 +333,8 @@ TEST(MemoryOrganisationTest, DnsSplitAlikeHoweverWritten) {
   EXPECT_EQ(entries[2].RdnValue(), "Lima, Ana");
   EXPECT_EQ(entries[3].RdnValue(), "Caf\xC3\xA9");
   EXPECT_EQ(entries[4].RdnValue(), "Sub");
+  // A plainly written DN's RDN value is read where it stands in the DN.
+  EXPECT_EQ(entries[0].RdnValue().data(), entries[0].dn.data() + 3);
   // The domain with the fewest components, in either spelling of "dc".
   EXPECT_EQ(organisation->settings().root_domain_naming_context, "Dc=x");
   // An empty RDN value: the object's name is that empty value.
