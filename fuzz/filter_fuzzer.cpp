@@ -21,7 +21,7 @@
 
 #include "fuzz/finding.h"
 #include "platform/error.h"
-#include "platform/memory/ldap_filter.h"
+#include "platform/ldap_filter.h"
 #include "platform/text.h"
 #include "tests/support/attribute_table.h"
 

@@ -86,7 +86,7 @@ std::vector<Case> Cases() {
       {"NulEscapedInThePath", Profile("d.ldif\\u0000junk"), kGoodLdif,
        "p.json: key 'directory' must not hold a NUL character"},
       {"EmptyDirectoryKey", Profile(""), kGoodLdif,
-       "p.json: key 'directory' must not be empty (name the LDIF file)"},
+       "p.json: key 'directory' must not be empty (name the LDIF file or the server's URL)"},
       {"DirectoryIsAFolder", Profile("."), kGoodLdif, ".: is a directory, not a file"},
       {"DirectoryIsDevZero", Profile("/dev/zero"), kGoodLdif,
        "/dev/zero: is a device, not a regular file"},

@@ -167,6 +167,22 @@ size_t CountRdns(std::string_view key) {
   return count;
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string_view TrimValueBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  // A blank escaped as "\ " belongs to the value.
+  while (!s.empty() && s.back() == ' ' && !(s.size() >= 2 && s[s.size() - 2] == '\\')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
 }  // namespace
 
 std::optional<std::vector<DnRdn>> ParseDn(std::string_view dn) {
@@ -228,6 +244,48 @@ std::optional<size_t> DnLevelsBelow(std::string_view key, std::string_view base_
   const size_t separator = key.size() - base_key.size() - 1;
   if (key[separator] != ',' || !IsSeparator(key, separator)) return std::nullopt;
   return CountRdns(key.substr(0, separator));
+}
+
+std::string UnescapeDnValue(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\\' || i + 1 >= raw.size()) {
+      out.push_back(raw[i]);
+      continue;
+    }
+    const int high = HexDigit(raw[i + 1]);
+    const int low = i + 2 < raw.size() ? HexDigit(raw[i + 2]) : -1;
+    if (high >= 0 && low >= 0) {
+      out.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    } else {
+      out.push_back(raw[++i]);
+    }
+  }
+  return out;
+}
+
+std::string_view FirstRdnRawValue(std::string_view dn) {
+  // AVAs end at an unescaped "," or "+"; a piece without "=" is passed over.
+  size_t start = 0;
+  for (size_t i = 0; i <= dn.size(); ++i) {
+    if (i < dn.size() && dn[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (i < dn.size() && dn[i] != ',' && dn[i] != '+') continue;
+    const std::string_view ava = dn.substr(start, i - start);
+    start = i + 1;
+    const size_t equals = ava.find('=');
+    if (equals != std::string_view::npos) return TrimValueBlanks(ava.substr(equals + 1));
+  }
+  return dn;
+}
+
+std::string FirstRdnValue(std::string_view dn) {
+  if (dn.find('=') == std::string_view::npos) return {};
+  return UnescapeDnValue(FirstRdnRawValue(dn));
 }
 
 }  // namespace platform

@@ -72,6 +72,20 @@ bool DnMatchesKey(std::string_view dn, std::string_view key);
 // every DN. Both keys must come from DnKey.
 std::optional<size_t> DnLevelsBelow(std::string_view key, std::string_view base_key);
 
+// The value of the first RDN as it is written, escapes kept and the
+// unescaped blanks around it dropped ("Lima\, Ana" for
+// "CN=Lima\, Ana,OU=Staff"); the whole text when it holds no "=". A scan
+// of the escapes and separators only, cheaper than a full parse, for
+// callers that ask it of every object (objectCategory short names).
+std::string_view FirstRdnRawValue(std::string_view dn);
+
+// A DN value with its \XX and \c escapes undone.
+std::string UnescapeDnValue(std::string_view raw);
+
+// The value of the first RDN with its escapes undone ("Ana Lima" for
+// "CN=Ana Lima,OU=Staff,DC=harbor,DC=example"); "" when the DN has no "=".
+std::string FirstRdnValue(std::string_view dn);
+
 }  // namespace platform
 
 #endif  // TARNWICK_PLATFORM_DN_H_

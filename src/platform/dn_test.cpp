@@ -131,5 +131,16 @@ TEST(DnTest, LevelsBelowABase) {
   }
 }
 
+TEST(DnTest, FirstRdnValueUndoesEscapes) {
+  EXPECT_EQ(FirstRdnValue("CN=Ana Lima,OU=Staff,DC=harbor,DC=example"), "Ana Lima");
+  EXPECT_EQ(FirstRdnValue("CN=Lima\\, Ana,OU=Staff"), "Lima, Ana");
+  EXPECT_EQ(FirstRdnValue("CN=\\23hash\\2Bplus,DC=x"), "#hash+plus");
+  EXPECT_EQ(FirstRdnValue("CN = Bo ,DC=x"), "Bo");
+  EXPECT_EQ(FirstRdnValue("CN=a+UID=b,DC=x"), "a");
+  EXPECT_EQ(FirstRdnValue("DC=example"), "example");
+  EXPECT_EQ(FirstRdnValue("no equals sign"), "");
+  EXPECT_EQ(FirstRdnValue(""), "");
+}
+
 }  // namespace
 }  // namespace platform

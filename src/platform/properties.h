@@ -15,7 +15,7 @@ namespace platform {
 namespace prop_type {
 inline constexpr uint16_t kUnspecified = 0x0000;  // a tag that names no type
 inline constexpr uint16_t kNull = 0x0001;
-inline constexpr uint16_t kLong = 0x0003;     // 32-bit integer
+inline constexpr uint16_t kLong = 0x0003;  // 32-bit integer
 inline constexpr uint16_t kBoolean = 0x000B;
 inline constexpr uint16_t kString8 = 0x001E;  // text (30)
 inline constexpr uint16_t kUnicode = 0x001F;  // text too

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/memory/ldap_filter.h"
+#include "platform/ldap_filter.h"
 #include "platform/text.h"
 
 namespace tarnwick_test {

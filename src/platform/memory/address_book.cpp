@@ -1,7 +1,6 @@
 #include "platform/memory/address_book.h"
 
 #include <algorithm>
-#include <charconv>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -27,11 +26,7 @@ const std::string_view* FirstOf(Values values) {
 
 // The attributes the book reads from an object, found in one pass.
 struct Attributes {
-  Values odn;
-  Values hidden;
-  Values display_name;
-  Values display_type;
-  Values object_class;
+  BookAttributes book;
   Values nickname;
   Values given_name;
   Values surname;
@@ -41,15 +36,15 @@ struct Attributes {
       const std::string_view name = attribute.name();
       const Values values = attribute.values();
       if (NameIs(name, "legacyExchangeDN")) {
-        odn = values;
+        book.odn = values;
       } else if (NameIs(name, "msExchHideFromAddressLists")) {
-        hidden = values;
+        book.hidden = values;
       } else if (NameIs(name, "displayName")) {
-        display_name = values;
+        book.display_name = values;
       } else if (NameIs(name, "msExchRecipientDisplayType")) {
-        display_type = values;
+        book.display_type = values;
       } else if (NameIs(name, "objectClass")) {
-        object_class = values;
+        book.object_class = values;
       } else if (NameIs(name, "mailNickname")) {
         nickname = values;
       } else if (NameIs(name, "givenName")) {
@@ -61,100 +56,42 @@ struct Attributes {
   }
 };
 
-int32_t DisplayTypeOf(const Attributes& attributes) {
-  if (const std::string_view* value = FirstOf(attributes.display_type)) {
-    const std::string trimmed = text::Trim(*value);
-    int64_t number = 0;
-    const char* end = trimmed.data() + trimmed.size();
-    const auto [at, error] = std::from_chars(trimmed.data(), end, number);
-    if (error == std::errc() && at == end && !trimmed.empty()) {
-      return static_cast<int32_t>(static_cast<uint32_t>(number));
-    }
-  }
-  if (attributes.object_class.empty()) return display_type::kMailUser;
-  const auto has = [&](std::string_view wanted) {
-    return std::any_of(attributes.object_class.begin(), attributes.object_class.end(),
-                       [&](std::string_view c) { return NameIs(c, wanted); });
-  };
-  if (has("msExchDynamicDistributionList")) return display_type::kAgent;
-  if (has("group")) return display_type::kDistList;
-  if (has("organization")) return display_type::kOrganization;
-  if (has("contact")) return display_type::kRemoteMailUser;
-  return display_type::kMailUser;
-}
-
-std::optional<std::string> DecodeHex(std::string_view hex) {
-  if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
-  const auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string bytes;
-  bytes.reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    const int high = digit(hex[i]);
-    const int low = digit(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes.push_back(static_cast<char>(high * 16 + low));
-  }
-  return bytes;
-}
-
-// Sorts and removes repeats; book order is file order.
-void Distinct(std::vector<uint32_t>& matches) {
-  std::sort(matches.begin(), matches.end());
-  matches.erase(std::unique(matches.begin(), matches.end()), matches.end());
-}
-
 // Adds a match; true once `limit` distinct matches are held.
 bool AddMatch(std::vector<uint32_t>& matches, uint32_t index, size_t limit) {
   matches.push_back(index);
   if (matches.size() < limit) return false;
-  Distinct(matches);
+  std::sort(matches.begin(), matches.end());
+  matches.erase(std::unique(matches.begin(), matches.end()), matches.end());
   return matches.size() >= limit;
 }
 
 }  // namespace
 
-AddressBook::AddressBook(const DirectoryData& directory) : directory_(directory) {
+MemoryAddressBook::MemoryAddressBook(const DirectoryData& directory) : directory_(directory) {
   const auto& objects = directory.Entries();
   book_position_.assign(objects.size(), kNotInBook);
   for (size_t i = 0; i < objects.size(); ++i) {
     const DirEntry& object = objects[i];
-    const Attributes attributes(object);
-    const std::string_view* odn = FirstOf(attributes.odn);
-    if (odn == nullptr || odn->empty()) continue;
-    if (std::any_of(attributes.hidden.begin(), attributes.hidden.end(),
-                    [](std::string_view v) { return NameIs(text::Trim(v), "true"); })) {
-      continue;
-    }
-    const auto index = static_cast<uint32_t>(entries_.size());
-    BookEntry entry;
-    entry.object = &object;
-    entry.odn = *odn;
-    const std::string_view* display = FirstOf(attributes.display_name);
-    entry.name = display != nullptr && !display->empty() ? *display : object.RdnValue();
-    entry.display_type = DisplayTypeOf(attributes);
-    entries_.push_back(entry);
-    book_position_[i] = index;
+    const std::optional<BookEntry> entry = MakeBookEntry(object, Attributes(object).book);
+    if (!entry) continue;
+    book_position_[i] = static_cast<uint32_t>(entries_.size());
+    entries_.push_back(*entry);
   }
 }
 
-void AddressBook::RequireKeys() const {
+void MemoryAddressBook::RequireKeys() const {
   std::call_once(keys_once_, [this] { BuildKeys(); });
 }
 
-void AddressBook::BuildKeys() const {
+void MemoryAddressBook::BuildKeys() const {
   // A failed attempt (out of memory) leaves call_once to try again afresh.
   keys_text_.clear();
   exact_keys_.clear();
   prefix_keys_.clear();
   for (uint32_t index = 0; index < entries_.size(); ++index) {
-    const DirEntry& object = *entries_[index].object;
+    const auto& object = static_cast<const DirEntry&>(*entries_[index].object);
     const Attributes attributes(object);
-    const std::string_view* display = FirstOf(attributes.display_name);
+    const std::string_view* display = FirstOf(attributes.book.display_name);
     const std::string lowered_display = display != nullptr ? text::LCase(*display) : "";
     const std::string_view* nickname = FirstOf(attributes.nickname);
     const std::string lowered_nickname = nickname != nullptr ? text::LCase(*nickname) : "";
@@ -174,14 +111,15 @@ void AddressBook::BuildKeys() const {
   SortKeys(prefix_keys_);
 }
 
-void AddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) const {
+void MemoryAddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered,
+                               uint32_t entry) const {
   if (lowered.empty()) return;
   keys.push_back(
       Key{static_cast<uint32_t>(keys_text_.size()), static_cast<uint32_t>(lowered.size()), entry});
   keys_text_.append(lowered);
 }
 
-void AddressBook::SortKeys(std::vector<Key>& keys) const {
+void MemoryAddressBook::SortKeys(std::vector<Key>& keys) const {
   std::sort(keys.begin(), keys.end(), [this](const Key& a, const Key& b) {
     const int order = KeyText(a).compare(KeyText(b));
     return order != 0 ? order < 0 : a.entry < b.entry;
@@ -189,7 +127,7 @@ void AddressBook::SortKeys(std::vector<Key>& keys) const {
   keys.shrink_to_fit();
 }
 
-std::optional<uint32_t> AddressBook::IndexOf(const DirEntry& object) const {
+std::optional<uint32_t> MemoryAddressBook::IndexOf(const DirEntry& object) const {
   const auto& objects = directory_.Entries();
   if (objects.empty() || &object < objects.data() || &object >= objects.data() + objects.size()) {
     return std::nullopt;
@@ -199,105 +137,56 @@ std::optional<uint32_t> AddressBook::IndexOf(const DirEntry& object) const {
   return index;
 }
 
-std::optional<uint32_t> AddressBook::ByODN(std::string_view odn) const {
+std::optional<uint32_t> MemoryAddressBook::ByODN(std::string_view odn) const {
   if (odn.empty()) return std::nullopt;
   const DirEntry* object = directory_.ByLegacyDN(odn);
   if (object == nullptr) return std::nullopt;
   return IndexOf(*object);
 }
 
-Resolution AddressBook::Candidates(std::string_view text_in, size_t limit) const {
-  Resolution result;
-  if (limit == 0) limit = 1;
-  const std::string name = text::Trim(text_in);
-  if (name.empty()) return result;
-  if (text::StartsWithNoCase(name, "EX:")) {
-    if (auto index = ByODN(text::Trim(std::string_view(name).substr(3)))) {
-      result.matches.push_back(*index);
-    }
-    return result;
-  }
-  const bool smtp_prefix = text::StartsWithNoCase(name, "SMTP:");
-  if (smtp_prefix || name.find('@') != std::string::npos) {
-    const std::string address = smtp_prefix ? text::Trim(std::string_view(name).substr(5)) : name;
-    if (address.empty()) return result;
-    for (const DirEntry* object : directory_.ByAddress(address)) {
-      if (auto index = IndexOf(*object)) {
-        if (AddMatch(result.matches, *index, limit)) break;
-      }
-    }
-    Distinct(result.matches);
-    if (result.matches.empty()) result.one_off = address;
-    return result;
-  }
-  const std::string lowered = text::LCase(name);
-  const auto by_text = [this](const Key& key, std::string_view wanted) {
-    return KeyText(key) < wanted;
-  };
-  RequireKeys();
-  if (auto index = ByODN(name)) result.matches.push_back(*index);
-  for (auto it = std::lower_bound(exact_keys_.begin(), exact_keys_.end(), lowered, by_text);
-       it != exact_keys_.end() && KeyText(*it) == lowered; ++it) {
-    if (AddMatch(result.matches, it->entry, limit)) break;
-  }
-  if (result.matches.empty()) {
-    for (auto it = std::lower_bound(prefix_keys_.begin(), prefix_keys_.end(), lowered, by_text);
-         it != prefix_keys_.end() && text::StartsWith(KeyText(*it), lowered); ++it) {
-      if (AddMatch(result.matches, it->entry, limit)) break;
+std::vector<uint32_t> MemoryAddressBook::MatchAddress(std::string_view address,
+                                                      size_t limit) const {
+  std::vector<uint32_t> matches;
+  for (const DirEntry* object : directory_.ByAddress(address)) {
+    if (auto index = IndexOf(*object)) {
+      if (AddMatch(matches, *index, limit)) break;
     }
   }
-  Distinct(result.matches);
-  return result;
+  return matches;
 }
 
-EntryRef AddressBook::Resolve(std::string_view text_in) const {
-  Resolution resolution = Candidates(text_in, 2);
-  if (resolution.matches.size() > 1) throw PlatformError(errnum::kAmbiguousRecip);
-  EntryRef ref;
-  if (resolution.matches.size() == 1) {
-    ref.index = resolution.matches.front();
-    return ref;
-  }
-  if (!resolution.one_off) throw PlatformError(errnum::kNotFound);
-  ref.address = std::move(*resolution.one_off);
-  return ref;
-}
-
-std::optional<uint32_t> AddressBook::FirstByName(std::string_view name) const {
-  const std::string lowered = text::LCase(name);
-  if (lowered.empty()) return std::nullopt;
+std::vector<uint32_t> MemoryAddressBook::MatchName(std::string_view lowered, size_t limit) const {
   RequireKeys();
-  std::optional<uint32_t> first;
+  std::vector<uint32_t> matches;
   const auto by_text = [this](const Key& key, std::string_view wanted) {
     return KeyText(key) < wanted;
   };
   for (auto it = std::lower_bound(exact_keys_.begin(), exact_keys_.end(), lowered, by_text);
        it != exact_keys_.end() && KeyText(*it) == lowered; ++it) {
-    // Keys of one text are sorted by entry, so the first whose Name is the
-    // text is the earliest in book order.
-    if (text::LCase(entries_[it->entry].name) == lowered) {
-      first = it->entry;
-      break;
-    }
+    if (AddMatch(matches, it->entry, limit)) break;
   }
-  return first;
+  std::sort(matches.begin(), matches.end());
+  matches.erase(std::unique(matches.begin(), matches.end()), matches.end());
+  return matches;
 }
 
-std::string AddressBook::Type(const EntryRef& ref) const { return ref.one_off() ? "SMTP" : "EX"; }
-
-std::string AddressBook::Address(const EntryRef& ref) const {
-  return ref.one_off() ? ref.address : std::string(entries_[ref.index].odn);
+std::vector<uint32_t> MemoryAddressBook::MatchNamePrefix(std::string_view lowered,
+                                                         size_t limit) const {
+  RequireKeys();
+  std::vector<uint32_t> matches;
+  const auto by_text = [this](const Key& key, std::string_view wanted) {
+    return KeyText(key) < wanted;
+  };
+  for (auto it = std::lower_bound(prefix_keys_.begin(), prefix_keys_.end(), lowered, by_text);
+       it != prefix_keys_.end() && text::StartsWith(KeyText(*it), lowered); ++it) {
+    if (AddMatch(matches, it->entry, limit)) break;
+  }
+  std::sort(matches.begin(), matches.end());
+  matches.erase(std::unique(matches.begin(), matches.end()), matches.end());
+  return matches;
 }
 
-std::string AddressBook::Name(const EntryRef& ref) const {
-  return ref.one_off() ? ref.address : std::string(entries_[ref.index].name);
-}
-
-int32_t AddressBook::DisplayType(const EntryRef& ref) const {
-  return ref.one_off() ? display_type::kMailUser : entries_[ref.index].display_type;
-}
-
-std::vector<uint32_t> AddressBook::Members(const EntryRef& ref) const {
+std::vector<uint32_t> MemoryAddressBook::Members(const EntryRef& ref) const {
   std::vector<uint32_t> members;
   if (ref.one_off()) return members;
   const auto values = entries_[ref.index].object->Values("member");
@@ -308,57 +197,6 @@ std::vector<uint32_t> AddressBook::Members(const EntryRef& ref) const {
     if (auto index = IndexOf(*object)) members.push_back(*index);
   }
   return members;
-}
-
-std::string AddressBook::SmtpAddress(const EntryRef& ref) const {
-  if (ref.one_off()) return ref.address;
-  const DirEntry& object = *entries_[ref.index].object;
-  for (const std::string_view proxy : object.Values("proxyAddresses")) {
-    if (text::StartsWith(proxy, "SMTP:")) return std::string(proxy.substr(5));
-  }
-  return std::string(object.First("mail"));
-}
-
-Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
-  switch (property_tag) {
-    case tag::kEmailAddress:
-      return Variant(Address(ref));
-    case tag::kSmtpAddress: {
-      std::string smtp = SmtpAddress(ref);
-      if (smtp.empty()) throw PlatformError(errnum::kNotFound);
-      return Variant(std::move(smtp));
-    }
-    case tag::kProxyAddresses: {
-      if (ref.one_off()) throw PlatformError(errnum::kNotFound);
-      const auto proxies = entries_[ref.index].object->Values("proxyAddresses");
-      if (proxies.empty()) throw PlatformError(errnum::kNotFound);
-      return Variant::TextArray(std::vector<std::string>(proxies.begin(), proxies.end()));
-    }
-    default:
-      throw PlatformError(errnum::kNotFound);
-  }
-}
-
-std::string AddressBook::EntryId(const EntryRef& ref) const {
-  if (ref.one_off()) return HexOf("SMTP:" + ref.address);
-  return HexOf("EX:" + text::LCase(entries_[ref.index].odn));
-}
-
-std::optional<EntryRef> AddressBook::DecodeEntryId(std::string_view entry_id) const {
-  const auto bytes = DecodeHex(entry_id);
-  if (!bytes) return std::nullopt;
-  EntryRef ref;
-  if (text::StartsWith(*bytes, "EX:")) {
-    const auto index = ByODN(std::string_view(*bytes).substr(3));
-    if (!index) return std::nullopt;
-    ref.index = *index;
-    return ref;
-  }
-  if (text::StartsWith(*bytes, "SMTP:") && bytes->size() > 5) {
-    ref.address = bytes->substr(5);
-    return ref;
-  }
-  return std::nullopt;
 }
 
 namespace {

@@ -19,7 +19,9 @@ class MemoryAddressBookTest : public ::testing::Test {
  protected:
   MemoryAddressBookTest() : organisation_(LoadFromText("{}", memtest::kLdif, "t")) {}
 
-  const AddressBook& book() const { return organisation_->address_book(); }
+  const MemoryAddressBook& book() const {
+    return static_cast<const MemoryAddressBook&>(organisation_->address_book());
+  }
 
   EntryRef Ref(const std::string& name) const {
     const auto index = book().FirstByName(name);

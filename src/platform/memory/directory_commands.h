@@ -1,8 +1,8 @@
-// The directory side of the memory backend: GC:// bindings and the
-// connection / command / record set objects, over an organisation's
-// DirectoryData. Each object asks `current` for the directory of the
-// logged-on organisation at the moment it is used; nullptr there (or a
-// context without data) means no directory can be reached (0x8007203A).
+// The directory side of the memory organisation: GC:// bindings and the
+// connection / command / record set objects, over the organisation's
+// DirectorySearch (its LDIF directory, or a server's). Each object asks `current` for the directory
+// of the logged-on organisation at the moment it is used; nullptr there (or a context without data)
+// means no directory can be reached (0x8007203A).
 //
 // Every operation first offers itself to the context's FaultPlan under the
 // names "DirectoryBinder.Bind", "DirectoryObject.Get",
@@ -21,24 +21,12 @@
 // case: platform/dn.h). Any other path fails with 0x80072030 and a
 // description that names it.
 //
-// Command text: "<GC://base>;filter;attributes;scope".
-//   - The base ends at the first ">" that is not escaped with "\" in the DN;
-//     "GC://" with no DN searches the whole directory.
-//   - The scope follows the last ";": "subTree", "oneLevel" or "base" in any
-//     letter case. A "base" search from the empty base gives no rows. Which
-//     objects lie below the base is decided on normalised DNs, so
-//     "OU=People, DC=x" covers "CN=a,OU=People,DC=x", and a value holding an
-//     escaped comma ("CN=a\,OU=People,DC=x") is one RDN, not two levels.
-//   - A filter that starts with "(" ends where its parentheses balance, so
-//     ";" may appear in its values and attribute names may carry options
-//     ("member;range=0-1499", looked up as written); a filter without
-//     parentheses ends at the first ";".
-//   - Attributes are separated by ","; blanks around the parts are ignored.
-// A text that does not fit raises 0x80040E14 with a description naming the
-// fault; a base DN that is not in the directory raises 0x80072030.
+// Command text: platform/directory_command.h. A text that does not fit
+// raises 0x80040E14 with a description naming the fault; a base DN that is
+// not in the directory raises 0x80072030.
 //
-// Rows are the matching objects in file order; the record set keeps
-// pointers into the DirectoryData, which the context it holds keeps alive.
+// Rows are the matching objects in directory order; the record set keeps
+// them alive (through the context it holds, or the search's own holder).
 // Field values: a text for one value, an array of texts for several, null
 // when the object lacks the attribute; "ADsPath" is "GC://" + the DN as
 // written in the directory; "distinguishedName" falls back to that DN and
@@ -55,18 +43,18 @@
 #include <string>
 
 #include "platform/directory.h"
-#include "platform/memory/directory_data.h"
+#include "platform/directory_search.h"
 #include "platform/memory/faults.h"
 #include "platform/memory/open_objects.h"
 
 namespace platform::memory {
 
 // What the directory objects see of the logged-on organisation; connections
-// and record sets are counted in `open_counts`. `data` and `faults` must
+// and record sets are counted in `open_counts`. `search` and `faults` must
 // stay valid as long as the shared_ptr holding this context
 // lives (the backend keeps them in the same organisation object).
 struct DirectoryContext {
-  const DirectoryData* data = nullptr;
+  const DirectorySearch* search = nullptr;
   std::string root_domain_naming_context;  // DN of the forest root domain
   bool global_catalog = true;              // false: every GC:// binding fails
   FaultPlan* faults = nullptr;

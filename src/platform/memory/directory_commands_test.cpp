@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/memory/directory_data.h"
 #include "platform/memory/faults.h"
+#include "platform/memory/memory_directory_search.h"
 #include "platform/text.h"
 
 namespace platform::memory {
@@ -49,6 +50,7 @@ struct Entry {
 // object, the context handed out through an aliasing pointer.
 struct Organisation {
   DirectoryData data;
+  MemoryDirectorySearch search{data};
   DirectoryContext context;
   FaultPlan faults;
 };
@@ -82,7 +84,7 @@ std::shared_ptr<Organisation> MakeOrganisation() {
   // Its DN ends with "harbor,DC=example" but it is in another domain.
   d.Add(Entry("CN=Zed,DC=xharbor,DC=example",
               {{"objectCategory", {kPerson}}, {"department", {"Sales"}}}));
-  org->context.data = &org->data;
+  org->context.search = &org->search;
   org->context.root_domain_naming_context = kRoot;
   org->context.faults = &org->faults;
   return org;
@@ -561,7 +563,7 @@ TEST(DirectoryIndexTest, IndexedEqualityAnswersAsTheScan) {
                {"proxyAddresses", {"X500:shared@x", "smtp:", "sMtP:K@X"}},
                {"department", {"sales"}}}));
   d.Add(Entry("CN=Four,OU=A,DC=harbor,DC=example", {{"mail", {"SHARED@x"}}}));
-  org->context.data = &org->data;
+  org->context.search = &org->search;
   org->context.root_domain_naming_context = kRoot;
   org->context.faults = &org->faults;
   const auto context = std::shared_ptr<const DirectoryContext>(org, &org->context);

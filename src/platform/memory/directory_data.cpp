@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/dn.h"
-#include "platform/memory/ldap_filter.h"
+#include "platform/ldap_filter.h"
 #include "platform/text.h"
 
 namespace platform::memory {
@@ -168,11 +168,6 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
   return {};
 }
 
-std::string_view DirEntry::First(std::string_view attribute) const {
-  const auto values = Values(attribute);
-  return values.empty() ? std::string_view() : values.front();
-}
-
 // ---------------------------------------------------------------------------
 // DirectoryData
 
@@ -324,7 +319,7 @@ bool DirectoryData::Add(const NewEntry& in) {
   if (in.rdn_value && !in.rdn_value->empty()) {
     entry.rdn_value_ = Keep(*in.rdn_value, in.owned);
   } else {
-    entry.rdn_value_ = arena_.Copy(ldapfilter::FirstRdnValue(entry.dn));
+    entry.rdn_value_ = arena_.Copy(FirstRdnValue(entry.dn));
   }
   entry.empty_name_ = in.rdn_value && in.rdn_value->empty();
 

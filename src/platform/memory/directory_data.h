@@ -35,7 +35,8 @@
 #include <absl/container/flat_hash_map.h>
 #include <absl/container/flat_hash_set.h>
 
-#include "platform/memory/ldap_filter.h"
+#include "platform/dir_record.h"
+#include "platform/ldap_filter.h"
 
 namespace platform::memory {
 
@@ -136,7 +137,7 @@ class DirAttributeList {
 
 // An object of the directory. Its views point into the directory that made
 // it, so it is valid as long as that directory.
-class DirEntry final : public ldapfilter::AttributeSource {
+class DirEntry final : public DirRecord {
  public:
   std::string_view dn;  // as written in the file; this is what output reports
   // DnKey(dn): what the DN index and the search scopes compare.
@@ -148,10 +149,10 @@ class DirEntry final : public ldapfilter::AttributeSource {
   // no such attribute "distinguishedName" falls back to the DN and "name"
   // to the RDN value.
   std::span<const std::string_view> Values(std::string_view attribute) const override;
-  // The first value, "" when absent.
-  std::string_view First(std::string_view attribute) const;
+  std::string_view Dn() const override { return dn; }
+  std::string_view DnKey() const override { return dn_key; }
   // The value of the first RDN ("Ana Lima" for "CN=Ana Lima,OU=...").
-  std::string_view RdnValue() const { return rdn_value_; }
+  std::string_view RdnValue() const override { return rdn_value_; }
   DirAttributeList attributes() const { return {shape_, shape_size_, values_}; }
 
  private:

@@ -30,17 +30,26 @@ FaultPlan& Faults(Organisation& organisation) { return organisation.faults(); }
 
 OpenCounts OpenObjects(const Organisation& organisation) { return *organisation.open_counts(); }
 
-OrganisationSource ProfileFileSource(std::function<bool()> stop) {
-  return [stop = std::move(stop)](const std::string& server) -> std::shared_ptr<Organisation> {
-    if (text::StartsWithNoCase(server, "ldap://") || text::StartsWithNoCase(server, "ldaps://") ||
-        text::StartsWithNoCase(server, "ldapi://")) {
-      throw ProfileError(server + ": the LDAP backend is not available in this build");
+OrganisationSource ProfileFileSource(std::function<bool()> stop,
+                                     ServerDirectoryOpener open_server) {
+  return [stop = std::move(stop), open_server = std::move(open_server)](
+             const std::string& server) -> std::shared_ptr<Organisation> {
+    if (IsServerUrl(server)) {
+      if (!open_server) throw ProfileError(server + ": directory servers cannot be reached here");
+      ServerDirectorySettings settings;
+      settings.url = server;
+      settings.origin = server;
+      try {
+        return OrganisationOverServer(open_server(settings));
+      } catch (const ServerDirectoryError& e) {
+        throw ProfileError(e.what());
+      }
     }
     if (server.empty()) return nullptr;
     // Every other server is taken for a profile path, so a misspelt one is
     // reported as the file it names ("cannot open the file: No such file
     // or directory") instead of failing the logon without a word.
-    return LoadOrganisationFile(server, stop);
+    return LoadOrganisationFile(server, stop, open_server);
   };
 }
 

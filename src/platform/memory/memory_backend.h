@@ -14,6 +14,7 @@
 #include "platform/memory/faults.h"
 #include "platform/memory/open_objects.h"
 #include "platform/runtime.h"
+#include "platform/server_directory.h"
 
 namespace platform::memory {
 
@@ -50,11 +51,16 @@ OpenCounts OpenObjects(const Organisation& organisation);
 // returns nullptr for a server it does not know (the logon fails).
 using OrganisationSource = std::function<std::shared_ptr<Organisation>(const std::string& server)>;
 
-// The source that treats the server as a profile path and loads it; any
-// server that is not an LDAP URL is such a path, so a missing or unreadable
-// one raises ProfileError naming it. `stop`, when given, is asked while the
+// The source that routes the server switch: an LDAP URL
+// (platform/server_directory.h) is a directory server without a profile,
+// opened with `open_server`; any other server is taken for a profile path
+// and loaded, so a missing or unreadable one raises ProfileError naming
+// it. A profile whose directory is a server URL is opened with
+// `open_server` too. Without an opener, servers are refused with a
+// ProfileError that says so. `stop`, when given, is asked while an LDIF
 // directory loads; a true answer abandons the load (ProfileError).
-OrganisationSource ProfileFileSource(std::function<bool()> stop = {});
+OrganisationSource ProfileFileSource(std::function<bool()> stop = {},
+                                     ServerDirectoryOpener open_server = {});
 // A source that gives the one organisation for every server.
 OrganisationSource FixedSource(std::shared_ptr<Organisation> organisation);
 

@@ -21,8 +21,7 @@ std::string NumberKey(std::string_view property_set, int32_t number) {
 
 }  // namespace
 
-std::optional<uint16_t> NamedProperties::Id(std::string_view property_set,
-                                            std::string_view name) {
+std::optional<uint16_t> NamedProperties::Id(std::string_view property_set, std::string_view name) {
   return Take(NameKey(property_set, name));
 }
 
@@ -35,8 +34,7 @@ std::optional<uint16_t> NamedProperties::Find(std::string_view property_set,
   return Lookup(NameKey(property_set, name));
 }
 
-std::optional<uint16_t> NamedProperties::Find(std::string_view property_set,
-                                              int32_t number) const {
+std::optional<uint16_t> NamedProperties::Find(std::string_view property_set, int32_t number) const {
   return Lookup(NumberKey(property_set, number));
 }
 

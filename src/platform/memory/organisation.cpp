@@ -21,9 +21,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/directory_command.h"
 #include "platform/dn.h"
+#include "platform/ldap_filter.h"
+#include "platform/memory/address_book.h"
 #include "platform/memory/ldif_screen.h"
 #include "platform/memory/memory_backend.h"
+#include "platform/memory/memory_directory_search.h"
 #include "platform/memory/profile_json.h"
 #include "platform/properties.h"
 #include "platform/text.h"
@@ -82,24 +86,23 @@ std::string AsciiLower(std::string_view name) {
   return out;
 }
 
-bool HasObjectClass(const DirEntry& object, std::string_view object_class) {
-  const auto classes = object.Values("objectClass");
-  return std::any_of(classes.begin(), classes.end(),
-                     [&](std::string_view c) { return text::EqualsNoCase(c, object_class); });
-}
-
-// The directory user whose mailNickname is the alias. Logon and loading
-// are the only callers, once each, so a pass over the directory is cheap.
-const DirEntry* DirectoryUser(const DirectoryData& directory, std::string_view alias) {
-  const std::string wanted = text::LCase(alias);
-  for (const DirEntry& object : directory.Entries()) {
-    const auto nicknames = object.Values("mailNickname");
-    if (nicknames.empty()) continue;
-    if (text::LCase(nicknames.front()) == wanted && HasObjectClass(object, "user")) {
-      return &object;
-    }
-  }
-  return nullptr;
+// What a mailbox store is named after: the directory user (objectClass
+// user) whose mailNickname is the alias, without regard to case.
+struct DirectoryUserNames {
+  std::string display_name;
+  std::string rdn_value;
+};
+std::optional<DirectoryUserNames> DirectoryUser(const DirectorySearch& search,
+                                                std::string_view alias) {
+  DirectoryCommand command;
+  command.filter =
+      "(&(objectClass=user)(mailNickname=" + ldapfilter::EscapeValue(text::Trim(alias)) + "))";
+  command.attributes = {"displayName"};
+  const auto filter = ldapfilter::Parse(command.filter);
+  const DirectorySearch::Rows found = search.Search(command, *filter);
+  if (found.rows.empty()) return std::nullopt;
+  const DirRecord& user = *found.rows.front();
+  return DirectoryUserNames{std::string(user.First("displayName")), std::string(user.RdnValue())};
 }
 
 // ---------------------------------------------------------------------------
@@ -507,7 +510,11 @@ class OrganisationLoader {
   static std::shared_ptr<Organisation> Build(const std::string& json_text,
                                              const std::string& profile_name,
                                              const std::string* ldif_text, std::string ldif_name,
-                                             const std::function<bool()>& stop);
+                                             const std::function<bool()>& stop,
+                                             const ServerDirectoryOpener& open_server);
+  // Points the directory commands at the organisation's directory and
+  // settings; the last step of every way of making an organisation.
+  static void Finish(Organisation& organisation);
 
   [[noreturn]] void Fail(const KeyPath& at, const std::string& must) const {
     throw ProfileError(file_ + ": key '" + at.Text() + "' must " + must);
@@ -561,15 +568,57 @@ class OrganisationLoader {
     if (!value.is_object()) Fail(at, "be an object");
   }
 
-  // The LDIF file the profile names, relative to the profile's folder.
-  std::string DirectoryPath(const Json& profile, const KeyPath& top) const {
+  // The profile's "directory": an LDIF file or a server URL.
+  std::string DirectoryText(const Json& profile, const KeyPath& top) const {
     const std::string directory = RequiredText(profile, top, "directory");
     if (directory.find('\0') != std::string::npos) {
       Fail(top.Key("directory"), "not hold a NUL character");
     }
-    if (directory.empty()) Fail(top.Key("directory"), "not be empty (name the LDIF file)");
+    if (directory.empty()) {
+      Fail(top.Key("directory"), "not be empty (name the LDIF file or the server's URL)");
+    }
+    return directory;
+  }
+
+  // A file the profile names, relative to the profile's folder.
+  std::string RelativeToProfile(const std::string& name) const {
     const std::filesystem::path base = std::filesystem::path(file_).parent_path();
-    return (base / directory).string();
+    return (base / name).string();
+  }
+
+  ServerDirectorySettings ServerSettings(const Json& profile, const KeyPath& top,
+                                         const std::string& url) const {
+    ServerDirectorySettings settings;
+    settings.url = url;
+    settings.origin = file_;
+    settings.bind_dn = Text(profile, top, "bindDN");
+    if (auto file = Text(profile, top, "passwordFile")) {
+      if (file->empty() || file->find('\0') != std::string::npos) {
+        Fail(top.Key("passwordFile"), "name a file");
+      }
+      settings.password_file = RelativeToProfile(*file);
+    }
+    settings.start_tls = Bool(profile, top, "startTLS").value_or(false);
+    if (const auto it = profile.find("timeoutSeconds"); it != profile.end()) {
+      if (!it->is_number_integer() || it->get<int64_t>() < 1 || it->get<int64_t>() > 86400) {
+        Fail(top.Key("timeoutSeconds"), "be a whole number of seconds from 1 to 86400");
+      }
+      settings.timeout_seconds = static_cast<int>(it->get<int64_t>());
+    }
+    settings.root_domain_naming_context =
+        Text(profile, top, "rootDomainNamingContext").value_or("");
+    return settings;
+  }
+
+  // The keys of a server directory mean nothing beside an LDIF file; one
+  // given there is a slip (or a profile half-moved to a server).
+  void RefuseServerKeys(const Json& profile, const KeyPath& top) const {
+    for (const char* key : {"bindDN", "passwordFile", "startTLS", "timeoutSeconds"}) {
+      if (profile.contains(key)) {
+        throw ProfileError(file_ + ": key '" + top.Key(key).Text() +
+                           "' is only for a directory on a server (an ldap:// URL in 'directory')");
+      }
+    }
   }
 
   // Registers a profile identifier and gives its upper-case form; refuses
@@ -617,8 +666,8 @@ class OrganisationLoader {
         if (text::Trim(*store).empty()) Fail(at.Key("store"), "not be empty");
         name = *store;
       } else {
-        const DirEntry* user = DirectoryUser(organisation_.directory_, alias);
-        const std::string display = user != nullptr ? std::string(user->First("displayName")) : "";
+        const auto user = DirectoryUser(*organisation_.directory_search_, alias);
+        const std::string display = user ? user->display_name : "";
         name = "Mailbox - " + (display.empty() ? alias : display);
       }
       std::optional<std::string> id;
@@ -791,7 +840,8 @@ std::shared_ptr<Organisation> OrganisationLoader::Build(const std::string& json_
                                                         const std::string& profile_name,
                                                         const std::string* ldif_text,
                                                         std::string ldif_name,
-                                                        const std::function<bool()>& stop) {
+                                                        const std::function<bool()>& stop,
+                                                        const ServerDirectoryOpener& open_server) {
   const Json profile = ParseProfileJson(json_text, profile_name);
   auto organisation = std::make_shared<Organisation>();
   OrganisationLoader loader(profile_name, *organisation);
@@ -799,29 +849,74 @@ std::shared_ptr<Organisation> OrganisationLoader::Build(const std::string& json_
     throw ProfileError(profile_name + ": the profile must be a JSON object");
   }
   const KeyPath top;
-  loader.CheckKeys(profile, top,
-                   {"directory", "rootDomainNamingContext", "globalCatalog", "helperLibrary",
-                    "mailboxes", "publicFolders"});
-  if (ldif_text == nullptr) ldif_name = loader.DirectoryPath(profile, top);
+  loader.CheckKeys(
+      profile, top,
+      {"directory", "rootDomainNamingContext", "globalCatalog", "helperLibrary", "mailboxes",
+       "publicFolders", "bindDN", "passwordFile", "startTLS", "timeoutSeconds"});
+  std::optional<ServerDirectorySettings> server;
+  if (ldif_text == nullptr) {
+    const std::string directory = loader.DirectoryText(profile, top);
+    if (IsServerUrl(directory)) {
+      server = loader.ServerSettings(profile, top, directory);
+    } else {
+      ldif_name = loader.RelativeToProfile(directory);
+    }
+  }
+  if (!server) loader.RefuseServerKeys(profile, top);
   // Types of the simple keys are checked before the directory is read, so
   // a slip there is reported without waiting for a large LDIF file.
   loader.ReadSettings(profile, top, "");
   std::string root_dn;
-  if (ldif_text == nullptr) {
-    LoadLdifFile(ldif_name, organisation->directory_, &root_dn, stop);
+  if (server) {
+    if (!open_server) {
+      throw ProfileError(profile_name + ": a directory on a server ('" + server->url +
+                         "') cannot be reached from here");
+    }
+    ServerDirectory opened;
+    try {
+      opened = open_server(*server);
+    } catch (const ServerDirectoryError& e) {
+      throw ProfileError(e.what());
+    }
+    organisation->address_book_ = std::move(opened.address_book);
+    organisation->directory_search_ = std::move(opened.search);
+    root_dn = opened.root_domain_naming_context;
+    loader.ReadSettings(profile, top, root_dn);
+    // The server's forest root comes first; the profile's is the fall-back
+    // the opener was given.
+    organisation->settings_.root_domain_naming_context = root_dn;
   } else {
-    LoadLdifText(*ldif_text, ldif_name, organisation->directory_, &root_dn, stop);
+    if (ldif_text == nullptr) {
+      LoadLdifFile(ldif_name, organisation->directory_, &root_dn, stop);
+    } else {
+      LoadLdifText(*ldif_text, ldif_name, organisation->directory_, &root_dn, stop);
+    }
+    loader.ReadSettings(profile, top, root_dn);
+    organisation->address_book_ = std::make_unique<MemoryAddressBook>(organisation->directory_);
+    organisation->directory_search_ =
+        std::make_unique<MemoryDirectorySearch>(organisation->directory_);
   }
-  loader.ReadSettings(profile, top, root_dn);
-  organisation->address_book_ = std::make_unique<AddressBook>(organisation->directory_);
   loader.ReadMailboxes(profile, top);
   loader.ReadPublicFolders(profile, top);
-  organisation->directory_context_.data = &organisation->directory_;
-  organisation->directory_context_.root_domain_naming_context =
-      organisation->settings_.root_domain_naming_context;
-  organisation->directory_context_.global_catalog = organisation->settings_.global_catalog;
-  organisation->directory_context_.faults = &organisation->faults_;
-  organisation->directory_context_.open_counts = organisation->open_counts_;
+  Finish(*organisation);
+  return organisation;
+}
+
+void OrganisationLoader::Finish(Organisation& organisation) {
+  organisation.directory_context_.search = organisation.directory_search_.get();
+  organisation.directory_context_.root_domain_naming_context =
+      organisation.settings_.root_domain_naming_context;
+  organisation.directory_context_.global_catalog = organisation.settings_.global_catalog;
+  organisation.directory_context_.faults = &organisation.faults_;
+  organisation.directory_context_.open_counts = organisation.open_counts_;
+}
+
+std::shared_ptr<Organisation> OrganisationOverServer(ServerDirectory directory) {
+  auto organisation = std::make_shared<Organisation>();
+  organisation->address_book_ = std::move(directory.address_book);
+  organisation->directory_search_ = std::move(directory.search);
+  organisation->settings_.root_domain_naming_context = directory.root_domain_naming_context;
+  OrganisationLoader::Finish(*organisation);
   return organisation;
 }
 
@@ -831,11 +926,11 @@ StoreData* Organisation::MailboxStore(std::string_view alias) {
   const std::string key = text::LCase(text::Trim(alias));
   if (key.empty()) return nullptr;
   if (const auto it = mailboxes_.find(key); it != mailboxes_.end()) return it->second.get();
-  const DirEntry* user = DirectoryUser(directory_, key);
-  if (user == nullptr) return nullptr;
-  const std::string display(user->First("displayName"));
-  auto store = NewStore("Mailbox - " + (display.empty() ? std::string(user->RdnValue()) : display),
-                        kMailboxRootName);
+  const auto user = DirectoryUser(*directory_search_, key);
+  if (!user) return nullptr;
+  auto store =
+      NewStore("Mailbox - " + (user->display_name.empty() ? user->rdn_value : user->display_name),
+               kMailboxRootName);
   for (const char* name : kUsualFolders) AddFolder(*store->root, name);
   StoreData* raw = store.get();
   mailboxes_.emplace(key, std::move(store));
@@ -927,14 +1022,16 @@ void Organisation::RemoveMessage(MessageData& message) {
 }
 
 std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path,
-                                                   const std::function<bool()>& stop) {
-  return OrganisationLoader::Build(ReadRegularFile(profile_path), profile_path, nullptr, "", stop);
+                                                   const std::function<bool()>& stop,
+                                                   const ServerDirectoryOpener& open_server) {
+  return OrganisationLoader::Build(ReadRegularFile(profile_path), profile_path, nullptr, "", stop,
+                                   open_server);
 }
 
 std::shared_ptr<Organisation> LoadOrganisationText(const std::string& profile_json,
                                                    const std::string& ldif,
                                                    const std::string& origin) {
-  return OrganisationLoader::Build(profile_json, origin + ".json", &ldif, origin + ".ldif", {});
+  return OrganisationLoader::Build(profile_json, origin + ".json", &ldif, origin + ".ldif", {}, {});
 }
 
 std::string HexOf(std::string_view bytes) {

@@ -65,12 +65,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/memory/address_book.h"
+#include "platform/address_book.h"
+#include "platform/directory_search.h"
 #include "platform/memory/directory_commands.h"
 #include "platform/memory/directory_data.h"
 #include "platform/memory/faults.h"
 #include "platform/memory/named_properties.h"
 #include "platform/memory/open_objects.h"
+#include "platform/server_directory.h"
 #include "platform/variant.h"
 
 namespace platform::memory {
@@ -148,8 +150,10 @@ class Organisation {
   Organisation& operator=(const Organisation&) = delete;
 
   const OrganisationSettings& settings() const { return settings_; }
+  // The LDIF directory; empty when the directory is on a server.
   const DirectoryData& directory() const { return directory_; }
   const AddressBook& address_book() const { return *address_book_; }
+  const DirectorySearch& directory_search() const { return *directory_search_; }
   FaultPlan& faults() { return faults_; }
   // Named properties of the whole run: the profile's fields, and whatever
   // the session and the helper library ask for later.
@@ -181,6 +185,7 @@ class Organisation {
 
  private:
   friend class OrganisationLoader;
+  friend std::shared_ptr<Organisation> OrganisationOverServer(ServerDirectory directory);
 
   // A stable identifier from the seed, unique among those already taken.
   std::string MakeId(const std::string& seed);
@@ -194,6 +199,7 @@ class Organisation {
   OrganisationSettings settings_;
   DirectoryData directory_;
   std::unique_ptr<AddressBook> address_book_;
+  std::unique_ptr<DirectorySearch> directory_search_;
   FaultPlan faults_;
   NamedProperties named_properties_;
   std::shared_ptr<OpenCounts> open_counts_ = std::make_shared<OpenCounts>();
@@ -213,8 +219,21 @@ class Organisation {
 // and the LDIF must hold at least one entry. `stop`, when given, is asked
 // between records of the LDIF; once it answers true the load ends with
 // ProfileError "<file>: loading stopped by a stop request".
+//
+// A profile whose "directory" is a server URL (platform/server_directory.h)
+// takes the keys "bindDN", "passwordFile" (relative to the profile's
+// folder), "startTLS" and "timeoutSeconds" (1 to 86400), and its directory
+// is opened with `open_server`; without an opener such a profile is
+// refused. Those keys with an LDIF directory are refused too. The
+// opener's ServerDirectoryError becomes a ProfileError with its text.
 std::shared_ptr<Organisation> LoadOrganisationFile(const std::string& profile_path,
-                                                   const std::function<bool()>& stop = {});
+                                                   const std::function<bool()>& stop = {},
+                                                   const ServerDirectoryOpener& open_server = {});
+
+// An organisation without a profile over a directory on a server: no
+// profile mailboxes (a directory user's mailbox is made at logon), no public
+// folders, the global catalog and the helper library on.
+std::shared_ptr<Organisation> OrganisationOverServer(ServerDirectory directory);
 
 // The same from texts; the profile's "directory" key is ignored. Raises
 // ProfileError naming "<origin>.json" or "<origin>.ldif".

@@ -11,7 +11,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/memory/address_book.h"
 #include "platform/memory/memory_backend.h"
+#include "platform/memory/memory_directory_search.h"
 #include "platform/memory/memory_test_support.h"
 #include "platform/properties.h"
 
@@ -37,7 +39,7 @@ TEST(MemoryOrganisationTest, SettingsDefaultAndRootDomainIsTheShortestDomainDn) 
   EXPECT_TRUE(organisation->settings().helper_library);
   EXPECT_EQ(organisation->settings().root_domain_naming_context, "DC=harbor,DC=example");
   EXPECT_EQ(organisation->directory_context().root_domain_naming_context, "DC=harbor,DC=example");
-  EXPECT_EQ(organisation->directory_context().data, &organisation->directory());
+  EXPECT_EQ(organisation->directory_context().search, &organisation->directory_search());
   EXPECT_EQ(organisation->directory_context().faults, &organisation->faults());
 
   const auto explicit_settings = LoadFromText(
@@ -500,6 +502,86 @@ TEST_F(MemoryProfileFileTest, AStopRequestAbandonsTheLoad) {
   EXPECT_EQ(
       LoadOrganisationFile(profile, [&] { return ++never < 0; })->directory().Entries().size(),
       2000u);
+}
+
+// A server's directory stands in here as the memory backend's own book and
+// searches over a directory the test keeps, so the test sees what the
+// organisation does with whatever an opener gives it.
+struct FakeServer {
+  std::shared_ptr<Organisation> source = LoadFromText("{}", kLdif, "server");
+  std::vector<ServerDirectorySettings> opened;
+
+  ServerDirectoryOpener Opener(std::string root = "DC=from,DC=server") {
+    return [this, root](const ServerDirectorySettings& settings) {
+      opened.push_back(settings);
+      ServerDirectory directory;
+      directory.address_book = std::make_unique<MemoryAddressBook>(source->directory());
+      directory.search = std::make_unique<MemoryDirectorySearch>(source->directory());
+      directory.root_domain_naming_context = root;
+      return directory;
+    };
+  }
+};
+
+TEST_F(MemoryProfileFileTest, AServerDirectoryTakesItsKeysAndKeepsTheProfilesStores) {
+  FakeServer server;
+  Write("secret", "pw\n");
+  const std::string profile =
+      Write("p.json",
+            R"({"directory": "LDAP://dc1:3890", "bindDN": "CN=svc,DC=x", "passwordFile": "secret",
+          "startTLS": true, "timeoutSeconds": 5, "rootDomainNamingContext": "DC=profile",
+          "mailboxes": [{"alias": "ana", "folders": [{"name": "Contacts"}]}]})");
+  const auto organisation = LoadOrganisationFile(profile, {}, server.Opener());
+  ASSERT_EQ(server.opened.size(), 1u);
+  const ServerDirectorySettings& settings = server.opened.front();
+  EXPECT_EQ(settings.url, "LDAP://dc1:3890");
+  EXPECT_EQ(settings.bind_dn, "CN=svc,DC=x");
+  EXPECT_EQ(settings.password_file, directory_ + "/secret") << "relative to the profile";
+  EXPECT_TRUE(settings.start_tls);
+  EXPECT_EQ(settings.timeout_seconds, 5);
+  EXPECT_EQ(settings.root_domain_naming_context, "DC=profile") << "the fall-back for the server";
+  EXPECT_EQ(organisation->settings().root_domain_naming_context, "DC=from,DC=server");
+  EXPECT_EQ(organisation->directory_context().root_domain_naming_context, "DC=from,DC=server");
+  EXPECT_TRUE(organisation->directory().Entries().empty()) << "nothing loaded from a file";
+  EXPECT_EQ(organisation->directory_context().search, &organisation->directory_search());
+  // The profile's mailbox is named after the directory user found through
+  // the server's searches, and a directory user without one gets a store.
+  EXPECT_EQ(organisation->MailboxStore("ana")->name, "Mailbox - Ana Lima");
+  ASSERT_NE(organisation->MailboxStore("noex"), nullptr);
+  EXPECT_EQ(organisation->MailboxStore("noex")->name, "Mailbox - No Exchange");
+  EXPECT_EQ(organisation->address_book().size(), server.source->address_book().size());
+}
+
+TEST_F(MemoryProfileFileTest, ServerKeysAndServerUrlsAreRefusedWhereTheyCannotServe) {
+  FakeServer server;
+  const auto error_of = [&](const std::string& json, ServerDirectoryOpener opener) -> std::string {
+    const std::string path = Write("e.json", json);
+    try {
+      LoadOrganisationFile(path, {}, std::move(opener));
+    } catch (const ProfileError& e) {
+      const std::string what = e.what();
+      return what.rfind(directory_ + "/", 0) == 0 ? what.substr(directory_.size() + 1) : what;
+    }
+    return "(loaded)";
+  };
+  Write("dir.ldif", kLdif);
+  EXPECT_EQ(error_of(R"({"directory": "dir.ldif", "bindDN": "CN=x"})", server.Opener()),
+            "e.json: key 'bindDN' is only for a directory on a server (an ldap:// URL in "
+            "'directory')");
+  EXPECT_EQ(error_of(R"({"directory": "ldap://h", "timeoutSeconds": 0})", server.Opener()),
+            "e.json: key 'timeoutSeconds' must be a whole number of seconds from 1 to 86400");
+  EXPECT_EQ(error_of(R"({"directory": "ldap://h", "timeoutSeconds": "5"})", server.Opener()),
+            "e.json: key 'timeoutSeconds' must be a whole number of seconds from 1 to 86400");
+  EXPECT_EQ(error_of(R"({"directory": "ldap://h", "startTLS": "yes"})", server.Opener()),
+            "e.json: key 'startTLS' must be true or false");
+  EXPECT_EQ(error_of(R"({"directory": "ldap://h"})", {}),
+            "e.json: a directory on a server ('ldap://h') cannot be reached from here");
+  EXPECT_TRUE(server.opened.empty()) << "a refused profile never reaches the server";
+  const ServerDirectoryOpener failing =
+      [](const ServerDirectorySettings& settings) -> ServerDirectory {
+    throw ServerDirectoryError(settings.url + ": Invalid credentials");
+  };
+  EXPECT_EQ(error_of(R"({"directory": "ldaps://h"})", failing), "ldaps://h: Invalid credentials");
 }
 
 }  // namespace

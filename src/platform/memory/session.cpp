@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/properties.h"
 #include "platform/memory/address_book.h"
 #include "platform/memory/organisation.h"
+#include "platform/properties.h"
 #include "platform/runtime.h"
 #include "platform/text.h"
 
@@ -399,7 +399,14 @@ class MemorySession final : public platform::Session {
     }
     if (!organisation) throw PlatformError(errnum::kLogonFailed);
     if (FaultHit<"Session.Logon">(&organisation->faults())) return;
-    StoreData* mailbox = organisation->MailboxStore(alias);
+    StoreData* mailbox = nullptr;
+    try {
+      mailbox = organisation->MailboxStore(alias);
+    } catch (const PlatformError& e) {
+      // A directory on a server that fails the user look-up fails the logon.
+      ReportLogonError(server + ": " + e.description());
+      throw PlatformError(errnum::kLogonFailed);
+    }
     if (mailbox == nullptr) {
       ReportLogonError(server + ": no mailbox or directory user with alias '" + alias + "'");
       throw PlatformError(errnum::kLogonFailed);

@@ -1,4 +1,4 @@
-#include "platform/memory/ldap_filter.h"
+#include "platform/ldap_filter.h"
 
 #include <algorithm>
 #include <map>
@@ -371,17 +371,6 @@ TEST(LdapFilterTest, EscapesValuesForFilters) {
   const FakeObject object{{"cn", {"a*(b)"}}};
   EXPECT_TRUE(Parse("(cn=" + EscapeValue("a*(b)") + ")")->Matches(object));
   EXPECT_FALSE(Parse("(cn=" + EscapeValue("a*") + ")")->Matches(object));
-}
-
-TEST(LdapFilterTest, FirstRdnValueUndoesEscapes) {
-  EXPECT_EQ(FirstRdnValue("CN=Ana Lima,OU=Staff,DC=harbor,DC=example"), "Ana Lima");
-  EXPECT_EQ(FirstRdnValue("CN=Lima\\, Ana,OU=Staff"), "Lima, Ana");
-  EXPECT_EQ(FirstRdnValue("CN=\\23hash\\2Bplus,DC=x"), "#hash+plus");
-  EXPECT_EQ(FirstRdnValue("CN = Bo ,DC=x"), "Bo");
-  EXPECT_EQ(FirstRdnValue("CN=a+UID=b,DC=x"), "a");
-  EXPECT_EQ(FirstRdnValue("DC=example"), "example");
-  EXPECT_EQ(FirstRdnValue("no equals sign"), "");
-  EXPECT_EQ(FirstRdnValue(""), "");
 }
 
 }  // namespace

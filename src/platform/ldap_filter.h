@@ -49,8 +49,8 @@
 // is refused, as are unescaped "(", "*" (outside = and substrings) and NUL
 // inside values. A filter that does not parse is never treated as matching
 // everything: Parse() raises.
-#ifndef TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
-#define TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
+#ifndef TARNWICK_PLATFORM_LDAP_FILTER_H_
+#define TARNWICK_PLATFORM_LDAP_FILTER_H_
 
 #include <memory>
 #include <span>
@@ -111,11 +111,6 @@ std::unique_ptr<Filter> Parse(std::string_view text);
 // (upper-case hexadecimal), as libldap does it.
 std::string EscapeValue(std::string_view value);
 
-// The value of the first RDN of a DN, with its \XX and \c escapes undone and
-// unescaped blanks around it dropped ("Ana Lima" for
-// "CN=Ana Lima,OU=Staff,DC=harbor,DC=example"); "" when the DN has no "=".
-std::string FirstRdnValue(std::string_view dn);
-
 }  // namespace platform::ldapfilter
 
-#endif  // TARNWICK_PLATFORM_MEMORY_LDAP_FILTER_H_
+#endif  // TARNWICK_PLATFORM_LDAP_FILTER_H_

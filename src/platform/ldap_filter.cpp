@@ -1,4 +1,4 @@
-#include "platform/memory/ldap_filter.h"
+#include "platform/ldap_filter.h"
 
 #include <ldap.h>
 
@@ -162,72 +162,8 @@ bool ParseBits(std::string_view s, uint64_t& bits) {
   return ec == std::errc() && ptr == end;
 }
 
-// The first RDN value, for the objectCategory short names (asked for every
-// object by most list filters) and FirstRdnValue: a scan of RFC 4514
-// escapes (\XX and \c) and AVAs separated by unescaped "," and "+",
-// cheaper than a full parse. Whole DNs go through platform/dn.h.
-
-std::string UnescapeDnValue(std::string_view raw) {
-  std::string out;
-  out.reserve(raw.size());
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '\\' || i + 1 >= raw.size()) {
-      out.push_back(raw[i]);
-      continue;
-    }
-    const int high = HexValue(raw[i + 1]);
-    const int low = i + 2 < raw.size() ? HexValue(raw[i + 2]) : -1;
-    if (high >= 0 && low >= 0) {
-      out.push_back(static_cast<char>(high * 16 + low));
-      i += 2;
-    } else {
-      out.push_back(raw[++i]);
-    }
-  }
-  return out;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  // A blank escaped as "\ " belongs to the value.
-  while (!s.empty() && s.back() == ' ' && !(s.size() >= 2 && s[s.size() - 2] == '\\')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-// Calls visit(type, raw value) for each AVA of the DN in order until it
-// returns true; gives whether one did.
-template <class Visit>
-bool ForEachAva(std::string_view dn, Visit visit) {
-  size_t start = 0;
-  for (size_t i = 0; i <= dn.size(); ++i) {
-    if (i < dn.size() && dn[i] == '\\') {
-      ++i;
-      continue;
-    }
-    if (i < dn.size() && dn[i] != ',' && dn[i] != '+') continue;
-    const std::string_view ava = dn.substr(start, i - start);
-    start = i + 1;
-    const size_t equals = ava.find('=');
-    if (equals == std::string_view::npos) continue;
-    if (visit(TrimBlanks(ava.substr(0, equals)), TrimBlanks(ava.substr(equals + 1)))) return true;
-  }
-  return false;
-}
-
-// The first RDN value still escaped; the whole text when it holds no "=".
-std::string_view FirstRdnRaw(std::string_view dn) {
-  std::string_view found = dn;
-  ForEachAva(dn, [&found](std::string_view, std::string_view value) {
-    found = value;
-    return true;
-  });
-  return found;
-}
-
 bool CategoryMatches(std::string_view stored, const std::string& lowered) {
-  const std::string_view raw = FirstRdnRaw(stored);
+  const std::string_view raw = FirstRdnRawValue(stored);
   std::string unescaped;
   std::string_view name = raw;
   if (raw.find('\\') != std::string_view::npos) {
@@ -785,11 +721,6 @@ std::string EscapeValue(std::string_view value) {
   std::string escaped(out.bv_val, out.bv_len);
   ber_memfree(out.bv_val);
   return escaped;
-}
-
-std::string FirstRdnValue(std::string_view dn) {
-  if (dn.find('=') == std::string_view::npos) return {};
-  return UnescapeDnValue(FirstRdnRaw(dn));
 }
 
 }  // namespace platform::ldapfilter
