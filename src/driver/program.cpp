@@ -10,7 +10,7 @@
 #include "driver/globals.h"
 #include "driver/large_stack.h"
 #include "driver/modtest.h"
-#include "platform/memory/memory_backend.h"
+#include "platform/backend_router.h"
 #include "platform/process.h"
 #include "platform/runtime.h"
 
@@ -19,8 +19,7 @@ namespace driver {
 void InstallProgramRuntime(platform::Runtime& runtime) {
   runtime.process = platform::NewPosixProcessServices();
   platform::ProcessServices* const process = runtime.process.get();
-  platform::memory::Install(
-      runtime, platform::memory::ProfileFileSource([process] { return process->StopPending(); }));
+  platform::InstallBackends(runtime, [process] { return process->StopPending(); });
   runtime.process->OnStopRequest([] { basGlobals::StopRequested = true; });
 }
 

@@ -1,0 +1,55 @@
+// A directory object read from a server, as the shared platform code reads
+// objects (platform/dir_record.h). It owns its values.
+//
+// The server is never asked for "name" (on OpenLDAP it is a supertype of
+// cn, sn and others, so asking would return them all): "name" is the RDN
+// value, as it is for an object without a name attribute in an LDIF file.
+// "distinguishedName", which OpenLDAP lacks, falls back to the DN.
+#ifndef TARNWICK_PLATFORM_LDAP_LDAP_RECORD_H_
+#define TARNWICK_PLATFORM_LDAP_LDAP_RECORD_H_
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/dir_record.h"
+
+namespace platform::ldap {
+
+class LdapRecord final : public DirRecord {
+ public:
+  struct Attribute {
+    std::string name;
+    std::vector<std::string> values;
+  };
+
+  // `dn` is what Dn() reports: the server's DN for a search result, the
+  // path's DN for an object bound by path.
+  LdapRecord(std::string dn, std::vector<Attribute> attributes);
+  LdapRecord(const LdapRecord&) = delete;
+  LdapRecord& operator=(const LdapRecord&) = delete;
+
+  std::span<const std::string_view> Values(std::string_view attribute) const override;
+  std::string_view Dn() const override { return dn_; }
+  std::string_view DnKey() const override { return dn_key_; }
+  std::string_view RdnValue() const override { return rdn_value_; }
+
+ private:
+  struct Held {
+    std::string name;
+    std::vector<std::string> values;
+    std::vector<std::string_view> views;  // into values; fixed once built
+  };
+  std::string dn_;
+  std::string dn_key_;
+  std::string rdn_value_;
+  std::string_view dn_view_[1];
+  std::string_view rdn_view_[1];
+  std::vector<Held> attributes_;
+};
+
+}  // namespace platform::ldap
+
+#endif  // TARNWICK_PLATFORM_LDAP_LDAP_RECORD_H_

@@ -1,0 +1,64 @@
+#include "platform/ldap/ldap_record.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/ldap/ldap_directory.h"
+#include "platform/ldap_filter.h"
+
+namespace platform::ldap {
+namespace {
+
+std::vector<std::string> Texts(std::span<const std::string_view> values) {
+  return {values.begin(), values.end()};
+}
+
+TEST(LdapRecordTest, ReadsAsAnLdifObjectReads) {
+  const LdapRecord record("cn=Lima\\, Ana,ou=People,dc=harbor,dc=example",
+                          {{"mail", {"ana@harbor.example"}},
+                           {"proxyAddresses", {"SMTP:ana@harbor.example"}},
+                           {"Mail", {"lima@harbor.example"}},
+                           {"department", {}}});
+  EXPECT_EQ(Texts(record.Values("MAIL")),
+            (std::vector<std::string>{"ana@harbor.example", "lima@harbor.example"}))
+      << "values under one name in any case are one attribute";
+  EXPECT_EQ(record.First("proxyaddresses"), "SMTP:ana@harbor.example");
+  EXPECT_TRUE(record.Values("department").empty()) << "an attribute without values is absent";
+  EXPECT_EQ(record.RdnValue(), "Lima, Ana");
+  EXPECT_EQ(Texts(record.Values("name")), (std::vector<std::string>{"Lima, Ana"}))
+      << "name is the RDN value, never the server's supertype";
+  EXPECT_EQ(record.First("distinguishedName"), "cn=Lima\\, Ana,ou=People,dc=harbor,dc=example");
+  EXPECT_EQ(record.DnKey(), platform::DnKey("CN=Lima\\2C Ana, OU=People,DC=Harbor,DC=Example"));
+}
+
+std::string Sent(const std::string& filter) {
+  return ServerFilter(*ldapfilter::Parse(filter), "CN=Schema,CN=Configuration,DC=x");
+}
+
+TEST(ServerFilterTest, IsStrictWithCategoryShortNamesExpanded) {
+  EXPECT_EQ(Sent("((mail=a@x))"), "(mail=a@x)");
+  EXPECT_EQ(Sent("(!cn=x)"), "(!(cn=x))");
+  EXPECT_EQ(Sent("(&(objectCategory=person)(objectClass=user))"),
+            "(&(objectCategory=CN=person,CN=Schema,CN=Configuration,DC=x)(objectClass=user))");
+  EXPECT_EQ(Sent("(OBJECTCATEGORY=Group)"), "(OBJECTCATEGORY=CN=Group,CN=Schema,CN=Configuration,DC=x)")
+      << "the attribute in any case";
+  // A whole DN, a presence test, a substring and other operators stay.
+  EXPECT_EQ(Sent("(objectCategory=CN=Person,CN=Schema,DC=y)"),
+            "(objectCategory=CN=Person,CN=Schema,DC=y)");
+  EXPECT_EQ(Sent("(objectCategory=*)"), "(objectCategory=*)");
+  EXPECT_EQ(Sent("(objectCategory=pers*)"), "(objectCategory=pers*)");
+  EXPECT_EQ(Sent("(objectCategory>=person)"), "(objectCategory>=person)");
+  EXPECT_EQ(Sent("(objectCategoryX=person)"), "(objectCategoryX=person)");
+  // A value that only looks like the item stays a value.
+  EXPECT_EQ(Sent("(description=\\28objectCategory=person\\29)"),
+            "(description=\\28objectCategory=person\\29)");
+  EXPECT_EQ(Sent("(&(a=1)(|(objectCategory=person)(!(objectCategory=group))))"),
+            "(&(a=1)(|(objectCategory=CN=person,CN=Schema,CN=Configuration,DC=x)"
+            "(!(objectCategory=CN=group,CN=Schema,CN=Configuration,DC=x))))");
+}
+
+}  // namespace
+}  // namespace platform::ldap
