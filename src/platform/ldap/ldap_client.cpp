@@ -248,12 +248,7 @@ class ConnectWatchdog {
     });
   }
   ~ConnectWatchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    Disarm();
     // Getting the option removes the callback whose address is given.
     if (registered_) ldap_get_option(ld_, LDAP_OPT_CONNECT_CB, &callback_);
   }
@@ -263,6 +258,18 @@ class ConnectWatchdog {
   bool fired() {
     std::lock_guard lock(mutex_);
     return fired_;
+  }
+
+  // Stops the watchdog; true when it had already fired (the socket is shut
+  // down, however well the rest went).
+  bool Disarm() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return fired();
   }
 
  private:
@@ -379,6 +386,7 @@ std::unique_ptr<Client> Client::Connect(const ServerOptions& options) {
   ldap_memfree(diagnostic);
   if (rc != LDAP_SUCCESS) throw failure("", rc, DiagnosticOf(ld));
   if (result != LDAP_SUCCESS) throw failure("", result, diagnostic_text);
+  if (watchdog.Disarm()) throw failure("", LDAP_TIMEOUT, no_answer);
   return client;
 }
 
