@@ -60,7 +60,7 @@ void ValidateUrl(std::string_view url) {
     throw ConnectError("Bad directory server " + shown + ": " + UrlFault(rc));
 }
 
-std::string NonEmpty(const std::optional<std::string>& value) { return value ? *value : ""; }
+std::string ValueOr(const std::optional<std::string>& value) { return value ? *value : ""; }
 
 }  // namespace
 
@@ -143,9 +143,12 @@ ServerOptions ResolveOptions(std::string_view url, const ProfileLdapKeys* profil
 
   std::string bind_dn;
   std::string password_file;
-  if (profile != nullptr && (profile->bind_dn || profile->password_file)) {
-    bind_dn = NonEmpty(profile->bind_dn);
-    password_file = NonEmpty(profile->password_file);
+  // An empty key counts as one left out.
+  if (profile != nullptr) {
+    bind_dn = ValueOr(profile->bind_dn);
+    password_file = ValueOr(profile->password_file);
+  }
+  if (!bind_dn.empty() || !password_file.empty()) {
     if (bind_dn.empty() || password_file.empty()) {
       throw ConnectError(
           std::string("The profile gives ") +
@@ -153,8 +156,8 @@ ServerOptions ResolveOptions(std::string_view url, const ProfileLdapKeys* profil
           " for the directory server '" + Printable(url) + "'");
     }
   } else if (env) {
-    bind_dn = NonEmpty(env("TARNWICK_BIND_DN"));
-    password_file = NonEmpty(env("TARNWICK_BIND_PASSWORD_FILE"));
+    bind_dn = ValueOr(env("TARNWICK_BIND_DN"));
+    password_file = ValueOr(env("TARNWICK_BIND_PASSWORD_FILE"));
     if (bind_dn.empty() != password_file.empty()) {
       throw ConnectError(bind_dn.empty()
                              ? "TARNWICK_BIND_PASSWORD_FILE is set but TARNWICK_BIND_DN is not"

@@ -59,8 +59,8 @@ bool IsLdapUrl(std::string_view server);
 // The options for reaching `url`:
 //  - the URL must be an LDAP URL that libldap can parse;
 //  - credentials: the profile's bind_dn and password_file when the profile
-//    gives either; else TARNWICK_BIND_DN and TARNWICK_BIND_PASSWORD_FILE
-//    from `env` when either is set and not empty; else anonymous. A DN
+//    gives either (an empty value counts as not given); else TARNWICK_BIND_DN and
+//    TARNWICK_BIND_PASSWORD_FILE from `env` when either is set and not empty; else anonymous. A DN
 //    without a password file, or a file without a DN, is an error naming
 //    what is missing and where it was looked for;
 //  - the password is the whole file with one trailing "\n" or "\r\n"

@@ -104,6 +104,7 @@ TEST_F(ConnectionOptionsTest, CredentialsComeFromTheProfileElseTheEnvironmentEls
   // A profile without credentials still takes them from the environment.
   ProfileLdapKeys tls_only;
   tls_only.start_tls = true;
+  tls_only.bind_dn = "";
   EXPECT_EQ(Resolve(&tls_only).bind_dn, "cn=env,dc=test");
   EXPECT_TRUE(warnings_.empty());
 }
