@@ -11,9 +11,9 @@
 //    gave no reply within timeout_seconds): kServerNotOperational, "The
 //    server is not operational." From then on the Client is dead: every
 //    later call fails the same way at once, without a network round trip
-//    and without reconnecting (libldap would open a new, unbound connection
-//    for the next request, and a run must not go on with other rights
-//    than it logged on with);
+//    and without reconnecting (a new connection would have to be bound
+//    again, and after a time-out a late reply could be taken for the
+//    answer to a later request);
 //  - the search base is not on the server (noSuchObject, a referral
 //    elsewhere, or a base that is not a DN): kNoSuchObject, "There is no
 //    such object on the server.";
