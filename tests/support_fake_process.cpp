@@ -56,6 +56,7 @@ bool FakeProcess::AppendToFile(const std::string& path, const std::string& bytes
 
 void FakeProcess::DoEvents() {
   ++do_events_calls_;
+  if (do_events_hook_) do_events_hook_(do_events_calls_);
   if (stop_after_calls_ >= 0 && stop_after_calls_-- == 0) RequestStop(delayed_signal_);
   if (stop_signal_ == 0 || stop_served_) return;
   stop_served_ = true;

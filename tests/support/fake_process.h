@@ -67,6 +67,9 @@ class FakeProcess final : public platform::ProcessServices {
   // (0: at the next one), as a signal sent in the middle of a walk would;
   // StopPending() turns true then too.
   void RequestStopAfter(int do_events_calls, int signal = SIGINT);
+  // Runs `hook` at every DoEvents() with the number of calls so far, so a
+  // test can change the world at a chosen point of a walk.
+  void SetDoEventsHook(std::function<void(int calls)> hook) { do_events_hook_ = std::move(hook); }
 
   // Observations.
   const std::string& TempDirectory() const { return temp_directory_; }
@@ -93,6 +96,7 @@ class FakeProcess final : public platform::ProcessServices {
   int delayed_signal_ = 0;
   bool stop_served_ = false;
   int do_events_calls_ = 0;
+  std::function<void(int)> do_events_hook_;
 };
 
 // A runtime with a FakeProcess, installed for its lifetime; the globals of

@@ -188,8 +188,8 @@ class LdapAddressBook final : public AddressBook {
         match = match || text::LCase(mail) == wanted;
       }
       for (const std::string_view proxy : object.Values("proxyAddresses")) {
-        match = match || (text::StartsWithNoCase(proxy, "smtp:") &&
-                          text::LCase(proxy.substr(5)) == wanted);
+        match = match ||
+                (text::StartsWithNoCase(proxy, "smtp:") && text::LCase(proxy.substr(5)) == wanted);
       }
       if (match) matches.push_back(index);
     }
@@ -266,9 +266,8 @@ class LdapAddressBook final : public AddressBook {
   // legacyExchangeDN are asked for; the hidden ones are left out here.
   std::vector<uint32_t> SearchBook(const std::string& filter, size_t limit) const {
     std::vector<uint32_t> found;
-    server_->client->Search(server_->root, Scope::kSubtree,
-                            "(&(legacyExchangeDN=*)" + filter + ")", attributes_,
-                            [&](Entry&& entry) {
+    server_->client->Search(server_->root, Scope::kSubtree, "(&(legacyExchangeDN=*)" + filter + ")",
+                            attributes_, [&](Entry&& entry) {
                               if (limit != 0 && found.size() >= limit) return;
                               if (const auto index = Keep(RecordOf(std::move(entry)))) {
                                 if (std::find(found.begin(), found.end(), *index) == found.end()) {
@@ -309,8 +308,9 @@ std::string ServerFilter(const ldapfilter::Filter& filter,
     // In the strict form every item is "(" + attribute + operator + value +
     // ")", with "(", ")", "*" and "\" escaped inside values, so an item
     // starts at any "(" followed by an attribute name.
-    const bool item_start = strict[i] == '(' && i + 1 < strict.size() &&
-                            text::StartsWithNoCase(std::string_view(strict).substr(i + 1), kCategory);
+    const bool item_start =
+        strict[i] == '(' && i + 1 < strict.size() &&
+        text::StartsWithNoCase(std::string_view(strict).substr(i + 1), kCategory);
     if (!item_start) {
       out.push_back(strict[i++]);
       continue;

@@ -47,7 +47,8 @@ ServerDirectory OpenServerDirectory(
 // The filter for the server: the parsed filter in strict RFC 4515 form,
 // with every equality item on objectCategory whose value holds no "="
 // given the full category DN "CN=<value>," + `schema_naming_context`.
-std::string ServerFilter(const ldapfilter::Filter& filter, const std::string& schema_naming_context);
+std::string ServerFilter(const ldapfilter::Filter& filter,
+                         const std::string& schema_naming_context);
 
 }  // namespace platform::ldap
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/dn.h"
 #include "platform/ldap/ldap_directory.h"
 #include "platform/ldap_filter.h"
 
@@ -43,7 +44,8 @@ TEST(ServerFilterTest, IsStrictWithCategoryShortNamesExpanded) {
   EXPECT_EQ(Sent("(!cn=x)"), "(!(cn=x))");
   EXPECT_EQ(Sent("(&(objectCategory=person)(objectClass=user))"),
             "(&(objectCategory=CN=person,CN=Schema,CN=Configuration,DC=x)(objectClass=user))");
-  EXPECT_EQ(Sent("(OBJECTCATEGORY=Group)"), "(OBJECTCATEGORY=CN=Group,CN=Schema,CN=Configuration,DC=x)")
+  EXPECT_EQ(Sent("(OBJECTCATEGORY=Group)"),
+            "(OBJECTCATEGORY=CN=Group,CN=Schema,CN=Configuration,DC=x)")
       << "the attribute in any case";
   // A whole DN, a presence test, a substring and other operators stay.
   EXPECT_EQ(Sent("(objectCategory=CN=Person,CN=Schema,DC=y)"),
