@@ -326,7 +326,11 @@ TEST(PrivateSlapdTest, MissingParentsAreMadeAndBadInputIsNamed) {
                      "version: 1\r\n\r\n"
                      "dn: CN=Solo,OU=Deep,OU=People,DC=o,DC=example\r\n"
                      "objectClass: user\r\ncn: Solo\r\nmail: so\r\n lo@o.example\r\n");
-  TestSlapd server({orphan.path()});
+  // A second file whose version line has no blank line after it.
+  ScratchFile second("second.ldif",
+                     "version: 1\ndn: CN=Other,OU=People,DC=o,DC=example\nobjectClass: user\n"
+                     "cn: Other\nmail: other@o.example\n");
+  TestSlapd server({orphan.path(), second.path()});
   TARNWICK_REQUIRE_RUNNING(server);
   int rc = 0;
   Connection ld = Connect(server.url(), "", "", &rc);
@@ -335,8 +339,10 @@ TEST(PrivateSlapdTest, MissingParentsAreMadeAndBadInputIsNamed) {
   ASSERT_EQ(all.rc, LDAP_SUCCESS) << ldap_err2string(all.rc);
   EXPECT_EQ(all.dns, (std::vector<std::string>{"dc=o,dc=example", "ou=People,dc=o,dc=example",
                                                "ou=Deep,ou=People,dc=o,dc=example",
-                                               "cn=Solo,ou=Deep,ou=People,dc=o,dc=example"}));
-  EXPECT_EQ(all.values.back(), std::vector<std::string>{"solo@o.example"});
+                                               "cn=Solo,ou=Deep,ou=People,dc=o,dc=example",
+                                               "cn=Other,ou=People,dc=o,dc=example"}));
+  ASSERT_EQ(all.values.size(), 5u);
+  EXPECT_EQ(all.values[3], std::vector<std::string>{"solo@o.example"});
 
   // An attribute no schema knows: the start fails and says what slapadd said.
   ScratchFile bad("bad.ldif", "dn: DC=bad,DC=example\nobjectClass: domainDNS\nnoSuchThing: x\n");
