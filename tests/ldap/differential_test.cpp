@@ -27,9 +27,7 @@ constexpr char kDynamic[] =
 constexpr int kBigPersons = 2500;
 constexpr int kPersons = 2600;
 
-std::string PersonDn(int i) {
-  return "CN=Person " + std::to_string(i) + ",OU=People," + kDomain;
-}
+std::string PersonDn(int i) { return "CN=Person " + std::to_string(i) + ",OU=People," + kDomain; }
 std::string Odn(const std::string& nickname) { return "/o=Diff/cn=Recipients/cn=" + nickname; }
 
 // A list: a group, or a query-based list with `filter` (and `base`).
@@ -61,15 +59,16 @@ std::string GeneratedLdif() {
     const std::string n = std::to_string(i);
     // The last hundred live in OU=Small, where a query-based list's base DN
     // points.
-    const std::string dn = i < kBigPersons ? PersonDn(i)
-                                           : "CN=Person " + n + ",OU=Small," + std::string(kDomain);
+    const std::string dn =
+        i < kBigPersons ? PersonDn(i) : "CN=Person " + n + ",OU=Small," + std::string(kDomain);
     out << "dn: " << dn << "\nobjectClass: top\nobjectClass: person\n"
         << "objectClass: organizationalPerson\nobjectClass: user\ncn: Person " << n
         << "\ndisplayName: Person " << n << "\ngivenName: Given" << n << "\nsn: Family" << n
         << "\nmailNickname: p" << n << "\nobjectCategory: " << kPerson
-        << "\nlegacyExchangeDN: " << Odn("p" + n) << "\ndepartment: "
-        << (i < kBigPersons ? "Big" : "Small") << "\nmsExchRecipientTypeDetails: "
-        << (i % 7 == 0 ? 6 : 1) << "\ntitle: Title " << n << "\n";
+        << "\nlegacyExchangeDN: " << Odn("p" + n)
+        << "\ndepartment: " << (i < kBigPersons ? "Big" : "Small")
+        << "\nmsExchRecipientTypeDetails: " << (i % 7 == 0 ? 6 : 1) << "\ntitle: Title " << n
+        << "\n";
     if (i % 50 != 49) {
       out << "mail: p" << n << "@diff.example\nproxyAddresses: SMTP:p" << n
           << "@diff.example\nproxyAddresses: smtp:person" << n << "@diff.example\n";
@@ -80,14 +79,17 @@ std::string GeneratedLdif() {
   List big{"Big DL", "big-dl", true, {}, "", ""};
   for (int i = 0; i < kBigPersons; ++i) big.members.push_back(PersonDn(i));
   lists.push_back(big);
-  lists.push_back({"Big Query", "big-query", true, {},
-                   "(&(objectCategory=person)(department=Big))", ""});
-  lists.push_back({"Small Bits", "small-bits", true, {},
+  lists.push_back(
+      {"Big Query", "big-query", true, {}, "(&(objectCategory=person)(department=Big))", ""});
+  lists.push_back({"Small Bits",
+                   "small-bits",
+                   true,
+                   {},
                    "(&(objectCategory=person)(msExchRecipientTypeDetails:1.2.840.113556.1.4.803:="
                    "2))",
                    std::string("OU=Small,") + kDomain});
-  lists.push_back({"Broken Query", "broken-query", true, {},
-                   "(&(objectCategory=person)(department=Big)", ""});
+  lists.push_back(
+      {"Broken Query", "broken-query", true, {}, "(&(objectCategory=person)(department=Big)", ""});
   List mid_a{"Mid A", "mid-a", true, {}, "", ""};
   List mid_b{"Mid B", "mid-b", true, {}, "", ""};
   for (int i = kBigPersons; i < kBigPersons + 50; ++i) {
@@ -138,8 +140,7 @@ class Differential : public ::testing::Test {
 
   // Standard output of one run with the profile and alias, without its
   // first line (which names the server).
-  std::string Run(const std::string& profile, const std::string& alias,
-                  const std::string& lists) {
+  std::string Run(const std::string& profile, const std::string& alias, const std::string& lists) {
     const std::string command = "cd '" + dir_.string() + "' && env LC_ALL=C ./tarnwick /s " +
                                 profile + " /a " + alias + " /l '" + lists + "' >out 2>err";
     EXPECT_EQ(tarnwick_test::RunShell(command), 0) << command << "\n" << ReadFile(dir_ / "err");
@@ -200,7 +201,8 @@ TEST_F(Differential, GeneratedOrganisationGivesTheSameLogPastTheSizeLimit) {
   EXPECT_EQ(CountOf(big_dl, "reading properties for Person "), std::to_string(kBigPersons));
   EXPECT_EQ(big_dl, Run("memory.json", "p1", "big-dl@diff.example"));
   const std::string big_query = Run("ldap.json", "p1", "big-query@diff.example");
-  EXPECT_NE(big_query.find("query returned 2500 rows"), std::string::npos) << big_query.substr(0, 800);
+  EXPECT_NE(big_query.find("query returned 2500 rows"), std::string::npos)
+      << big_query.substr(0, 800);
   EXPECT_EQ(CountOf(big_query, "adding record for Person "), std::to_string(kBigPersons));
   EXPECT_EQ(big_query, Run("memory.json", "p1", "big-query@diff.example"));
 }
