@@ -91,7 +91,10 @@ class AddressBook {
 
   // How many entries the whole book has.
   virtual size_t size() const = 0;
-  // The entry at a position given out by this book (or below size()).
+  // The position of the n-th entry of the whole book in directory order
+  // (n below size()).
+  virtual uint32_t NthEntry(size_t n) const = 0;
+  // The entry at a position given out by this book.
   virtual const BookEntry& entry(uint32_t index) const = 0;
   // The entry with that legacyExchangeDN (without regard to case).
   virtual std::optional<uint32_t> ByODN(std::string_view odn) const = 0;

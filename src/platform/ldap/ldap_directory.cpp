@@ -123,6 +123,7 @@ class LdapAddressBook final : public AddressBook {
       : server_(std::move(server)), attributes_(BookAttributeList()) {}
 
   size_t size() const override { return WholeBook().size(); }
+  uint32_t NthEntry(size_t n) const override { return WholeBook()[n]; }
 
   const BookEntry& entry(uint32_t index) const override { return entries_[index].entry; }
 

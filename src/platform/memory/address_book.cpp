@@ -306,7 +306,7 @@ class MemoryAddressEntries final : public platform::AddressEntries {
   }
   uint32_t At(size_t i) const {
     if (filter_) return (*filter_)[i];
-    return whole_book_ ? static_cast<uint32_t>(i) : base_[i];
+    return whole_book_ ? Book().NthEntry(i) : base_[i];
   }
 
   std::shared_ptr<LogonState> logon_;

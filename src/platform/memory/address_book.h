@@ -35,6 +35,8 @@ class MemoryAddressBook final : public AddressBook {
   MemoryAddressBook& operator=(const MemoryAddressBook&) = delete;
 
   size_t size() const override { return entries_.size(); }
+  // Book positions are directory order.
+  uint32_t NthEntry(size_t n) const override { return static_cast<uint32_t>(n); }
   const BookEntry& entry(uint32_t index) const override { return entries_[index]; }
   std::optional<uint32_t> ByODN(std::string_view odn) const override;
   std::vector<uint32_t> Members(const EntryRef& ref) const override;
