@@ -69,6 +69,7 @@ std::string GeneratedLdif() {
         << "\ndepartment: " << (i < kBigPersons ? "Big" : "Small")
         << "\nmsExchRecipientTypeDetails: " << (i % 7 == 0 ? 6 : 1) << "\ntitle: Title " << n
         << "\n";
+    if (i == kPersons - 1) out << "msExchHideFromAddressLists: TRUE\n";
     if (i % 50 != 49) {
       out << "mail: p" << n << "@diff.example\nproxyAddresses: SMTP:p" << n
           << "@diff.example\nproxyAddresses: smtp:person" << n << "@diff.example\n";
@@ -90,11 +91,27 @@ std::string GeneratedLdif() {
                    std::string("OU=Small,") + kDomain});
   lists.push_back(
       {"Broken Query", "broken-query", true, {}, "(&(objectCategory=person)(department=Big)", ""});
+  // A class's short name in camel case, and "name", which a server outside
+  // Active Directory holds as a supertype of cn, sn and givenName.
+  lists.push_back({"Category Query",
+                   "category-query",
+                   true,
+                   {},
+                   "(&(objectCategory=msExchDynamicDistributionList)(mailNickname=small-bits))",
+                   ""});
+  lists.push_back({"Name Query",
+                   "name-query",
+                   true,
+                   {},
+                   "(&(objectCategory=person)(|(name=Family1*)(name=Person 255*)))",
+                   ""});
   List mid_a{"Mid A", "mid-a", true, {}, "", ""};
   List mid_b{"Mid B", "mid-b", true, {}, "", ""};
   for (int i = kBigPersons; i < kBigPersons + 50; ++i) {
     mid_a.members.push_back("CN=Person " + std::to_string(i) + ",OU=Small," + kDomain);
   }
+  // A member written in another spelling of its DN.
+  mid_a.members.front() = "cn=person 2500 , ou=small,dc=DIFF,dc=example";
   for (int i = kBigPersons + 50; i < kPersons; ++i) {
     mid_b.members.push_back("CN=Person " + std::to_string(i) + ",OU=Small," + kDomain);
   }
@@ -194,7 +211,14 @@ TEST_F(Differential, GeneratedOrganisationGivesTheSameLogPastTheSizeLimit) {
   Write("memory.json", R"({"directory": "directory.ldif"})");
   Write("ldap.json", R"({"directory": ")" + server.url() + R"("})");
   ExpectSameOnBothBackends("p1", {"top@diff.example", "Broken Query;No Mail List;small-bits",
+                                  "category-query@diff.example;name-query@diff.example",
                                   "unknown@diff.example;Person 12;person13@diff.example;Given4"});
+  // The camel-case class name and "name" select on the server what they
+  // select in the file (not nothing, and not every Family1... surname).
+  const std::string picked =
+      Run("ldap.json", "p1", "category-query@diff.example;name-query@diff.example");
+  EXPECT_NE(picked.find("query returned 1 rows"), std::string::npos) << picked;
+  EXPECT_NE(picked.find("query returned 11 rows"), std::string::npos) << picked;
   // Both 2,500-member lists come out whole, past the server's limit of
   // 1,000 entries a search.
   const std::string big_dl = Run("ldap.json", "p1", "big-dl@diff.example");

@@ -55,9 +55,19 @@ void ValidateUrl(std::string_view url) {
   }
   LDAPURLDesc* desc = nullptr;
   const int rc = ldap_url_parse(std::string(url).c_str(), &desc);
+  // A URL names a server here; a DN, attributes or a filter after it would
+  // be dropped without a word (searches take their base from the command).
+  const bool extra = desc != nullptr && ((desc->lud_dn != nullptr && desc->lud_dn[0] != '\0') ||
+                                         desc->lud_attrs != nullptr ||
+                                         desc->lud_filter != nullptr || desc->lud_exts != nullptr);
   if (desc != nullptr) ldap_free_urldesc(desc);
   if (rc != LDAP_URL_SUCCESS)
     throw ConnectError("Bad directory server " + shown + ": " + UrlFault(rc));
+  if (extra) {
+    throw ConnectError("Bad directory server " + shown +
+                       ": name the server only (scheme, host and port), without a DN, "
+                       "attributes or a filter after it");
+  }
 }
 
 std::string ValueOr(const std::optional<std::string>& value) { return value ? *value : ""; }
@@ -101,6 +111,8 @@ std::string ReadPasswordFile(const std::string& path, const WarningSink& warn) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw fail(std::strerror(errno));
   if (S_ISDIR(st.st_mode)) throw fail(std::strerror(EISDIR));
+  // A FIFO, socket or terminal could keep the logon waiting for ever.
+  if (!S_ISREG(st.st_mode)) throw fail("it is not a regular file");
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 

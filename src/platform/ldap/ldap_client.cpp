@@ -194,6 +194,9 @@ namespace {
 // The one place a failed request becomes a PlatformError. Marks the
 // connection dead for the failures after which it cannot be trusted.
 [[noreturn]] void Fail(int rc, bool& lost) {
+  // The server's own time limit ends the search as a time-out of ours
+  // does; the connection is still sound.
+  if (rc == LDAP_TIMELIMIT_EXCEEDED) throw PlatformError(errnum::kServerNotOperational);
   if (IsLostConnection(rc)) {
     if (rc != LDAP_BUSY) lost = true;
     throw PlatformError(errnum::kServerNotOperational);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -20,6 +21,11 @@
 
 namespace platform::ldap {
 namespace {
+
+// The attribute types objects are named by, where resolution looks for an
+// RDN value, and what "name" means outside Active Directory (which alone
+// stores the RDN value as "name").
+constexpr std::string_view kRdnTypes[] = {"cn", "ou", "o", "dc", "l", "uid"};
 
 // How many member entries one batch of pipelined reads asks for.
 constexpr size_t kMemberBatch = 500;
@@ -43,24 +49,30 @@ ServerOptions OptionsFor(const ServerDirectorySettings& settings, const EnvGette
   return ResolveOptions(settings.url, &keys, environment, warn);
 }
 
+// What the book reads of an object: the book's attributes but "member",
+// which only a list's Members needs (and which may hold a great many
+// values), and "distinguishedName", which falls back to the DN.
 std::vector<std::string> BookAttributeList() {
-  const auto names = BookAttributeNames();
   std::vector<std::string> list;
-  for (const std::string_view name : names) {
-    // Neither is an attribute a server is asked for: "distinguishedName"
-    // falls back to the DN.
-    if (!text::AsciiEqualsNoCase(name, "distinguishedName")) list.emplace_back(name);
+  for (const std::string_view name : BookAttributeNames()) {
+    if (!text::AsciiEqualsNoCase(name, "distinguishedName") &&
+        !text::AsciiEqualsNoCase(name, "member")) {
+      list.emplace_back(name);
+    }
   }
   return list;
 }
+
+// Thrown from a search's callback to end it once enough was seen.
+struct EnoughFound {};
 
 // What one connection serves: the client, and the naming contexts read
 // from the root DSE at logon.
 struct Server {
   std::unique_ptr<Client> client;
   std::string url;
-  std::string root;            // the forest root, "" when none is known
-  std::string schema_context;  // where objectCategory short names point
+  std::string root;  // the forest root, "" when none is known
+  ServerDialect dialect;
 };
 
 // The base of a search the command gives without a DN: the forest root,
@@ -103,7 +115,7 @@ class LdapDirectorySearch final : public DirectorySearch {
                         : command.scope == SearchScope::kOneLevel ? Scope::kOneLevel
                                                                   : Scope::kSubtree;
     server_->client->Search(SearchBase(*server_, command.base_dn), scope,
-                            ServerFilter(filter, server_->schema_context), attributes,
+                            ServerFilter(filter, server_->dialect), attributes,
                             [&](Entry&& entry) { records->push_back(RecordOf(std::move(entry))); });
     result.rows.reserve(records->size());
     for (const auto& record : *records) result.rows.push_back(record.get());
@@ -124,33 +136,39 @@ class LdapAddressBook final : public AddressBook {
 
   size_t size() const override { return WholeBook().size(); }
   uint32_t NthEntry(size_t n) const override { return WholeBook()[n]; }
-
   const BookEntry& entry(uint32_t index) const override { return entries_[index].entry; }
 
   std::optional<uint32_t> ByODN(std::string_view odn) const override {
     if (odn.empty()) return std::nullopt;
-    if (const auto it = by_odn_.find(text::LCase(odn)); it != by_odn_.end()) return it->second;
-    const auto found = SearchBook("(legacyExchangeDN=" + ldapfilter::EscapeValue(odn) + ")", 0);
-    for (const uint32_t index : found) {
-      if (text::LCase(entries_[index].entry.odn) == text::LCase(odn)) return index;
-    }
-    return std::nullopt;
+    const std::string lowered = text::LCase(odn);
+    if (const auto it = by_odn_.find(lowered); it != by_odn_.end()) return it->second;
+    const auto found =
+        SearchBook("(legacyExchangeDN=" + ldapfilter::EscapeValue(odn) + ")", 1,
+                   [&](const BookEntry& entry) { return text::LCase(entry.odn) == lowered; });
+    if (found.empty()) return std::nullopt;
+    return found.front();
   }
 
   std::vector<uint32_t> Members(const EntryRef& ref) const override {
     std::vector<uint32_t> members;
     if (ref.one_off()) return members;
-    // Copies: reading members adds entries, which may not move the views
-    // but the list's own values are read before the batch anyway.
-    const auto values = entries_[ref.index].entry.object->Values("member");
-    const std::vector<std::string> dns(values.begin(), values.end());
+    // The list's member values, read now (in ranges where the server sends
+    // them so) rather than with every book entry.
+    auto list = server_->client->ReadMany({std::string(entries_[ref.index].entry.object->Dn())},
+                                          {"member"});
+    if (list.empty() || !list.front()) return members;
+    std::vector<std::string> dns;
+    for (auto& attribute : list.front()->attributes) {
+      if (!text::AsciiEqualsNoCase(attribute.name, "member")) continue;
+      for (std::string& value : attribute.values) dns.push_back(std::move(value));
+    }
     std::vector<std::optional<uint32_t>> found(dns.size());
     std::vector<size_t> missing;
     for (size_t i = 0; i < dns.size(); ++i) {
-      const auto it = by_dn_key_.find(platform::DnKey(dns[i]));
-      if (it != by_dn_key_.end()) {
+      const std::string key = platform::DnKey(dns[i]);
+      if (const auto it = by_dn_key_.find(key); it != by_dn_key_.end()) {
         found[i] = it->second;
-      } else if (outside_.count(platform::DnKey(dns[i])) == 0) {
+      } else if (outside_.count(key) == 0) {
         missing.push_back(i);
       }
     }
@@ -161,11 +179,7 @@ class LdapAddressBook final : public AddressBook {
       auto read = server_->client->ReadMany(batch, attributes_);
       for (size_t k = start; k < end; ++k) {
         auto& entry = read[k - start];
-        if (!entry) {
-          outside_.insert(platform::DnKey(dns[missing[k]]));
-          continue;
-        }
-        found[missing[k]] = Keep(RecordOf(std::move(*entry)));
+        if (entry) found[missing[k]] = Keep(RecordOf(std::move(*entry)));
         if (!found[missing[k]]) outside_.insert(platform::DnKey(dns[missing[k]]));
       }
     }
@@ -178,68 +192,54 @@ class LdapAddressBook final : public AddressBook {
  protected:
   std::vector<uint32_t> MatchAddress(std::string_view address, size_t limit) const override {
     const std::string escaped = ldapfilter::EscapeValue(address);
-    const auto found =
-        SearchBook("(|(mail=" + escaped + ")(proxyAddresses=smtp:" + escaped + "))", limit);
-    std::vector<uint32_t> matches;
     const std::string wanted = text::LCase(address);
-    for (const uint32_t index : found) {
-      const DirRecord& object = *entries_[index].entry.object;
-      bool match = false;
-      for (const std::string_view mail : object.Values("mail")) {
-        match = match || text::LCase(mail) == wanted;
-      }
-      for (const std::string_view proxy : object.Values("proxyAddresses")) {
-        match = match ||
-                (text::StartsWithNoCase(proxy, "smtp:") && text::LCase(proxy.substr(5)) == wanted);
-      }
-      if (match) matches.push_back(index);
-    }
-    return matches;
+    return SearchBook(
+        "(|(mail=" + escaped + ")(proxyAddresses=smtp:" + escaped + "))", limit,
+        [&](const BookEntry& entry) {
+          const DirRecord& object = *entry.object;
+          for (const std::string_view mail : object.Values("mail")) {
+            if (text::LCase(mail) == wanted) return true;
+          }
+          for (const std::string_view proxy : object.Values("proxyAddresses")) {
+            if (text::StartsWithNoCase(proxy, "smtp:") && text::LCase(proxy.substr(5)) == wanted) {
+              return true;
+            }
+          }
+          return false;
+        });
   }
 
   std::vector<uint32_t> MatchName(std::string_view lowered, size_t limit) const override {
     const std::string escaped = ldapfilter::EscapeValue(lowered);
     std::string filter = "(|(displayName=" + escaped + ")(mailNickname=" + escaped + ")";
-    // The RDN's attribute differs from object to object; these are the
-    // ones objects with mail are named by.
-    for (const char* rdn : {"cn", "ou", "o", "uid"}) {
-      filter += std::string("(") + rdn + "=" + escaped + ")";
+    for (const std::string_view type : kRdnTypes) {
+      filter += "(" + std::string(type) + "=" + escaped + ")";
     }
     filter += ")";
-    std::vector<uint32_t> matches;
-    for (const uint32_t index : SearchBook(filter, 0)) {
-      const BookEntry& entry = entries_[index].entry;
+    // The server's matching is a superset: a cn that is not the RDN, or a
+    // second value, must not count.
+    return SearchBook(filter, limit, [&](const BookEntry& entry) {
       const DirRecord& object = *entry.object;
-      if (text::LCase(object.First("displayName")) == lowered ||
-          text::LCase(object.First("mailNickname")) == lowered ||
-          text::LCase(object.RdnValue()) == lowered) {
-        matches.push_back(index);
-        if (matches.size() >= limit) break;
-      }
-    }
-    return matches;
+      return text::LCase(object.First("displayName")) == lowered ||
+             text::LCase(object.First("mailNickname")) == lowered ||
+             text::LCase(object.RdnValue()) == lowered;
+    });
   }
 
   std::vector<uint32_t> MatchNamePrefix(std::string_view lowered, size_t limit) const override {
+    constexpr const char* kPrefixed[] = {"displayName", "givenName", "sn", "mailNickname"};
     const std::string escaped = ldapfilter::EscapeValue(lowered);
     std::string filter = "(|";
-    for (const char* attribute : {"displayName", "givenName", "sn", "mailNickname"}) {
+    for (const char* attribute : kPrefixed) {
       filter += std::string("(") + attribute + "=" + escaped + "*)";
     }
     filter += ")";
-    std::vector<uint32_t> matches;
-    for (const uint32_t index : SearchBook(filter, 0)) {
-      const DirRecord& object = *entries_[index].entry.object;
-      bool match = false;
-      for (const char* attribute : {"displayName", "givenName", "sn", "mailNickname"}) {
-        match = match || text::StartsWith(text::LCase(object.First(attribute)), lowered);
+    return SearchBook(filter, limit, [&](const BookEntry& entry) {
+      for (const char* attribute : kPrefixed) {
+        if (text::StartsWith(text::LCase(entry.object->First(attribute)), lowered)) return true;
       }
-      if (match) {
-        matches.push_back(index);
-        if (matches.size() >= limit) break;
-      }
-    }
-    return matches;
+      return false;
+    });
   }
 
  private:
@@ -262,27 +262,37 @@ class LdapAddressBook final : public AddressBook {
     return index;
   }
 
-  // The book entries a filter matches, in the server's order, without
-  // repeats; at most `limit` when it is not 0. Only objects with a
-  // legacyExchangeDN are asked for; the hidden ones are left out here.
-  std::vector<uint32_t> SearchBook(const std::string& filter, size_t limit) const {
+  // The book entries the filter matches on the server and `accept` takes,
+  // in the server's order, without repeats; the search ends once `limit`
+  // are found. Only objects with a legacyExchangeDN are asked for; hidden
+  // ones are left out by the book's rules.
+  std::vector<uint32_t> SearchBook(const std::string& filter, size_t limit,
+                                   const std::function<bool(const BookEntry&)>& accept) const {
     std::vector<uint32_t> found;
-    server_->client->Search(server_->root, Scope::kSubtree, "(&(legacyExchangeDN=*)" + filter + ")",
-                            attributes_, [&](Entry&& entry) {
-                              if (limit != 0 && found.size() >= limit) return;
-                              if (const auto index = Keep(RecordOf(std::move(entry)))) {
-                                if (std::find(found.begin(), found.end(), *index) == found.end()) {
-                                  found.push_back(*index);
+    try {
+      server_->client->Search(server_->root, Scope::kSubtree,
+                              "(&(legacyExchangeDN=*)" + filter + ")", attributes_,
+                              [&](Entry&& entry) {
+                                const auto index = Keep(RecordOf(std::move(entry)));
+                                if (!index || !accept(entries_[*index].entry) ||
+                                    std::find(found.begin(), found.end(), *index) != found.end()) {
+                                  return;
                                 }
-                              }
-                            });
+                                found.push_back(*index);
+                                if (found.size() >= limit) throw EnoughFound{};
+                              });
+    } catch (const EnoughFound&) {
+    }
     return found;
   }
 
   // The positions of the whole book in the server's order, read once when
-  // a caller asks for the whole book's size.
+  // a caller asks for the whole book.
   const std::vector<uint32_t>& WholeBook() const {
-    if (!whole_book_) whole_book_ = SearchBook("(objectClass=*)", 0);
+    if (!whole_book_) {
+      whole_book_ = SearchBook("(objectClass=*)", std::numeric_limits<size_t>::max(),
+                               [](const BookEntry&) { return true; });
+    }
     return *whole_book_;
   }
 
@@ -298,39 +308,95 @@ class LdapAddressBook final : public AddressBook {
 
 }  // namespace
 
-std::string ServerFilter(const ldapfilter::Filter& filter,
-                         const std::string& schema_naming_context) {
+namespace {
+
+// Active Directory's class common names put a hyphen between the words of
+// the class's display name ("ms-Exch-Dynamic-Distribution-List" for
+// msExchDynamicDistributionList); a short name without hyphens may mean
+// either spelling.
+std::string HyphenatedClassName(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (i > 0 && c >= 'A' && c <= 'Z' && name[i - 1] >= 'a' && name[i - 1] <= 'z') {
+      out.push_back('-');
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+bool IsAttributeChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == ';' || c == '.';
+}
+
+// One simple item of a strict filter: attribute, operator ("=", "~=",
+// ">=", "<=") and value, still escaped.
+std::string RewriteItem(std::string_view attribute, std::string_view op, std::string_view value,
+                        const ServerDialect& dialect) {
+  const std::string plain =
+      "(" + std::string(attribute) + std::string(op) + std::string(value) + ")";
+  if (text::AsciiEqualsNoCase(attribute, "objectCategory") && op == "=" && !value.empty() &&
+      value.find('=') == std::string_view::npos && value.find('*') == std::string_view::npos) {
+    const std::string schema = "," + ldapfilter::EscapeValue(dialect.schema_naming_context);
+    const std::string item =
+        "(" + std::string(attribute) + "=CN=" + std::string(value) + schema + ")";
+    const std::string hyphenated = HyphenatedClassName(value);
+    if (hyphenated == value) return item;
+    return "(|" + item + "(" + std::string(attribute) + "=CN=" + hyphenated + schema + "))";
+  }
+  if (dialect.active_directory) return plain;
+  if (text::AsciiEqualsNoCase(attribute, "name")) {
+    std::string any = "(|";
+    for (const std::string_view type : kRdnTypes) {
+      any += "(" + std::string(type) + std::string(op) + std::string(value) + ")";
+    }
+    return any + ")";
+  }
+  if (text::AsciiEqualsNoCase(attribute, "distinguishedName") && op == "=") {
+    return "(entryDN=" + std::string(value) + ")";
+  }
+  return plain;
+}
+
+}  // namespace
+
+std::string ServerFilter(const ldapfilter::Filter& filter, const ServerDialect& dialect) {
   const std::string strict = filter.ToRfc4515();
   std::string out;
   out.reserve(strict.size());
-  constexpr std::string_view kCategory = "objectCategory=";
   size_t i = 0;
   while (i < strict.size()) {
     // In the strict form every item is "(" + attribute + operator + value +
     // ")", with "(", ")", "*" and "\" escaped inside values, so an item
-    // starts at any "(" followed by an attribute name.
-    const bool item_start =
-        strict[i] == '(' && i + 1 < strict.size() &&
-        text::StartsWithNoCase(std::string_view(strict).substr(i + 1), kCategory);
-    if (!item_start) {
+    // starts at any "(" followed by an attribute name, and its value ends
+    // at the next ")".
+    size_t name_end = i + 1;
+    while (strict[i] == '(' && name_end < strict.size() && IsAttributeChar(strict[name_end])) {
+      ++name_end;
+    }
+    if (strict[i] != '(' || name_end == i + 1 || name_end >= strict.size()) {
       out.push_back(strict[i++]);
       continue;
     }
-    const size_t value_start = i + 1 + kCategory.size();
-    const size_t close = strict.find(')', value_start);
-    const std::string_view value =
-        std::string_view(strict).substr(value_start, close - value_start);
-    out.append(strict, i, value_start - i);
-    if (value.find('=') == std::string_view::npos && value.find('*') == std::string_view::npos &&
-        !value.empty()) {
-      out += "CN=";
-      out += value;
-      out += ",";
-      out += ldapfilter::EscapeValue(schema_naming_context);
-    } else {
-      out += value;
+    const std::string_view rest = std::string_view(strict).substr(name_end);
+    std::string_view op;
+    if (rest.front() == '=') {
+      op = "=";
+    } else if (rest.size() > 1 && rest[1] == '=' &&
+               (rest.front() == '~' || rest.front() == '>' || rest.front() == '<')) {
+      op = rest.substr(0, 2);
     }
-    i = close;
+    const size_t close = strict.find(')', name_end);
+    if (op.empty() || close == std::string::npos) {  // an extensible item stays as it is
+      out.push_back(strict[i++]);
+      continue;
+    }
+    const size_t value_start = name_end + op.size();
+    out += RewriteItem(std::string_view(strict).substr(i + 1, name_end - i - 1), op,
+                       std::string_view(strict).substr(value_start, close - value_start), dialect);
+    i = close + 1;
   }
   return out;
 }
@@ -349,8 +415,8 @@ ServerDirectory OpenServerDirectory(
   }
   Entry root_dse;
   try {
-    root_dse = server->client->ReadRootDse(
-        {"rootDomainNamingContext", "namingContexts", "schemaNamingContext"});
+    root_dse = server->client->ReadRootDse({"rootDomainNamingContext", "namingContexts",
+                                            "schemaNamingContext", "supportedCapabilities"});
   } catch (const PlatformError& e) {
     throw ServerDirectoryError(settings.url + ": cannot read the root DSE: " + e.description());
   }
@@ -365,9 +431,15 @@ ServerDirectory OpenServerDirectory(
   server->root = first("rootDomainNamingContext");
   if (server->root.empty()) server->root = settings.root_domain_naming_context;
   if (server->root.empty()) server->root = first("namingContexts");
-  server->schema_context = first("schemaNamingContext");
-  if (server->schema_context.empty()) {
-    server->schema_context = "CN=Schema,CN=Configuration," + server->root;
+  server->dialect.schema_naming_context = first("schemaNamingContext");
+  if (server->dialect.schema_naming_context.empty()) {
+    server->dialect.schema_naming_context = "CN=Schema,CN=Configuration," + server->root;
+  }
+  for (const auto& attribute : root_dse.attributes) {
+    if (!text::AsciiEqualsNoCase(attribute.name, "supportedCapabilities")) continue;
+    for (const std::string& capability : attribute.values) {
+      if (capability == "1.2.840.113556.1.4.800") server->dialect.active_directory = true;
+    }
   }
   ServerDirectory directory;
   directory.root_domain_naming_context = server->root;

@@ -44,11 +44,24 @@ ServerDirectory OpenServerDirectory(
     const std::function<std::optional<std::string>(const char*)>& environment,
     const std::function<void(const std::string&)>& warn);
 
+// What a server makes of a filter beyond RFC 4515.
+struct ServerDialect {
+  std::string schema_naming_context;  // where objectCategory short names point
+  // Active Directory (its root DSE lists capability 1.2.840.113556.1.4.800)
+  // stores "name" as the RDN value and "distinguishedName" as the DN; other
+  // servers do not.
+  bool active_directory = false;
+};
+
 // The filter for the server: the parsed filter in strict RFC 4515 form,
-// with every equality item on objectCategory whose value holds no "="
-// given the full category DN "CN=<value>," + `schema_naming_context`.
-std::string ServerFilter(const ldapfilter::Filter& filter,
-                         const std::string& schema_naming_context);
+// with every equality item on objectCategory whose value holds no "=" given
+// the full category DN "CN=<value>," + the schema naming context (or, for a
+// name in camel case, either that or its hyphenated Active Directory form
+// "CN=ms-Exch-...,"). Outside Active Directory an item on "name" becomes
+// the same item on any of the usual RDN types (cn, ou, o, dc, l, uid), and
+// an equality on "distinguishedName" one on entryDN, so that they select
+// what they select in an LDIF file.
+std::string ServerFilter(const ldapfilter::Filter& filter, const ServerDialect& dialect);
 
 }  // namespace platform::ldap
 

@@ -35,8 +35,9 @@ TEST(LdapRecordTest, ReadsAsAnLdifObjectReads) {
   EXPECT_EQ(record.DnKey(), platform::DnKey("CN=Lima\\2C Ana, OU=People,DC=Harbor,DC=Example"));
 }
 
-std::string Sent(const std::string& filter) {
-  return ServerFilter(*ldapfilter::Parse(filter), "CN=Schema,CN=Configuration,DC=x");
+std::string Sent(const std::string& filter, bool active_directory = false) {
+  return ServerFilter(*ldapfilter::Parse(filter),
+                      ServerDialect{"CN=Schema,CN=Configuration,DC=x", active_directory});
 }
 
 TEST(ServerFilterTest, IsStrictWithCategoryShortNamesExpanded) {
@@ -47,6 +48,11 @@ TEST(ServerFilterTest, IsStrictWithCategoryShortNamesExpanded) {
   EXPECT_EQ(Sent("(OBJECTCATEGORY=Group)"),
             "(OBJECTCATEGORY=CN=Group,CN=Schema,CN=Configuration,DC=x)")
       << "the attribute in any case";
+  // A class named in camel case may be stored under its hyphenated name.
+  EXPECT_EQ(Sent("(objectCategory=msExchDynamicDistributionList)"),
+            "(|(objectCategory=CN=msExchDynamicDistributionList,CN=Schema,CN=Configuration,DC=x)"
+            "(objectCategory=CN=ms-Exch-Dynamic-Distribution-List,CN=Schema,CN=Configuration,"
+            "DC=x))");
   // A whole DN, a presence test, a substring and other operators stay.
   EXPECT_EQ(Sent("(objectCategory=CN=Person,CN=Schema,DC=y)"),
             "(objectCategory=CN=Person,CN=Schema,DC=y)");
@@ -54,12 +60,25 @@ TEST(ServerFilterTest, IsStrictWithCategoryShortNamesExpanded) {
   EXPECT_EQ(Sent("(objectCategory=pers*)"), "(objectCategory=pers*)");
   EXPECT_EQ(Sent("(objectCategory>=person)"), "(objectCategory>=person)");
   EXPECT_EQ(Sent("(objectCategoryX=person)"), "(objectCategoryX=person)");
-  // A value that only looks like the item stays a value.
+  // A value that only looks like an item stays a value.
   EXPECT_EQ(Sent("(description=\\28objectCategory=person\\29)"),
             "(description=\\28objectCategory=person\\29)");
   EXPECT_EQ(Sent("(&(a=1)(|(objectCategory=person)(!(objectCategory=group))))"),
             "(&(a=1)(|(objectCategory=CN=person,CN=Schema,CN=Configuration,DC=x)"
             "(!(objectCategory=CN=group,CN=Schema,CN=Configuration,DC=x))))");
+}
+
+TEST(ServerFilterTest, NameAndDistinguishedNameMeanWhatTheyMeanInAFile) {
+  // Outside Active Directory "name" is a supertype of cn, sn, givenName...:
+  // sent as it is, "(name=Lima*)" would match a person by surname.
+  EXPECT_EQ(Sent("(!(name=SystemMailbox{*))"),
+            "(!(|(cn=SystemMailbox{*)(ou=SystemMailbox{*)(o=SystemMailbox{*)(dc=SystemMailbox{*)"
+            "(l=SystemMailbox{*)(uid=SystemMailbox{*)))");
+  EXPECT_EQ(Sent("(distinguishedName=CN=a,DC=x)"), "(entryDN=CN=a,DC=x)");
+  EXPECT_EQ(Sent("(cn:dn:=a)"), "(cn:dn:=a)") << "extensible items stay";
+  // Active Directory stores both itself.
+  EXPECT_EQ(Sent("(name=x)", true), "(name=x)");
+  EXPECT_EQ(Sent("(distinguishedName=CN=a,DC=x)", true), "(distinguishedName=CN=a,DC=x)");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 
 #include "platform/directory_command.h"
 #include "platform/dn.h"
+#include "platform/error.h"
 #include "platform/ldap_filter.h"
 #include "platform/memory/address_book.h"
 #include "platform/memory/ldif_screen.h"
@@ -666,7 +667,16 @@ class OrganisationLoader {
         if (text::Trim(*store).empty()) Fail(at.Key("store"), "not be empty");
         name = *store;
       } else {
-        const auto user = DirectoryUser(*organisation_.directory_search_, alias);
+        std::optional<DirectoryUserNames> user;
+        try {
+          user = DirectoryUser(*organisation_.directory_search_, alias);
+        } catch (const PlatformError& e) {
+          // A directory on a server can fail the look-up (no rights, no
+          // such base, gone); the logon then fails saying which.
+          throw ProfileError(file_ + ": key '" + at.Key("alias").Text() +
+                             "': the directory user '" + alias +
+                             "' could not be looked up: " + e.description());
+        }
         const std::string display = user ? user->display_name : "";
         name = "Mailbox - " + (display.empty() ? alias : display);
       }

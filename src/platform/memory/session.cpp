@@ -404,7 +404,8 @@ class MemorySession final : public platform::Session {
       mailbox = organisation->MailboxStore(alias);
     } catch (const PlatformError& e) {
       // A directory on a server that fails the user look-up fails the logon.
-      ReportLogonError(server + ": " + e.description());
+      ReportLogonError(server + ": the directory user '" + alias +
+                       "' could not be looked up: " + e.description());
       throw PlatformError(errnum::kLogonFailed);
     }
     if (mailbox == nullptr) {
