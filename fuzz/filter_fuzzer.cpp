@@ -7,7 +7,10 @@
 //    be accepted by libldap's filter encoder (what a search on the ldap
 //    backend hands the text to);
 //  - both filters must give the same Matches result on each of a few fixed
-//    objects.
+//    objects;
+//  - what the ldap backend sends a server (the strict rendering with its
+//    short names and, outside Active Directory, "name" and
+//    "distinguishedName" rewritten) must parse and be accepted by libldap.
 // A failure of any of these is a finding.
 #include <lber.h>
 
@@ -21,6 +24,7 @@
 
 #include "fuzz/finding.h"
 #include "platform/error.h"
+#include "platform/ldap/ldap_directory.h"
 #include "platform/ldap_filter.h"
 #include "platform/text.h"
 #include "tests/support/attribute_table.h"
@@ -114,6 +118,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   context + "\nagain:  " + again);
   }
   if (!LibldapEncodes(strict)) fuzz::Finding("libldap refuses the strict rendering", context);
+
+  for (const bool active_directory : {false, true}) {
+    const std::string sent = platform::ldap::ServerFilter(
+        *parsed, {"CN=Schema,CN=Configuration,DC=harbor,DC=example", active_directory});
+    if (!ParseOrNull(sent))
+      fuzz::Finding("the filter for a server does not parse", context + "\nsent:   " + sent);
+    if (!LibldapEncodes(sent))
+      fuzz::Finding("libldap refuses the filter for a server", context + "\nsent:   " + sent);
+  }
 
   const std::vector<Object>& objects = Objects();
   for (size_t i = 0; i < objects.size(); ++i) {
