@@ -209,10 +209,10 @@ class LdifLoader {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
       const size_t length = std::strlen(raw);
-      const size_t lines = static_cast<size_t>(std::count(raw, raw + length, '\n'));
+      const size_t lines = UnfoldLines(InText(raw, length, std::ftell(fp->fp)));
       const size_t start =
           std::feof(fp->fp) ? lineno + 1 - std::max<size_t>(lines, 1) : lineno - lines;
-      const bool parsed = ParseRecord(InText(raw, length, std::ftell(fp->fp)), start, first_record);
+      const bool parsed = ParseRecord(start, first_record);
       first_record = false;
       // RFC 2849 lets the file open with "version: 1"; the reader gives it
       // as a record of its own when a blank line follows.
@@ -289,15 +289,18 @@ class LdifLoader {
 
   // Unfolds the record's lines in place (an unfolded line is never longer
   // than its source, so the buffer can be rewritten from the front) and
-  // fills `lines_` with each line's number and its NUL-terminated text;
-  // comments and their continuations are left out.
-  void UnfoldLines(char* raw, size_t start) {
+  // fills `lines_` with each line's place in the record (0 for its first
+  // line) and its NUL-terminated text; comments and their continuations
+  // are left out. Returns how many line ends the record holds, which
+  // places the record in the file.
+  size_t UnfoldLines(char* raw) {
     lines_.clear();
     char* write = raw;
     char* read = raw;
     bool in_comment = false;
     bool open = false;  // a line is being written
-    for (size_t number = start; *read != '\0'; ++number) {
+    size_t line_ends = 0;
+    for (size_t number = 0; *read != '\0'; ++number) {
       char* end = std::strchr(read, '\n');
       if (end == nullptr) end = read + std::strlen(read);
       size_t length = static_cast<size_t>(end - read);
@@ -313,24 +316,31 @@ class LdifLoader {
         in_comment = length > 0 && read[0] == '#';
         if (!in_comment && length > 0) {
           lines_.emplace_back(number, write);
-          std::memmove(write, read, length);
+          // Until the first fold, every line stands where it is written.
+          if (write != read) std::memmove(write, read, length);
           write += length;
           open = true;
         }
       }
-      read = *end == '\0' ? end : end + 1;
+      if (*end == '\0') {
+        read = end;
+      } else {
+        read = end + 1;
+        ++line_ends;
+      }
     }
     if (open) *write = '\0';
+    return line_ends;
   }
 
-  // One record through libldap's line parser (value decoding, base64) into
+  // The record UnfoldLines took apart, starting at line `start` of the
+  // file, through libldap's line parser (value decoding, base64) into
   // `entry_`: views into the record's buffer, or into `decoded_` for a value
   // the parser had to decode; DirectoryData::Add groups them by name (in
   // linear time, where libldap's own record parser compares each name with
   // every name before it). False for a record that holds only the version
   // line.
-  bool ParseRecord(char* raw, size_t start, bool first_record) {
-    UnfoldLines(raw, start);
+  bool ParseRecord(size_t start, bool first_record) {
     entry_.dn = {};
     entry_.line = start;
     entry_.values.clear();
@@ -338,7 +348,7 @@ class LdifLoader {
     decoded_.clear();
     bool have_dn = false;
     for (size_t i = 0; i < lines_.size(); ++i) {
-      const size_t line = lines_[i].first;
+      const size_t line = start + lines_[i].first;
       berval type{};
       berval value{};
       int free_value = 0;
@@ -358,7 +368,9 @@ class LdifLoader {
         }
         if (!text::AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
         entry_.dn = text;
-        if (text::Trim(entry_.dn).empty()) Fail(start, "record with an empty dn");
+        if (entry_.dn.find_first_not_of(' ') == std::string_view::npos) {
+          Fail(start, "record with an empty dn");
+        }
         have_dn = true;
         continue;
       }
@@ -440,18 +452,23 @@ std::string ReadRegularFile(const std::string& path) {
     throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
   }
   if (!S_ISREG(status.st_mode)) throw ProfileError(path + ": " + NotRegular(status.st_mode));
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(status.st_size));
-  char buffer[1 << 16];
+  // Read straight into the string, not through a buffer of our own: the
+  // file can be most of the run's memory, and a copy of it most of a pass.
+  // The size is a first guess only, as the file may grow or shrink while
+  // it is read; the string grows past it and is cut to what was read.
+  std::string bytes(static_cast<size_t>(status.st_size) + 1, '\0');
+  size_t filled = 0;
   while (true) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
     }
     if (got == 0) break;
-    bytes.append(buffer, static_cast<size_t>(got));
+    filled += static_cast<size_t>(got);
   }
+  bytes.resize(filled);
   return bytes;
 }
 
