@@ -408,8 +408,7 @@ bool DirectoryData::Add(const NewEntry& in) {
   }
   // Slots name a value by its place among all the object's values.
   const auto place = [&](uint32_t value) { return MakeRef(position, value); };
-  for (uint32_t v = last_legacy_dn_.start; v < last_legacy_dn_.start + last_legacy_dn_.count;
-       ++v) {
+  for (uint32_t v = last_legacy_dn_.start; v < last_legacy_dn_.start + last_legacy_dn_.count; ++v) {
     if (!views[v].empty()) by_legacy_dn_.insert(place(v));
   }
   for (uint32_t v = last_mail_.start; v < last_mail_.start + last_mail_.count; ++v) {

@@ -34,8 +34,8 @@ std::string_view StripTrailingBlanks(std::string_view s) {
 constexpr std::array<bool, 256> kKeystringBody = [] {
   std::array<bool, 256> body{};
   for (int c = 0; c < 256; ++c) {
-    body[static_cast<size_t>(c)] = IsAsciiAlpha(static_cast<char>(c)) ||
-                                   IsAsciiDigit(static_cast<char>(c)) || c == '-';
+    body[static_cast<size_t>(c)] =
+        IsAsciiAlpha(static_cast<char>(c)) || IsAsciiDigit(static_cast<char>(c)) || c == '-';
   }
   return body;
 }();
