@@ -1,11 +1,16 @@
 #include "platform/memory/ldif_screen.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/memory/memory_backend.h"
 #include "platform/text.h"
@@ -96,9 +101,19 @@ bool IsStrictBase64(std::string_view value) {
   return true;
 }
 
+// A fault the screen found: its line, counted within the part of the text
+// that was screened, and what is wrong there.
+struct ScreenFault {
+  size_t line;
+  std::string what;
+};
+
+// Screens a text that starts at a line start and in which no logical line
+// is open (the whole text, or the text after a blank line). Line numbers
+// count from 1 at the start of that text; Run raises ScreenFault.
 class Screen {
  public:
-  Screen(std::string_view text, const std::string& file) : text_(text), file_(file) {}
+  explicit Screen(std::string_view text) : text_(text) {}
 
   void Run() {
     size_t line_number = 1;
@@ -140,8 +155,8 @@ class Screen {
   size_t records() const { return records_; }
 
  private:
-  [[noreturn]] void Fail(size_t line, const std::string& what) const {
-    throw ProfileError(file_ + ":" + std::to_string(line) + ": " + what);
+  [[noreturn]] static void Fail(size_t line, std::string what) {
+    throw ScreenFault{line, std::move(what)};
   }
 
   // A logical line is held as a view into the text until a continuation
@@ -222,7 +237,6 @@ class Screen {
   }
 
   std::string_view text_;
-  const std::string& file_;
   std::string_view pending_;  // the open logical line while it is not folded
   size_t pending_colon_ = 0;  // where its first colon stands, blanks stripped
   std::string logical_;       // the open logical line once folded
@@ -232,13 +246,81 @@ class Screen {
   size_t records_ = 0;
 };
 
+// Where a text may be cut in two for two screens: just after a blank line
+// (a line that is empty, or a lone CR before its LF), where no logical
+// line is open, so that each half screens as it would within the whole.
+// The first such place at or after the middle; 0 when there is none.
+size_t HalfwayAfterBlankLine(std::string_view text) {
+  size_t at = text.size() / 2;
+  while (true) {
+    at = text.find('\n', at);
+    if (at == std::string_view::npos) return 0;
+    if (at + 1 < text.size() && text[at + 1] == '\n') return at + 2;
+    if (at + 2 < text.size() && text[at + 1] == '\r' && text[at + 2] == '\n') return at + 3;
+    ++at;
+  }
+}
+
+[[noreturn]] void Raise(const std::string& file, size_t line, const std::string& what) {
+  throw ProfileError(file + ":" + std::to_string(line) + ": " + what);
+}
+
 }  // namespace
 
-size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records) {
+size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records,
+                  size_t split_from) {
   const size_t skip = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? 3 : 0;
-  Screen screen(text.substr(skip), file);
-  screen.Run();
-  if (records != nullptr) *records = screen.records();
+  text.remove_prefix(skip);
+  // A large text is screened in two halves at once, the second on a thread
+  // of its own; the first fault in file order is still the one reported,
+  // and the second half's line numbers are placed only when it has one.
+  const size_t half = text.size() >= split_from ? HalfwayAfterBlankLine(text) : 0;
+  Screen first(text.substr(0, half == 0 ? text.size() : half));
+  Screen second(half == 0 ? std::string_view() : text.substr(half));
+  std::optional<ScreenFault> second_fault;
+  std::exception_ptr second_error;
+  std::thread helper;
+  if (half != 0) {
+    try {
+      helper = std::thread([&] {
+        try {
+          second.Run();
+        } catch (ScreenFault& fault) {
+          second_fault = std::move(fault);
+        } catch (...) {
+          second_error = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: the second half is screened after the first.
+    }
+  }
+  std::optional<ScreenFault> first_fault;
+  try {
+    first.Run();
+  } catch (ScreenFault& fault) {
+    first_fault = std::move(fault);
+  } catch (...) {
+    if (helper.joinable()) helper.join();
+    throw;
+  }
+  if (helper.joinable()) {
+    helper.join();
+  } else if (half != 0 && !first_fault) {
+    try {
+      second.Run();
+    } catch (ScreenFault& fault) {
+      second_fault = std::move(fault);
+    }
+  }
+  if (first_fault) Raise(file, first_fault->line, first_fault->what);
+  if (second_error) std::rethrow_exception(second_error);
+  if (second_fault) {
+    const std::string_view before = text.substr(0, half);
+    const auto lines_before = static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
+    Raise(file, lines_before + second_fault->line, second_fault->what);
+  }
+  if (records != nullptr) *records = first.records() + second.records();
   return skip;
 }
 
