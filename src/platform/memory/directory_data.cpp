@@ -271,14 +271,11 @@ std::vector<uint32_t> DirectoryData::Positions(const RefIndex& index, std::strin
 
 bool DirectoryData::SameNamesAsLast(const NewEntry& in) const {
   if (in.values.size() != last_name_ends_.size() || last_shape_ == nullptr) return false;
+  const std::string_view names(last_names_);
   size_t start = 0;
   for (size_t i = 0; i < in.values.size(); ++i) {
-    const std::string_view name = in.values[i].first;
     const size_t end = last_name_ends_[i];
-    if (name.size() != end - start ||
-        std::memcmp(name.data(), last_names_.data() + start, name.size()) != 0) {
-      return false;
-    }
+    if (in.values[i].first != names.substr(start, end - start)) return false;
     start = end;
   }
   return true;
