@@ -275,7 +275,13 @@ bool DirectoryData::SameNamesAsLast(const NewEntry& in) const {
   size_t start = 0;
   for (size_t i = 0; i < in.values.size(); ++i) {
     const size_t end = last_name_ends_[i];
-    if (in.values[i].first != names.substr(start, end - start)) return false;
+    const std::string_view name = in.values[i].first;
+    // Sizes first: most names differ there, and an empty name's data may
+    // be null, which memcmp must not see.
+    if (name.size() != end - start) return false;
+    if (!name.empty() && std::memcmp(name.data(), names.data() + start, name.size()) != 0) {
+      return false;
+    }
     start = end;
   }
   return true;
