@@ -50,18 +50,6 @@ std::string LCase(std::string_view s) {
   return out;
 }
 
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() == b.size() && a == b) return true;
   return LCase(a) == LCase(b);

@@ -20,8 +20,21 @@ std::string LCase(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // Equality that folds only the ASCII letters: for names that are ASCII by
 // their grammar (LDAP attribute types, LDIF keywords), where it costs no
-// copy.
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
+// copy. Inline: the loader asks it for every line and attribute, and most
+// calls end at the lengths.
+inline bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i];
+    const char y = b[i];
+    if (x == y) continue;
+    // Different bytes are equal only as the two cases of one letter.
+    if ((x ^ y) != 0x20) return false;
+    const char lower = static_cast<char>(x | 0x20);
+    if (lower < 'a' || lower > 'z') return false;
+  }
+  return true;
+}
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 bool ContainsNoCase(std::string_view haystack, std::string_view needle);
 

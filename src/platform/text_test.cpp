@@ -43,4 +43,29 @@ TEST(TextTest, NoCaseSearchesAnswerAsLowerCasing) {
   }
 }
 
+// AsciiEqualsNoCase folds A-Z to a-z and nothing else: every pair of bytes,
+// at the start, the middle and the end of a text, against that reference.
+TEST(TextTest, AsciiEqualsNoCaseFoldsOnlyAsciiLetters) {
+  const auto fold = [](unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+  };
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      const auto x = static_cast<unsigned char>(a);
+      const auto y = static_cast<unsigned char>(b);
+      const bool same = fold(x) == fold(y);
+      for (const char* frame : {"%", "ab%", "%cd", "ab%cd"}) {
+        std::string s(frame);
+        std::string t(frame);
+        s[s.find('%')] = static_cast<char>(x);
+        t[t.find('%')] = static_cast<char>(y);
+        ASSERT_EQ(text::AsciiEqualsNoCase(s, t), same) << a << " / " << b << " in " << frame;
+      }
+    }
+  }
+  EXPECT_TRUE(text::AsciiEqualsNoCase("legacyExchangeDN", "LEGACYEXCHANGEDN"));
+  EXPECT_FALSE(text::AsciiEqualsNoCase("mail", "mails"));
+  EXPECT_TRUE(text::AsciiEqualsNoCase("", ""));
+}
+
 }  // namespace

@@ -48,6 +48,15 @@ bool NameEquals(std::string_view a, std::string_view b) {
   return true;
 }
 
+// "smtp:" in any case at the start, as text::StartsWithNoCase sees it: no
+// character but "s", "m", "t", "p" and ":" themselves (in either case)
+// lower-cases to one of those, so comparing the first five bytes with
+// the ASCII letters folded gives the same answer without the copies.
+bool IsSmtpPrefixed(std::string_view proxy) {
+  return proxy.size() >= kSmtpPrefix.size() &&
+         text::AsciiEqualsNoCase(proxy.substr(0, kSmtpPrefix.size()), kSmtpPrefix);
+}
+
 std::string AsciiLowerCopy(std::string_view name) {
   std::string out(name);
   for (char& c : out) c = AsciiLower(c);
@@ -255,11 +264,29 @@ std::vector<uint32_t> DirectoryData::Positions(const RefIndex& index, std::strin
   return {PositionOf(*it)};
 }
 
-bool DirectoryData::Add(const NewEntry& in) {
-  std::string key = DnKey(in.dn);
-  if (by_dn_.contains(std::string_view(key))) return false;
+bool DirectoryData::SameNamesAsLast(const NewEntry& in) const {
+  if (in.values.size() != last_name_ends_.size() || last_shape_ == nullptr) return false;
+  const std::string_view names(last_names_);
+  size_t start = 0;
+  for (size_t i = 0; i < in.values.size(); ++i) {
+    const size_t end = last_name_ends_[i];
+    const std::string_view name = in.values[i].first;
+    // Sizes first: most names differ there, and an empty name's data may
+    // be null, which memcmp must not see.
+    if (name.size() != end - start) return false;
+    if (!name.empty() && std::memcmp(name.data(), names.data() + start, name.size()) != 0) {
+      return false;
+    }
+    start = end;
+  }
+  return true;
+}
 
-  // Group the values by name: slot_of_value_[i] is the attribute of value i.
+void DirectoryData::GroupByName(const NewEntry& in) {
+  // Until the end, the last_* members describe no object: an exception on
+  // the way must not leave them half of one and half of another.
+  last_shape_ = nullptr;
+  // slot_of_value_[i] is the attribute of value i.
   const size_t value_count = in.values.size();
   slot_of_value_.resize(value_count);
   slot_names_.clear();
@@ -294,13 +321,8 @@ bool DirectoryData::Add(const NewEntry& in) {
     ++slot_counts_[slot];
   }
 
-  // Copy into the arena: the values of each attribute side by side, in
-  // file order.
-  DirEntry entry;
-  entry.dn = Keep(in.dn, in.owned);
-  entry.dn_key = arena_.Copy(key);
-  entry.line = in.line;
-  auto* views = arena_.Make<std::string_view>(value_count);
+  // The shape, and where each value goes: the values of each attribute
+  // side by side, in file order.
   slot_shape_.clear();
   std::vector<uint32_t>& fill = slot_counts_;  // becomes each slot's next free place
   uint32_t start = 0;
@@ -310,10 +332,60 @@ bool DirectoryData::Add(const NewEntry& in) {
     fill[s] = start;
     start += count;
   }
-  for (size_t i = 0; i < value_count; ++i) {
-    views[fill[slot_of_value_[i]]++] = Keep(in.values[i].second, in.owned);
+  last_place_.resize(value_count);
+  for (size_t i = 0; i < value_count; ++i) last_place_[i] = fill[slot_of_value_[i]]++;
+  const DirShapeSlot* shape = InternShape();
+
+  // The values the indexes take, found once per shape; the names' own
+  // fallbacks ("name", "distinguishedName") do not concern them.
+  last_legacy_dn_ = last_mail_ = last_proxy_ = {};
+  uint32_t at = 0;
+  for (const DirShapeSlot& slot : slot_shape_) {
+    const ValueRange range{at, slot.count};
+    if (last_legacy_dn_.count == 0 && NameEquals(*slot.name, "legacyExchangeDN")) {
+      last_legacy_dn_ = range;
+    } else if (last_mail_.count == 0 && NameEquals(*slot.name, "mail")) {
+      last_mail_ = range;
+    } else if (last_proxy_.count == 0 && NameEquals(*slot.name, "proxyAddresses")) {
+      last_proxy_ = range;
+    }
+    at += slot.count;
   }
-  entry.shape_ = InternShape();
+
+  // The names as this object spells them, for SameNamesAsLast.
+  last_names_.clear();
+  last_name_ends_.clear();
+  for (const auto& value : in.values) {
+    last_names_.append(value.first);
+    last_name_ends_.push_back(static_cast<uint32_t>(last_names_.size()));
+  }
+  last_shape_ = shape;
+}
+
+bool DirectoryData::Add(const NewEntry& in) {
+  // Objects come in runs of one kind (the persons, the lists), spelt alike:
+  // an object whose names are the last one's, byte for byte and in the
+  // same order, has its shape, so the grouping is done once per run.
+  if (!SameNamesAsLast(in)) GroupByName(in);
+
+  DirEntry entry;
+  entry.dn = Keep(in.dn, in.owned);
+  if (!in.dn.empty() && IsPlainDn(in.dn)) {
+    // Its key is its text ASCII-lower-cased (platform/dn.h), written
+    // straight into the arena.
+    char* key = arena_.Make<char>(in.dn.size());
+    for (size_t i = 0; i < in.dn.size(); ++i) key[i] = AsciiLower(in.dn[i]);
+    entry.dn_key = std::string_view(key, in.dn.size());
+  } else {
+    entry.dn_key = arena_.Copy(DnKey(in.dn));
+  }
+  entry.line = in.line;
+  const size_t value_count = in.values.size();
+  auto* views = arena_.Make<std::string_view>(value_count);
+  for (size_t i = 0; i < value_count; ++i) {
+    views[last_place_[i]] = Keep(in.values[i].second, in.owned);
+  }
+  entry.shape_ = last_shape_;
   entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
   entry.values_ = views;
   if (in.rdn_value && !in.rdn_value->empty()) {
@@ -323,22 +395,27 @@ bool DirectoryData::Add(const NewEntry& in) {
   }
   entry.empty_name_ = in.rdn_value && in.rdn_value->empty();
 
+  // The DN index is asked by inserting: the key is hashed once, and an
+  // object whose DN is taken is taken back out (its arena bytes stay,
+  // unused, which only a failing load pays for).
   const auto position = static_cast<uint32_t>(entries_.size());
   entries_.push_back(entry);
-  by_dn_.insert(MakeRef(position, kDnKeyRef));
+  if (!by_dn_.insert(MakeRef(position, kDnKeyRef)).second) {
+    entries_.pop_back();
+    return false;
+  }
   // Slots name a value by its place among all the object's values.
-  const auto place = [&](const std::string_view& value) {
-    return MakeRef(position, static_cast<uint32_t>(&value - views));
-  };
-  for (const std::string_view& odn : entry.Values("legacyExchangeDN")) {
-    if (!odn.empty()) by_legacy_dn_.insert(place(odn));
+  const auto place = [&](uint32_t value) { return MakeRef(position, value); };
+  for (uint32_t v = last_legacy_dn_.start; v < last_legacy_dn_.start + last_legacy_dn_.count; ++v) {
+    if (!views[v].empty()) by_legacy_dn_.insert(place(v));
   }
-  for (const std::string_view& mail : entry.Values("mail")) {
-    if (!mail.empty()) AddIndex(by_mail_, place(mail), position);
+  for (uint32_t v = last_mail_.start; v < last_mail_.start + last_mail_.count; ++v) {
+    if (!views[v].empty()) AddIndex(by_mail_, place(v), position);
   }
-  for (const std::string_view& proxy : entry.Values("proxyAddresses")) {
-    if (proxy.size() > kSmtpPrefix.size() && text::StartsWithNoCase(proxy, kSmtpPrefix)) {
-      AddIndex(by_proxy_, place(proxy), position);
+  for (uint32_t v = last_proxy_.start; v < last_proxy_.start + last_proxy_.count; ++v) {
+    const std::string_view proxy = views[v];
+    if (proxy.size() > kSmtpPrefix.size() && IsSmtpPrefixed(proxy)) {
+      AddIndex(by_proxy_, place(v), position);
     }
   }
   return true;

@@ -275,6 +275,19 @@ class DirectoryData {
   using RefIndex = absl::flat_hash_set<KeyRef, RefHash, RefEq>;
   RefIndex MakeIndex(size_t skip, bool folded) const;
 
+  // Values [start, start + count) among an object's values.
+  struct ValueRange {
+    uint32_t start = 0;
+    uint32_t count = 0;
+  };
+  // Whether the object's names are those of the object added last, byte
+  // for byte and in order: then it has that object's shape and grouping.
+  bool SameNamesAsLast(const NewEntry& entry) const;
+  // Groups the object's values by name (one attribute per name in any
+  // case) and sets the last_* members from it: the shape, the place of
+  // each value, and where the indexed attributes stand.
+  void GroupByName(const NewEntry& entry);
+
   const std::string_view* InternName(std::string_view name);
   // The stored shape equal to slot_shape_, stored now when it is new.
   const DirShapeSlot* InternShape();
@@ -308,6 +321,17 @@ class DirectoryData {
   std::vector<DirShapeSlot> slot_shape_;
   std::string shape_key_;
   absl::flat_hash_map<std::string, uint32_t> wide_slots_;
+  // The grouping of the object added last (see SameNamesAsLast): its names
+  // as spelt, side by side, with where each ends; the place of each value
+  // among the object's values; its shape; where its legacyExchangeDN, mail
+  // and proxyAddresses values stand.
+  std::string last_names_;
+  std::vector<uint32_t> last_name_ends_;
+  std::vector<uint32_t> last_place_;
+  const DirShapeSlot* last_shape_ = nullptr;
+  ValueRange last_legacy_dn_;
+  ValueRange last_mail_;
+  ValueRange last_proxy_;
 };
 
 }  // namespace platform::memory

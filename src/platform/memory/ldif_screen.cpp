@@ -1,10 +1,16 @@
 #include "platform/memory/ldif_screen.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/memory/memory_backend.h"
 #include "platform/text.h"
@@ -14,8 +20,8 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string_view StripLeadingBlanks(std::string_view s) {
   size_t i = 0;
@@ -29,9 +35,26 @@ std::string_view StripTrailingBlanks(std::string_view s) {
   return s.substr(0, n);
 }
 
+// The bytes of a keystring after its first letter: letters, digits, "-".
+constexpr std::array<bool, 256> kKeystringBody = [] {
+  std::array<bool, 256> body{};
+  for (int c = 0; c < 256; ++c) {
+    body[static_cast<size_t>(c)] =
+        IsAsciiAlpha(static_cast<char>(c)) || IsAsciiDigit(static_cast<char>(c)) || c == '-';
+  }
+  return body;
+}();
+
 // RFC 4512: descr (keystring) or numericoid, each option after ";" a
 // keystring body.
 bool IsAttributeDescription(std::string_view name) {
+  // Nearly every name is a plain keystring, taken in one pass; anything
+  // else (options, an OID, a fault) goes the long way.
+  if (!name.empty() && IsAsciiAlpha(name[0])) {
+    size_t i = 1;
+    while (i < name.size() && kKeystringBody[static_cast<unsigned char>(name[i])]) ++i;
+    if (i == name.size()) return true;
+  }
   const size_t semicolon = name.find(';');
   const std::string_view base = name.substr(0, semicolon);
   if (base.empty()) return false;
@@ -78,32 +101,50 @@ bool IsStrictBase64(std::string_view value) {
   return true;
 }
 
+// A fault the screen found: its line, counted within the part of the text
+// that was screened, and what is wrong there.
+struct ScreenFault {
+  size_t line;
+  std::string what;
+};
+
+// Screens a text that starts at a line start and in which no logical line
+// is open (the whole text, or the text after a blank line). Line numbers
+// count from 1 at the start of that text; Run raises ScreenFault.
 class Screen {
  public:
-  Screen(std::string_view text, const std::string& file) : text_(text), file_(file) {}
+  explicit Screen(std::string_view text) : text_(text) {}
 
   void Run() {
     size_t line_number = 1;
     size_t at = 0;
     const char* const data = text_.data();
+    // One look at the whole text tells whether any line can hold a NUL or
+    // a CR; most files hold neither, and their lines need not be searched
+    // for them one by one.
+    const bool any_nul = std::memchr(data, '\0', text_.size()) != nullptr;
+    const bool any_cr = std::memchr(data, '\r', text_.size()) != nullptr;
     while (at < text_.size()) {
       const auto* newline =
           static_cast<const char*>(std::memchr(data + at, '\n', text_.size() - at));
       const size_t end = newline == nullptr ? text_.size() : static_cast<size_t>(newline - data);
       std::string_view line = text_.substr(at, end - at);
-      // The first fault of the line wins: a NUL byte, or a CR not followed
-      // by LF (only the line's last byte may be a CR, and only before a LF).
-      const auto* nul = static_cast<const char*>(std::memchr(line.data(), '\0', line.size()));
-      const auto* cr = static_cast<const char*>(std::memchr(line.data(), '\r', line.size()));
-      const bool lone_cr =
-          cr != nullptr && (cr + 1 < line.data() + line.size() || newline == nullptr);
-      if (nul != nullptr && (!lone_cr || nul < cr)) Fail(line_number, "NUL byte in the line");
-      if (lone_cr) {
-        Fail(line_number,
-             "the line ends with a lone carriage return; only LF and CR LF line ends are "
-             "accepted");
+      if (any_nul || any_cr) {
+        // The first fault of the line wins: a NUL byte, or a CR not
+        // followed by LF (only the line's last byte may be a CR, and only
+        // before a LF).
+        const auto* nul = static_cast<const char*>(std::memchr(line.data(), '\0', line.size()));
+        const auto* cr = static_cast<const char*>(std::memchr(line.data(), '\r', line.size()));
+        const bool lone_cr =
+            cr != nullptr && (cr + 1 < line.data() + line.size() || newline == nullptr);
+        if (nul != nullptr && (!lone_cr || nul < cr)) Fail(line_number, "NUL byte in the line");
+        if (lone_cr) {
+          Fail(line_number,
+               "the line ends with a lone carriage return; only LF and CR LF line ends are "
+               "accepted");
+        }
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       }
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       Physical(line, line_number);
       at = end + 1;
       ++line_number;
@@ -114,8 +155,8 @@ class Screen {
   size_t records() const { return records_; }
 
  private:
-  [[noreturn]] void Fail(size_t line, const std::string& what) const {
-    throw ProfileError(file_ + ":" + std::to_string(line) + ": " + what);
+  [[noreturn]] static void Fail(size_t line, std::string what) {
+    throw ScreenFault{line, std::move(what)};
   }
 
   // A logical line is held as a view into the text until a continuation
@@ -124,7 +165,8 @@ class Screen {
     // A continuation line may still reach the reader as a line of its own
     // (at the start of a record, after a comment), so its URL marker is
     // refused wherever it stands.
-    if (line.empty() || line[0] != '#') RefuseUrl(StripLeadingBlanks(line), line_number);
+    size_t colon = std::string_view::npos;
+    if (line.empty() || line[0] != '#') colon = RefuseUrl(StripLeadingBlanks(line), line_number);
     if (!line.empty() && line[0] == ' ') {
       if (!in_comment_ && logical_start_ != 0) {
         if (!folded_) {
@@ -139,14 +181,16 @@ class Screen {
     in_comment_ = !line.empty() && line[0] == '#';
     if (in_comment_ || line.empty()) return;
     pending_ = line;
+    pending_colon_ = colon;
     folded_ = false;
     logical_start_ = line_number;
   }
 
-  void RefuseUrl(std::string_view line, size_t line_number) const {
+  // Returns where the line's first colon stands (npos for none).
+  size_t RefuseUrl(std::string_view line, size_t line_number) const {
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos || colon + 1 >= line.size() || line[colon + 1] != '<') {
-      return;
+      return colon;
     }
     Fail(line_number, "the value of '" + std::string(line.substr(0, colon)) +
                           "' is a URL (\":<\"); values that name files are not accepted");
@@ -154,15 +198,17 @@ class Screen {
 
   void FinishLogical() {
     if (logical_start_ == 0) return;
-    Logical(folded_ ? std::string_view(logical_) : pending_, logical_start_);
+    Logical(folded_ ? std::string_view(logical_) : pending_, logical_start_, folded_);
     logical_.clear();
     folded_ = false;
     logical_start_ = 0;
   }
 
-  void Logical(std::string_view line, size_t line_number) {
+  // `folded`: the line was put together from several; an unfolded one had
+  // its URL marker looked for by Physical already.
+  void Logical(std::string_view line, size_t line_number, bool folded) {
     const std::string_view stripped = StripLeadingBlanks(line);
-    const size_t colon = stripped.find(':');
+    const size_t colon = folded ? stripped.find(':') : pending_colon_;
     // A line without a colon is libldap's to report.
     if (colon == std::string_view::npos) return;
     const std::string_view name = stripped.substr(0, colon);
@@ -170,7 +216,7 @@ class Screen {
     if (text::AsciiEqualsNoCase(name, "include")) {
       Fail(line_number, "include directives are not accepted");
     }
-    RefuseUrl(stripped, line_number);
+    if (folded) RefuseUrl(stripped, line_number);
     if (!IsAttributeDescription(name)) {
       Fail(line_number, "'" + std::string(name) + "' is not a valid attribute name");
     }
@@ -191,8 +237,8 @@ class Screen {
   }
 
   std::string_view text_;
-  const std::string& file_;
   std::string_view pending_;  // the open logical line while it is not folded
+  size_t pending_colon_ = 0;  // where its first colon stands, blanks stripped
   std::string logical_;       // the open logical line once folded
   bool folded_ = false;
   size_t logical_start_ = 0;  // 0: no logical line open
@@ -200,13 +246,81 @@ class Screen {
   size_t records_ = 0;
 };
 
+// Where a text may be cut in two for two screens: just after a blank line
+// (a line that is empty, or a lone CR before its LF), where no logical
+// line is open, so that each half screens as it would within the whole.
+// The first such place at or after the middle; 0 when there is none.
+size_t HalfwayAfterBlankLine(std::string_view text) {
+  size_t at = text.size() / 2;
+  while (true) {
+    at = text.find('\n', at);
+    if (at == std::string_view::npos) return 0;
+    if (at + 1 < text.size() && text[at + 1] == '\n') return at + 2;
+    if (at + 2 < text.size() && text[at + 1] == '\r' && text[at + 2] == '\n') return at + 3;
+    ++at;
+  }
+}
+
+[[noreturn]] void Raise(const std::string& file, size_t line, const std::string& what) {
+  throw ProfileError(file + ":" + std::to_string(line) + ": " + what);
+}
+
 }  // namespace
 
-size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records) {
+size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records,
+                  size_t split_from) {
   const size_t skip = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? 3 : 0;
-  Screen screen(text.substr(skip), file);
-  screen.Run();
-  if (records != nullptr) *records = screen.records();
+  text.remove_prefix(skip);
+  // A large text is screened in two halves at once, the second on a thread
+  // of its own; the first fault in file order is still the one reported,
+  // and the second half's line numbers are placed only when it has one.
+  const size_t half = text.size() >= split_from ? HalfwayAfterBlankLine(text) : 0;
+  Screen first(text.substr(0, half == 0 ? text.size() : half));
+  Screen second(half == 0 ? std::string_view() : text.substr(half));
+  std::optional<ScreenFault> second_fault;
+  std::exception_ptr second_error;
+  std::thread helper;
+  if (half != 0) {
+    try {
+      helper = std::thread([&] {
+        try {
+          second.Run();
+        } catch (ScreenFault& fault) {
+          second_fault = std::move(fault);
+        } catch (...) {
+          second_error = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: the second half is screened after the first.
+    }
+  }
+  std::optional<ScreenFault> first_fault;
+  try {
+    first.Run();
+  } catch (ScreenFault& fault) {
+    first_fault = std::move(fault);
+  } catch (...) {
+    if (helper.joinable()) helper.join();
+    throw;
+  }
+  if (helper.joinable()) {
+    helper.join();
+  } else if (half != 0 && !first_fault) {
+    try {
+      second.Run();
+    } catch (ScreenFault& fault) {
+      second_fault = std::move(fault);
+    }
+  }
+  if (first_fault) Raise(file, first_fault->line, first_fault->what);
+  if (second_error) std::rethrow_exception(second_error);
+  if (second_fault) {
+    const std::string_view before = text.substr(0, half);
+    const auto lines_before = static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
+    Raise(file, lines_before + second_fault->line, second_fault->what);
+  }
+  if (records != nullptr) *records = first.records() + second.records();
   return skip;
 }
 

@@ -44,8 +44,11 @@ namespace platform::memory {
 //    another display type.
 // Comment lines (starting with "#") and their continuations are not read.
 // `records`, when given, receives the number of "dn:" lines: what a loader
-// sizes its tables by.
-size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records = nullptr);
+// sizes its tables by. A text of `split_from` bytes or more is screened in
+// two halves on two threads; the fault reported is the same either way.
+inline constexpr size_t kSplitScreenFrom = 1 << 20;
+size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records = nullptr,
+                  size_t split_from = kSplitScreenFrom);
 
 // True for a decimal integer from -2147483648 to 4294967295, blanks around
 // it allowed: the values an msExchRecipientDisplayType may hold.

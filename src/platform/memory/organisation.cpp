@@ -9,15 +9,20 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
 #include <span>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -172,6 +177,39 @@ struct BerFree {
 
 // How many records pass between two questions to the stop predicate.
 constexpr size_t kRecordsPerStopCheck = 256;
+// The reader hands records on in batches of this many, and reads at most
+// this many batches ahead of the records being added.
+constexpr size_t kRecordsPerBatch = 256;
+constexpr size_t kBatchesAhead = 4;
+// From this size on, a text is read on a thread of its own while the
+// records read are added to the directory; a smaller one is not worth a
+// thread.
+constexpr size_t kTwoThreadsFrom = 1 << 20;
+
+// Records as the reader hands them on: each one's first line in the file
+// and its unfolded lines (place in the record, NUL-terminated text), which
+// point into the directory's text or into the record's own copy. `error`,
+// when set, is what stopped the reading after these records; `last` says
+// that nothing follows.
+struct LdifBatch {
+  struct Record {
+    size_t start = 0;
+    size_t first_line = 0;  // into `lines`
+    size_t line_count = 0;
+    std::unique_ptr<char[]> copy;
+  };
+  std::vector<Record> records;
+  std::vector<std::pair<size_t, char*>> lines;
+  std::exception_ptr error;
+  bool last = false;
+
+  void Clear() {
+    records.clear();
+    lines.clear();
+    error = nullptr;
+    last = false;
+  }
+};
 
 class LdifLoader {
  public:
@@ -184,40 +222,162 @@ class LdifLoader {
 
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
+  //
+  // Reading (libldap's reader, unfolding) and adding (libldap's line
+  // parser, the DN, the directory) take turns batch by batch, or, for a
+  // large text, run at once on two threads. Either way records are added
+  // in file order, and the first fault in file order is the one raised: a
+  // fault the reader meets travels behind the records read before it, and
+  // a fault in adding ends the reader before it is raised. The stop
+  // predicate is asked on the calling thread only.
   size_t Read(LDIFFP* fp, std::string* root_dn) {
-    size_t records = 0;
-    unsigned long lineno = 0;
-    char* raw = nullptr;
-    int raw_size = 0;
-    std::unique_ptr<char, BerFree> buffer;
-    size_t best_components = std::numeric_limits<size_t>::max();
-    bool first_record = true;
-    while (true) {
-      const unsigned long before = lineno;
-      const int rc = ldif_read_record(fp, &lineno, &raw, &raw_size);
-      // The reader grows its buffer with realloc, so the old pointer is
-      // already gone: hand the owner the new one without freeing the old.
-      (void)buffer.release();
-      buffer.reset(raw);
-      if (fp->prev != nullptr || rc < 0) {
-        // The screen refuses include lines before the reader runs; this is
-        // the last line of defence should the reader see one anyway.
-        Fail(before + 1, "include directives are not accepted");
+    fp_ = fp;
+    root_dn_ = root_dn;
+    if (text_.size() >= kTwoThreadsFrom && ReadInTwoThreads()) {
+      return directory_.Entries().size();
+    }
+    LdifBatch batch;
+    do {
+      ReadBatch(batch);
+      AddBatch(batch);
+    } while (!batch.last);
+    return directory_.Entries().size();
+  }
+
+  [[noreturn]] void Fail(size_t line, const std::string& what) const {
+    throw ProfileError(file_ + ":" + std::to_string(line) + ": " + what);
+  }
+
+ private:
+  // The batches in flight between the two threads: a ring in which the
+  // reader fills batch `read % kBatchesAhead` while the caller adds from
+  // batch `added % kBatchesAhead`. All batches are made before the reader
+  // starts, so the reader allocates nothing outside ReadBatch (where a
+  // failure becomes the batch's error).
+  struct Pipeline {
+    std::array<LdifBatch, kBatchesAhead> batches;
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t read = 0;   // batches filled
+    size_t added = 0;  // batches added from, and free again
+    bool cancelled = false;
+  };
+
+  // False when no thread could be started (nothing has been read then).
+  bool ReadInTwoThreads() {
+    Pipeline pipe;
+    std::thread reader;
+    try {
+      reader = std::thread([this, &pipe] {
+        while (true) {
+          {
+            std::unique_lock<std::mutex> lock(pipe.mutex);
+            pipe.changed.wait(
+                lock, [&] { return pipe.cancelled || pipe.read - pipe.added < kBatchesAhead; });
+            if (pipe.cancelled) return;
+          }
+          LdifBatch& batch = pipe.batches[pipe.read % kBatchesAhead];
+          ReadBatch(batch);
+          const bool last = batch.last;
+          {
+            const std::lock_guard<std::mutex> lock(pipe.mutex);
+            ++pipe.read;
+          }
+          pipe.changed.notify_all();
+          if (last) return;
+        }
+      });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    // Ends the reader however adding ends, before the file is closed.
+    struct Joiner {
+      Pipeline& pipe;
+      std::thread& reader;
+      ~Joiner() {
+        {
+          const std::lock_guard<std::mutex> lock(pipe.mutex);
+          pipe.cancelled = true;
+        }
+        pipe.changed.notify_all();
+        reader.join();
       }
-      if (std::ferror(fp->fp)) Fail(lineno, "cannot read the file");
-      if (rc == 0) break;
-      // The reader answers a record whose first line it cannot take (no
-      // colon, not "dn:" or "version:") with no text at all.
-      if (raw == nullptr) Fail(before + 1, "record without dn");
-      if (stop_ && ++records % kRecordsPerStopCheck == 0 && stop_()) {
+    } joiner{pipe, reader};
+    while (true) {
+      {
+        std::unique_lock<std::mutex> lock(pipe.mutex);
+        pipe.changed.wait(lock, [&] { return pipe.read > pipe.added; });
+      }
+      LdifBatch& batch = pipe.batches[pipe.added % kBatchesAhead];
+      AddBatch(batch);
+      const bool last = batch.last;
+      {
+        const std::lock_guard<std::mutex> lock(pipe.mutex);
+        ++pipe.added;
+      }
+      pipe.changed.notify_all();
+      if (last) return true;
+    }
+  }
+
+  // Reads up to kRecordsPerBatch records into the batch; never raises (a
+  // fault becomes the batch's error, and its last record).
+  void ReadBatch(LdifBatch& batch) {
+    batch.Clear();
+    try {
+      while (batch.records.size() < kRecordsPerBatch) {
+        const unsigned long before = lineno_;
+        char* raw = raw_.get();
+        const int rc = ldif_read_record(fp_, &lineno_, &raw, &raw_size_);
+        // The reader grows its buffer with realloc, so the old pointer is
+        // already gone: hand the owner the new one without freeing the old.
+        (void)raw_.release();
+        raw_.reset(raw);
+        if (fp_->prev != nullptr || rc < 0) {
+          // The screen refuses include lines before the reader runs; this
+          // is the last line of defence should the reader see one anyway.
+          Fail(before + 1, "include directives are not accepted");
+        }
+        if (std::ferror(fp_->fp)) Fail(lineno_, "cannot read the file");
+        if (rc == 0) {
+          batch.last = true;
+          return;
+        }
+        // The reader answers a record whose first line it cannot take (no
+        // colon, not "dn:" or "version:") with no text at all.
+        if (raw == nullptr) Fail(before + 1, "record without dn");
+        const size_t length = std::strlen(raw);
+        LdifBatch::Record& record = batch.records.emplace_back();
+        char* bytes = InText(raw, length, std::ftell(fp_->fp));
+        if (bytes == raw) {
+          // The reader's buffer is reused for the next record.
+          record.copy.reset(new char[length + 1]);
+          std::memcpy(record.copy.get(), raw, length + 1);
+          bytes = record.copy.get();
+        }
+        record.first_line = batch.lines.size();
+        const size_t lines = UnfoldLines(bytes, batch.lines);
+        record.line_count = batch.lines.size() - record.first_line;
+        record.start =
+            std::feof(fp_->fp) ? lineno_ + 1 - std::max<size_t>(lines, 1) : lineno_ - lines;
+      }
+    } catch (...) {
+      batch.error = std::current_exception();
+      batch.last = true;
+    }
+  }
+
+  // Adds the batch's records in order, then raises the batch's error.
+  void AddBatch(const LdifBatch& batch) {
+    for (const LdifBatch::Record& record : batch.records) {
+      if (stop_ && ++records_ % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
-      const size_t length = std::strlen(raw);
-      const size_t lines = static_cast<size_t>(std::count(raw, raw + length, '\n'));
-      const size_t start =
-          std::feof(fp->fp) ? lineno + 1 - std::max<size_t>(lines, 1) : lineno - lines;
-      const bool parsed = ParseRecord(InText(raw, length, std::ftell(fp->fp)), start, first_record);
-      first_record = false;
+      const size_t start = record.start;
+      const bool parsed =
+          ParseRecord(start, std::span(batch.lines).subspan(record.first_line, record.line_count),
+                      first_record_);
+      first_record_ = false;
       // RFC 2849 lets the file open with "version: 1"; the reader gives it
       // as a record of its own when a blank line follows.
       if (!parsed) continue;
@@ -229,9 +389,9 @@ class LdifLoader {
       entry_.rdn_value = parts->rdn_offset
                              ? entry_.dn.substr(*parts->rdn_offset, parts->rdn_value.size())
                              : std::string_view(parts->rdn_value);
-      if (parts->domain_only && parts->components < best_components) {
-        best_components = parts->components;
-        *root_dn = std::string(entry_.dn);
+      if (parts->domain_only && parts->components < best_components_) {
+        best_components_ = parts->components;
+        *root_dn_ = std::string(entry_.dn);
       }
       RefuseDuplicateLegacyDn(start);
       if (!directory_.Add(entry_)) {
@@ -239,14 +399,9 @@ class LdifLoader {
         Fail(start, "duplicate dn '" + std::string(entry_.dn) + "'" + FirstAt(first));
       }
     }
-    return directory_.Entries().size();
+    if (batch.error) std::rethrow_exception(batch.error);
   }
 
-  [[noreturn]] void Fail(size_t line, const std::string& what) const {
-    throw ProfileError(file_ + ":" + std::to_string(line) + ": " + what);
-  }
-
- private:
   // The reader hands out each record in a buffer of its own; the same
   // bytes stand in the text just before where it stopped reading (before
   // the blank line that ended the record, or at the end of the text).
@@ -293,15 +448,17 @@ class LdifLoader {
 
   // Unfolds the record's lines in place (an unfolded line is never longer
   // than its source, so the buffer can be rewritten from the front) and
-  // fills `lines_` with each line's number and its NUL-terminated text;
-  // comments and their continuations are left out.
-  void UnfoldLines(char* raw, size_t start) {
-    lines_.clear();
+  // appends to `lines` each line's place in the record (0 for its first
+  // line) and its NUL-terminated text; comments and their continuations
+  // are left out. Returns how many line ends the record holds, which
+  // places the record in the file.
+  static size_t UnfoldLines(char* raw, std::vector<std::pair<size_t, char*>>& lines) {
     char* write = raw;
     char* read = raw;
     bool in_comment = false;
     bool open = false;  // a line is being written
-    for (size_t number = start; *read != '\0'; ++number) {
+    size_t line_ends = 0;
+    for (size_t number = 0; *read != '\0'; ++number) {
       char* end = std::strchr(read, '\n');
       if (end == nullptr) end = read + std::strlen(read);
       size_t length = static_cast<size_t>(end - read);
@@ -316,37 +473,45 @@ class LdifLoader {
         open = false;
         in_comment = length > 0 && read[0] == '#';
         if (!in_comment && length > 0) {
-          lines_.emplace_back(number, write);
-          std::memmove(write, read, length);
+          lines.emplace_back(number, write);
+          // Until the first fold, every line stands where it is written.
+          if (write != read) std::memmove(write, read, length);
           write += length;
           open = true;
         }
       }
-      read = *end == '\0' ? end : end + 1;
+      if (*end == '\0') {
+        read = end;
+      } else {
+        read = end + 1;
+        ++line_ends;
+      }
     }
     if (open) *write = '\0';
+    return line_ends;
   }
 
-  // One record through libldap's line parser (value decoding, base64) into
+  // The record UnfoldLines took apart, starting at line `start` of the
+  // file, through libldap's line parser (value decoding, base64) into
   // `entry_`: views into the record's buffer, or into `decoded_` for a value
   // the parser had to decode; DirectoryData::Add groups them by name (in
   // linear time, where libldap's own record parser compares each name with
   // every name before it). False for a record that holds only the version
   // line.
-  bool ParseRecord(char* raw, size_t start, bool first_record) {
-    UnfoldLines(raw, start);
+  bool ParseRecord(size_t start, std::span<const std::pair<size_t, char*>> lines,
+                   bool first_record) {
     entry_.dn = {};
     entry_.line = start;
     entry_.values.clear();
     entry_.rdn_value.reset();
     decoded_.clear();
     bool have_dn = false;
-    for (size_t i = 0; i < lines_.size(); ++i) {
-      const size_t line = lines_[i].first;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const size_t line = start + lines[i].first;
       berval type{};
       berval value{};
       int free_value = 0;
-      if (ldif_parse_line2(lines_[i].second, &type, &value, &free_value) < 0) {
+      if (ldif_parse_line2(lines[i].second, &type, &value, &free_value) < 0) {
         Fail(line, have_dn ? "malformed line in entry \"" + std::string(entry_.dn) + "\""
                            : "malformed line");
       }
@@ -357,12 +522,14 @@ class LdifLoader {
                                         : std::string_view(value.bv_val, value.bv_len);
       if (!have_dn) {
         if (first_record && i == 0 && text::AsciiEqualsNoCase(name, "version")) {
-          if (lines_.size() == 1) return false;
+          if (lines.size() == 1) return false;
           continue;
         }
         if (!text::AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
         entry_.dn = text;
-        if (text::Trim(entry_.dn).empty()) Fail(start, "record with an empty dn");
+        if (entry_.dn.find_first_not_of(' ') == std::string_view::npos) {
+          Fail(start, "record with an empty dn");
+        }
         have_dn = true;
         continue;
       }
@@ -393,8 +560,16 @@ class LdifLoader {
   DirectoryData& directory_;
   std::span<char> text_;
   const std::function<bool()>& stop_;
-  // The unfolded lines of the record being parsed: line number and text.
-  std::vector<std::pair<size_t, char*>> lines_;
+  // The reader's side: its file, line count and record buffer.
+  LDIFFP* fp_ = nullptr;
+  unsigned long lineno_ = 0;
+  std::unique_ptr<char, BerFree> raw_;
+  int raw_size_ = 0;
+  // The adding side: records seen, the best root DN so far.
+  std::string* root_dn_ = nullptr;
+  size_t records_ = 0;
+  size_t best_components_ = std::numeric_limits<size_t>::max();
+  bool first_record_ = true;
   // The record being parsed, and the values the parser decoded for it.
   DirectoryData::NewEntry entry_;
   std::string dn_text_;
@@ -444,18 +619,23 @@ std::string ReadRegularFile(const std::string& path) {
     throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
   }
   if (!S_ISREG(status.st_mode)) throw ProfileError(path + ": " + NotRegular(status.st_mode));
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(status.st_size));
-  char buffer[1 << 16];
+  // Read straight into the string, not through a buffer of our own: the
+  // file can be most of the run's memory, and a copy of it most of a pass.
+  // The size is a first guess only, as the file may grow or shrink while
+  // it is read; the string grows past it and is cut to what was read.
+  std::string bytes(static_cast<size_t>(status.st_size) + 1, '\0');
+  size_t filled = 0;
   while (true) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
     }
     if (got == 0) break;
-    bytes.append(buffer, static_cast<size_t>(got));
+    filled += static_cast<size_t>(got);
   }
+  bytes.resize(filled);
   return bytes;
 }
 

@@ -1,0 +1,130 @@
+#include "platform/memory/directory_data.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace platform::memory {
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Adds an object whose (name, value) pairs are kept by the test.
+bool AddObject(DirectoryData& data, const std::string& dn, const Pairs& pairs) {
+  DirectoryData::NewEntry entry;
+  entry.dn = dn;
+  for (const auto& [name, value] : pairs) entry.values.emplace_back(name, value);
+  return data.Add(entry);
+}
+
+std::vector<std::string> Dns(const std::vector<const DirEntry*>& found) {
+  std::vector<std::string> dns;
+  for (const DirEntry* entry : found) dns.emplace_back(entry->dn);
+  return dns;
+}
+
+// Objects of one kind come in runs and share their grouping; an object
+// that differs from the one before only in a name's letter case, in the
+// order of its names, or in how many values it has must be grouped afresh,
+// and each object's indexed values must be its own.
+TEST(DirectoryDataTest, RunsOfLikeObjectsKeepTheirOwnAttributesAndIndexes) {
+  DirectoryData data;
+  ASSERT_TRUE(AddObject(data, "CN=A,DC=x",
+                        {{"objectClass", "user"},
+                         {"mail", "a@x"},
+                         {"objectClass", "person"},
+                         {"proxyAddresses", "SMTP:a.p@x"},
+                         {"legacyExchangeDN", "/o=X/cn=a"}}));
+  ASSERT_TRUE(AddObject(data, "CN=B,DC=x",
+                        {{"objectClass", "user"},
+                         {"mail", "b@x"},
+                         {"objectClass", "person"},
+                         {"proxyAddresses", "smtp:b.p@x"},
+                         {"legacyExchangeDN", "/o=X/cn=b"}}));
+  // The same names in another letter case: one attribute per name still.
+  ASSERT_TRUE(AddObject(data, "CN=C,DC=x",
+                        {{"OBJECTCLASS", "user"},
+                         {"Mail", "c@x"},
+                         {"objectclass", "person"},
+                         {"ProxyAddresses", "Smtp:c.p@x"},
+                         {"LegacyExchangeDN", "/o=X/cn=c"}}));
+  // Another order, and one value fewer.
+  ASSERT_TRUE(AddObject(data, "CN=D,DC=x",
+                        {{"legacyExchangeDN", "/o=X/cn=d"},
+                         {"mail", "d@x"},
+                         {"objectClass", "user"},
+                         {"proxyAddresses", "smtp:d.p@x"}}));
+  // Names like the last object's, but a different count of values.
+  ASSERT_TRUE(AddObject(data, "CN=E,DC=x",
+                        {{"legacyExchangeDN", "/o=X/cn=e"},
+                         {"mail", "e@x"},
+                         {"objectClass", "user"},
+                         {"proxyAddresses", "smtp:e.p@x"},
+                         {"proxyAddresses", "smtp:e.q@x"}}));
+
+  const auto& objects = data.Entries();
+  ASSERT_EQ(objects.size(), 5u);
+  for (const DirEntry& object : objects) {
+    const std::string letter = std::string(object.RdnValue());
+    std::string lower = letter;
+    lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
+    EXPECT_EQ(object.First("mail"), lower + "@x") << letter;
+    EXPECT_EQ(object.First("legacyexchangedn"), "/o=X/cn=" + lower) << letter;
+    EXPECT_EQ(Dns(data.ByMail(lower + "@X")), std::vector<std::string>{std::string(object.dn)});
+    EXPECT_EQ(Dns(data.ByAddress(lower + ".p@x")),
+              std::vector<std::string>{std::string(object.dn)});
+    EXPECT_EQ(data.ByLegacyDN("/O=x/CN=" + letter), &object);
+  }
+  const auto classes = objects[2].Values("objectClass");
+  ASSERT_EQ(classes.size(), 2u);
+  EXPECT_EQ(classes[0], "user");
+  EXPECT_EQ(classes[1], "person");
+  EXPECT_EQ(objects[2].attributes().size(), 4u);
+  EXPECT_EQ(objects[3].Values("objectClass").size(), 1u);
+  EXPECT_EQ(Dns(data.ByAddress("e.q@x")), std::vector<std::string>{"CN=E,DC=x"});
+}
+
+// A refused object leaves nothing behind: the next one takes its place and
+// is found through every index.
+TEST(DirectoryDataTest, DuplicateDnAddsNothingAndTheNextObjectIsWhole) {
+  DirectoryData data;
+  ASSERT_TRUE(AddObject(data, "CN=A,DC=x", {{"mail", "a@x"}}));
+  EXPECT_FALSE(AddObject(data, "cn=a,dc=X", {{"mail", "dup@x"}, {"legacyExchangeDN", "/o=d"}}));
+  EXPECT_FALSE(AddObject(data, "CN=A, DC=x", {{"mail", "dup@x"}}));
+  EXPECT_EQ(data.Entries().size(), 1u);
+  EXPECT_TRUE(data.ByMail("dup@x").empty());
+  EXPECT_EQ(data.ByLegacyDN("/o=d"), nullptr);
+
+  ASSERT_TRUE(AddObject(data, "CN=B,DC=x", {{"mail", "b@x"}, {"legacyExchangeDN", "/o=b"}}));
+  ASSERT_EQ(data.Entries().size(), 2u);
+  const DirEntry* b = &data.Entries()[1];
+  EXPECT_EQ(data.ByDN("cn=b,dc=X"), b);
+  EXPECT_EQ(data.ByDN("CN = B , DC = x"), b);
+  EXPECT_EQ(b->dn_key, "cn=b,dc=x");
+  EXPECT_EQ(data.ByLegacyDN("/O=B"), b);
+  EXPECT_EQ(Dns(data.ByMail("B@X")), std::vector<std::string>{"CN=B,DC=x"});
+}
+
+// Only "smtp:" proxies in any letter case, with an address after the
+// prefix, are indexed; other proxy types and a bare prefix are not.
+TEST(DirectoryDataTest, OnlySmtpProxiesWithAnAddressAreIndexed) {
+  DirectoryData data;
+  ASSERT_TRUE(AddObject(data, "CN=P,DC=x",
+                        {{"proxyAddresses", "SMTP:one@x"},
+                         {"proxyAddresses", "sMtP:two@x"},
+                         {"proxyAddresses", "X400:c=us;a=;p=x"},
+                         {"proxyAddresses", "smtp:"},
+                         {"proxyAddresses", "smtpthree@x"},
+                         {"proxyAddresses", "\xC5\xBFmtp:four@x"}}));
+  EXPECT_EQ(data.SmtpProxyPositions("ONE@x"), std::vector<uint32_t>{0});
+  EXPECT_EQ(data.SmtpProxyPositions("two@X"), std::vector<uint32_t>{0});
+  EXPECT_TRUE(data.SmtpProxyPositions("c=us;a=;p=x").empty());
+  EXPECT_TRUE(data.SmtpProxyPositions("").empty());
+  EXPECT_TRUE(data.SmtpProxyPositions("three@x").empty());
+  EXPECT_TRUE(data.SmtpProxyPositions("four@x").empty());
+}
+
+}  // namespace
+}  // namespace platform::memory

@@ -1,0 +1,118 @@
+// Loading a large LDIF text, which is read on one thread while its records
+// are added on another: the same objects, the same first fault, the same
+// stop, as a small text read and added in turns.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/memory/memory_backend.h"
+#include "platform/memory/organisation.h"
+
+namespace platform::memory {
+namespace {
+
+// Persons of four lines each (blank line included), from line 1: over
+// 1 MiB for 16,000 of them.
+std::string People(int count, const std::string& line_end = "\n") {
+  std::string ldif;
+  for (int i = 0; i < count; ++i) {
+    const std::string n = std::to_string(i);
+    ldif += "dn: CN=Person " + n + ",DC=x" + line_end + "mail: p" + n + "@x" + line_end +
+            "legacyExchangeDN: /o=X/cn=p" + n + line_end + line_end;
+  }
+  return ldif;
+}
+
+constexpr int kPeople = 16000;
+
+std::string LoadError(const std::string& ldif) {
+  try {
+    LoadFromText("{}", ldif, "t");
+  } catch (const ProfileError& e) {
+    return e.what();
+  }
+  return "(loaded)";
+}
+
+TEST(LdifLoadTest, ALargeTextLoadsEveryRecordInFileOrder) {
+  for (const std::string line_end : {"\n", "\r\n"}) {
+    const std::string ldif = "version: 1" + line_end + line_end + People(kPeople, line_end);
+    ASSERT_GT(ldif.size(), size_t{1} << 20);
+    const auto organisation = LoadFromText("{}", ldif, "t");
+    const auto& objects = organisation->directory().Entries();
+    ASSERT_EQ(objects.size(), size_t{kPeople});
+    for (const int i : {0, 255, 256, 257, 1023, 1024, kPeople - 1}) {
+      const std::string n = std::to_string(i);
+      const DirEntry& object = objects[static_cast<size_t>(i)];
+      EXPECT_EQ(object.dn, "CN=Person " + n + ",DC=x");
+      EXPECT_EQ(object.line, size_t{3} + 4 * static_cast<size_t>(i));
+      EXPECT_EQ(object.First("mail"), "p" + n + "@x");
+      EXPECT_EQ(object.RdnValue(), "Person " + n);
+      EXPECT_EQ(organisation->directory().ByLegacyDN("/O=X/CN=P" + n), &object);
+    }
+  }
+}
+
+// Each fault after a large good part is reported as it is after a small one,
+// with its line; and of two faults the first in the file wins, whichever
+// side of the loading finds it.
+TEST(LdifLoadTest, TheFirstFaultOfALargeTextIsReportedWithItsLine) {
+  const std::string good = People(kPeople);
+  const auto line = [](int l) { return "t.ldif:" + std::to_string(l) + ": "; };
+  const int next = 4 * kPeople + 1;  // the line after the good part
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {good + "dn: CN=b,DC=x\ncn b\n", line(next + 1) + "malformed line in entry \"CN=b,DC=x\""},
+      {good + "dn: cn=person 7,dc=X\ncn: again\n",
+       line(next) + "duplicate dn 'cn=person 7,dc=X' (first at line 29)"},
+      {good + "dn: CN=c,DC=x\nlegacyExchangeDN: /O=X/CN=P9\n",
+       line(next) + "duplicate legacyExchangeDN '/O=X/CN=P9' (first at line 37)"},
+      {good + "cn: orphan\n", line(next) + "record without dn"},
+      {good + "dn: not a dn\ncn: x\n", line(next) + "'not a dn' is not a valid DN"},
+      {good + "no colon here\n", line(next) + "malformed line"},
+      {"1ver\n\n" + good, line(1) + "record without dn"},
+      // Two faults: the earlier one is reported.
+      {"dn: CN=Person 3,DC=x\n\n" + good + "no colon here\n",
+       "t.ldif:15: duplicate dn 'CN=Person 3,DC=x' (first at line 1)"},
+      {People(300) + "dn: bad\n\n" + good + "cn: orphan\n", line(1201) + "'bad' is not a valid DN"},
+  };
+  for (const auto& [ldif, expected] : cases) {
+    const std::string error = LoadError(ldif);
+    EXPECT_EQ(error.rfind(expected, 0), 0u)
+        << ldif.substr(ldif.size() - 60) << "\n gave: " << error;
+  }
+}
+
+TEST(LdifLoadTest, AStopRequestAbandonsALargeLoadOnTheCallingThread) {
+  char folder[] = "/tmp/ldif_load_test.XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::filesystem::path dir(folder);
+  std::ofstream(dir / "big.ldif") << People(kPeople);
+  std::ofstream(dir / "p.json") << R"({"directory": "big.ldif"})";
+  const std::thread::id caller = std::this_thread::get_id();
+  int asked = 0;
+  bool elsewhere = false;
+  try {
+    LoadOrganisationFile((dir / "p.json").string(), [&] {
+      elsewhere = elsewhere || std::this_thread::get_id() != caller;
+      return ++asked == 20;
+    });
+    ADD_FAILURE() << "loaded";
+  } catch (const ProfileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              (dir / "big.ldif").string() + ": loading stopped by a stop request");
+  }
+  EXPECT_EQ(asked, 20);
+  EXPECT_FALSE(elsewhere);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace platform::memory
