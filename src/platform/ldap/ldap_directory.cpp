@@ -27,8 +27,9 @@ namespace {
 // stores the RDN value as "name").
 constexpr std::string_view kRdnTypes[] = {"cn", "ou", "o", "dc", "l", "uid"};
 
-// How many member entries one batch of pipelined reads asks for.
-constexpr size_t kMemberBatch = 500;
+// How many member entries one search (or one batch of pipelined reads)
+// asks for.
+constexpr size_t kMemberBatch = 200;
 
 std::unique_ptr<LdapRecord> RecordOf(Entry&& entry) {
   std::vector<LdapRecord::Attribute> attributes;
@@ -172,17 +173,7 @@ class LdapAddressBook final : public AddressBook {
         missing.push_back(i);
       }
     }
-    for (size_t start = 0; start < missing.size(); start += kMemberBatch) {
-      const size_t end = std::min(missing.size(), start + kMemberBatch);
-      std::vector<std::string> batch;
-      for (size_t k = start; k < end; ++k) batch.push_back(dns[missing[k]]);
-      auto read = server_->client->ReadMany(batch, attributes_);
-      for (size_t k = start; k < end; ++k) {
-        auto& entry = read[k - start];
-        if (entry) found[missing[k]] = Keep(RecordOf(std::move(*entry)));
-        if (!found[missing[k]]) outside_.insert(platform::DnKey(dns[missing[k]]));
-      }
-    }
+    FetchMembers(dns, missing, found);
     for (const auto& index : found) {
       if (index) members.push_back(*index);
     }
@@ -247,6 +238,67 @@ class LdapAddressBook final : public AddressBook {
     std::unique_ptr<LdapRecord> record;
     BookEntry entry;
   };
+
+  // Finds the member entries dns[i] for i in `missing` and sets found[i]
+  // for those in the book; the others are remembered as outside it. One
+  // request per member would cost the server more than the whole walk
+  // costs here, so members are asked for by their RDN values, many in one
+  // paged search on an attribute the server indexes ("(|(cn=a)(cn=b)...)"),
+  // and the answers kept by DN; a value that also names other objects only
+  // brings them along. A DN this cannot ask for so (a binary RDN value,
+  // one outside the forest root) is read by itself.
+  void FetchMembers(const std::vector<std::string>& dns, const std::vector<size_t>& missing,
+                    std::vector<std::optional<uint32_t>>& found) const {
+    const std::string root_key = platform::DnKey(server_->root);
+    std::unordered_map<std::string, std::vector<size_t>> wanted;        // DN key -> positions
+    std::unordered_map<std::string, std::vector<std::string>> by_type;  // RDN type -> items
+    std::vector<size_t> alone;
+    for (const size_t i : missing) {
+      const std::string key = platform::DnKey(dns[i]);
+      const auto rdns = ParseDn(dns[i]);
+      if (!rdns || rdns->empty() || rdns->front().front().binary || !DnLevelsBelow(key, root_key)) {
+        alone.push_back(i);
+        continue;
+      }
+      auto& positions = wanted[key];
+      if (positions.empty()) {
+        const DnAva& first = rdns->front().front();
+        by_type[text::LCase(first.type)].push_back("(" + first.type + "=" +
+                                                   ldapfilter::EscapeValue(first.value) + ")");
+      }
+      positions.push_back(i);
+    }
+    for (const auto& [type, items] : by_type) {
+      for (size_t start = 0; start < items.size(); start += kMemberBatch) {
+        std::string filter = "(&(legacyExchangeDN=*)(|";
+        for (size_t k = start; k < std::min(items.size(), start + kMemberBatch); ++k) {
+          filter += items[k];
+        }
+        filter += "))";
+        server_->client->Search(server_->root, Scope::kSubtree, filter, attributes_,
+                                [&](Entry&& entry) {
+                                  const auto it = wanted.find(platform::DnKey(entry.dn));
+                                  if (it == wanted.end()) return;
+                                  const auto index = Keep(RecordOf(std::move(entry)));
+                                  for (const size_t i : it->second) found[i] = index;
+                                });
+      }
+    }
+    for (const auto& [key, positions] : wanted) {
+      if (!found[positions.front()]) outside_.insert(key);
+    }
+    for (size_t start = 0; start < alone.size(); start += kMemberBatch) {
+      const size_t end = std::min(alone.size(), start + kMemberBatch);
+      std::vector<std::string> batch;
+      for (size_t k = start; k < end; ++k) batch.push_back(dns[alone[k]]);
+      auto read = server_->client->ReadMany(batch, attributes_);
+      for (size_t k = start; k < end; ++k) {
+        auto& entry = read[k - start];
+        if (entry) found[alone[k]] = Keep(RecordOf(std::move(*entry)));
+        if (!found[alone[k]]) outside_.insert(platform::DnKey(dns[alone[k]]));
+      }
+    }
+  }
 
   // Keeps an object met in a search; its book position, or std::nullopt
   // when it is not in the book. An object met before keeps its position.
