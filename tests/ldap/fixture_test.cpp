@@ -377,6 +377,30 @@ TEST(PrivateSlapdTest, StoppedServerFailsTheConnectionAndFolderIsGone) {
   EXPECT_TRUE(server.Stop());
 }
 
+TEST(PrivateSlapdTest, FrozenServerAnswersNothingUntilThawedAndStillStops) {
+  TestSlapd server =
+      TestSlapd::FromLdif("dn: DC=frozen,DC=example\nobjectClass: domainDNS\ndc: frozen\n");
+  TARNWICK_REQUIRE_RUNNING(server);
+  ASSERT_TRUE(server.Freeze()) << server.error();
+  int rc = 0;
+  Connection frozen = Connect(server.url(), "", "", &rc, 1);
+  EXPECT_EQ(rc, LDAP_TIMEOUT) << ldap_err2string(rc);
+
+  ASSERT_TRUE(server.Thaw()) << server.error();
+  Connection thawed = Connect(server.url(), "", "", &rc);
+  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+  EXPECT_EQ(Search(thawed.get(), "DC=frozen,DC=example", "(dc=frozen)").dns.size(), 1u);
+
+  // A frozen server holds SIGTERM until it goes on: stop must not need the
+  // SIGKILL that follows a server that never ends.
+  ASSERT_TRUE(server.Freeze()) << server.error();
+  const ScriptResult stop = RunFixtureScript({"stop", server.dir().string()});
+  EXPECT_EQ(stop.status, 0);
+  EXPECT_EQ(stop.output, "");
+  EXPECT_FALSE(fs::exists(server.dir()));
+  EXPECT_FALSE(server.Freeze());
+}
+
 TEST(PrivateSlapdTest, SilentServerAcceptsButNeverAnswers) {
   TestSlapd silent = TestSlapd::Silent();
   ASSERT_EQ(silent.state(), TestSlapd::State::kRunning) << silent.error();
