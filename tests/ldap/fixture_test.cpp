@@ -271,8 +271,7 @@ std::string LargeOrganisation() {
 }
 
 TEST(PrivateSlapdTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
-  ScratchFile ldif("large.ldif", LargeOrganisation());
-  TestSlapd server({ldif.path()});
+  TestSlapd server = TestSlapd::FromLdif(LargeOrganisation());
   TARNWICK_REQUIRE_RUNNING(server);
   int rc = 0;
   Connection ld = Connect(server.url(), "", "", &rc);
@@ -294,8 +293,7 @@ TEST(PrivateSlapdTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
 }
 
 TEST(PrivateSlapdTest, BitwiseMatchingRulesWorkOnIntegers) {
-  ScratchFile ldif("bitwise.ldif", LargeOrganisation());
-  TestSlapd server({ldif.path()});
+  TestSlapd server = TestSlapd::FromLdif(LargeOrganisation());
   TARNWICK_REQUIRE_RUNNING(server);
   int rc = 0;
   Connection ld = Connect(server.url(), "", "", &rc);
