@@ -270,19 +270,28 @@ std::string LargeOrganisation() {
   return ldif;
 }
 
-TEST(PrivateSlapdTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
-  TestSlapd server = TestSlapd::FromLdif(LargeOrganisation());
-  TARNWICK_REQUIRE_RUNNING(server);
-  int rc = 0;
-  Connection ld = Connect(server.url(), "", "", &rc);
-  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+// A private server holding LargeOrganisation(), and an anonymous connection
+// to it.
+class LargeOrganisationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TARNWICK_REQUIRE_RUNNING(server_);
+    int rc = 0;
+    ld_ = Connect(server_.url(), "", "", &rc);
+    ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+  }
 
-  const SearchResult unpaged = Search(ld.get(), "DC=big,DC=example", "(objectClass=person)");
+  TestSlapd server_ = TestSlapd::FromLdif(LargeOrganisation());
+  Connection ld_;
+};
+
+TEST_F(LargeOrganisationTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
+  const SearchResult unpaged = Search(ld_.get(), "DC=big,DC=example", "(objectClass=person)");
   EXPECT_EQ(unpaged.rc, LDAP_SIZELIMIT_EXCEEDED) << ldap_err2string(unpaged.rc);
   EXPECT_EQ(unpaged.dns.size(), 1000u);
 
   const SearchResult paged =
-      Search(ld.get(), "DC=big,DC=example", "(objectClass=person)", "1.1", 1000);
+      Search(ld_.get(), "DC=big,DC=example", "(objectClass=person)", "1.1", 1000);
   ASSERT_EQ(paged.rc, LDAP_SUCCESS) << ldap_err2string(paged.rc);
   EXPECT_EQ(paged.pages, 2);
   ASSERT_EQ(paged.dns.size(), static_cast<size_t>(kPersons));
@@ -292,12 +301,7 @@ TEST(PrivateSlapdTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
   }
 }
 
-TEST(PrivateSlapdTest, BitwiseMatchingRulesWorkOnIntegers) {
-  TestSlapd server = TestSlapd::FromLdif(LargeOrganisation());
-  TARNWICK_REQUIRE_RUNNING(server);
-  int rc = 0;
-  Connection ld = Connect(server.url(), "", "", &rc);
-  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+TEST_F(LargeOrganisationTest, BitwiseMatchingRulesWorkOnIntegers) {
   struct Case {
     const char* filter;
     size_t count;
@@ -312,7 +316,7 @@ TEST(PrivateSlapdTest, BitwiseMatchingRulesWorkOnIntegers) {
       {"(!(msExchRecipientTypeDetails=1))", kPersons / 2 + 2},
   };
   for (const Case& c : cases) {
-    const SearchResult r = Search(ld.get(), "DC=big,DC=example", c.filter, "1.1", 1000);
+    const SearchResult r = Search(ld_.get(), "DC=big,DC=example", c.filter, "1.1", 1000);
     EXPECT_EQ(r.rc, LDAP_SUCCESS) << c.filter << ": " << ldap_err2string(r.rc);
     EXPECT_EQ(r.dns.size(), c.count) << c.filter;
   }
