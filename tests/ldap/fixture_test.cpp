@@ -270,20 +270,28 @@ std::string LargeOrganisation() {
   return ldif;
 }
 
-TEST(PrivateSlapdTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
-  ScratchFile ldif("large.ldif", LargeOrganisation());
-  TestSlapd server({ldif.path()});
-  TARNWICK_REQUIRE_RUNNING(server);
-  int rc = 0;
-  Connection ld = Connect(server.url(), "", "", &rc);
-  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+// A private server holding LargeOrganisation(), and an anonymous connection
+// to it.
+class LargeOrganisationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TARNWICK_REQUIRE_RUNNING(server_);
+    int rc = 0;
+    ld_ = Connect(server_.url(), "", "", &rc);
+    ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+  }
 
-  const SearchResult unpaged = Search(ld.get(), "DC=big,DC=example", "(objectClass=person)");
+  TestSlapd server_ = TestSlapd::FromLdif(LargeOrganisation());
+  Connection ld_;
+};
+
+TEST_F(LargeOrganisationTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
+  const SearchResult unpaged = Search(ld_.get(), "DC=big,DC=example", "(objectClass=person)");
   EXPECT_EQ(unpaged.rc, LDAP_SIZELIMIT_EXCEEDED) << ldap_err2string(unpaged.rc);
   EXPECT_EQ(unpaged.dns.size(), 1000u);
 
   const SearchResult paged =
-      Search(ld.get(), "DC=big,DC=example", "(objectClass=person)", "1.1", 1000);
+      Search(ld_.get(), "DC=big,DC=example", "(objectClass=person)", "1.1", 1000);
   ASSERT_EQ(paged.rc, LDAP_SUCCESS) << ldap_err2string(paged.rc);
   EXPECT_EQ(paged.pages, 2);
   ASSERT_EQ(paged.dns.size(), static_cast<size_t>(kPersons));
@@ -293,13 +301,7 @@ TEST(PrivateSlapdTest, UnpagedSearchIsCutAtOneThousandAndPagedOneReturnsAll) {
   }
 }
 
-TEST(PrivateSlapdTest, BitwiseMatchingRulesWorkOnIntegers) {
-  ScratchFile ldif("bitwise.ldif", LargeOrganisation());
-  TestSlapd server({ldif.path()});
-  TARNWICK_REQUIRE_RUNNING(server);
-  int rc = 0;
-  Connection ld = Connect(server.url(), "", "", &rc);
-  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+TEST_F(LargeOrganisationTest, BitwiseMatchingRulesWorkOnIntegers) {
   struct Case {
     const char* filter;
     size_t count;
@@ -314,7 +316,7 @@ TEST(PrivateSlapdTest, BitwiseMatchingRulesWorkOnIntegers) {
       {"(!(msExchRecipientTypeDetails=1))", kPersons / 2 + 2},
   };
   for (const Case& c : cases) {
-    const SearchResult r = Search(ld.get(), "DC=big,DC=example", c.filter, "1.1", 1000);
+    const SearchResult r = Search(ld_.get(), "DC=big,DC=example", c.filter, "1.1", 1000);
     EXPECT_EQ(r.rc, LDAP_SUCCESS) << c.filter << ": " << ldap_err2string(r.rc);
     EXPECT_EQ(r.dns.size(), c.count) << c.filter;
   }
@@ -375,6 +377,30 @@ TEST(PrivateSlapdTest, StoppedServerFailsTheConnectionAndFolderIsGone) {
   Connection again = Connect(url, "", "", &rc);
   EXPECT_EQ(rc, LDAP_SERVER_DOWN) << ldap_err2string(rc);
   EXPECT_TRUE(server.Stop());
+}
+
+TEST(PrivateSlapdTest, FrozenServerAnswersNothingUntilThawedAndStillStops) {
+  TestSlapd server =
+      TestSlapd::FromLdif("dn: DC=frozen,DC=example\nobjectClass: domainDNS\ndc: frozen\n");
+  TARNWICK_REQUIRE_RUNNING(server);
+  ASSERT_TRUE(server.Freeze()) << server.error();
+  int rc = 0;
+  Connection frozen = Connect(server.url(), "", "", &rc, 1);
+  EXPECT_EQ(rc, LDAP_TIMEOUT) << ldap_err2string(rc);
+
+  ASSERT_TRUE(server.Thaw()) << server.error();
+  Connection thawed = Connect(server.url(), "", "", &rc);
+  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+  EXPECT_EQ(Search(thawed.get(), "DC=frozen,DC=example", "(dc=frozen)").dns.size(), 1u);
+
+  // A frozen server holds SIGTERM until it goes on: stop must not need the
+  // SIGKILL that follows a server that never ends.
+  ASSERT_TRUE(server.Freeze()) << server.error();
+  const ScriptResult stop = RunFixtureScript({"stop", server.dir().string()});
+  EXPECT_EQ(stop.status, 0);
+  EXPECT_EQ(stop.output, "");
+  EXPECT_FALSE(fs::exists(server.dir()));
+  EXPECT_FALSE(server.Freeze());
 }
 
 TEST(PrivateSlapdTest, SilentServerAcceptsButNeverAnswers) {

@@ -4,8 +4,6 @@
 // work. Each is one clear line (or a logged failure), never a crash, a hang
 // past the time-out, or the password in any output.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,18 +78,6 @@ class ServerFailure : public ::testing::Test {
   fs::path dir_;
 };
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 TEST_F(ServerFailure, WrongPasswordNamesTheServerAndNeverThePassword) {
   TARNWICK_FIXTURE_URL_OR_SKIP(url);
   Write("pw", std::string(kPassword) + "\n", fs::perms::owner_read | fs::perms::owner_write);
@@ -114,7 +100,7 @@ TEST_F(ServerFailure, WrongPasswordNamesTheServerAndNeverThePassword) {
 }
 
 TEST_F(ServerFailure, UnreachableAndSilentServersFailTheLogonWithinTheTimeOut) {
-  const std::string closed = "ldap://127.0.0.1:" + std::to_string(FreePort()) + "/";
+  const std::string closed = tarnwick_test::ClosedPortUrl();
   ExpectFailedLogon(Start(closed), {closed, "Can't contact LDAP server"});
 
   TestSlapd silent = TestSlapd::Silent();

@@ -1,6 +1,9 @@
 #include "tests/ldap/slapd_support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +42,25 @@ std::string NoFixtureReason() {
   return std::string("no shared test slapd: ") + TARNWICK_SLAPD_URL_FILE +
          " is missing (slapd not installed, or the tests were run without ctest; start it with " +
          TARNWICK_SLAPD_FIXTURE + " start <build>/slapd examples/harbor/directory.ldif)";
+}
+
+std::string ClosedPortUrl() {
+  // Binding port 0 makes the kernel pick a free port; closing the socket
+  // without listen() leaves nothing on it.
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  if (fd >= 0) ::close(fd);
+  // Port 0 cannot be connected to either, so a failed pick still names a
+  // closed port.
+  return "ldap://127.0.0.1:" + std::to_string(port) + "/";
 }
 
 ScriptResult RunFixtureScript(const std::vector<std::string>& args) {
@@ -102,6 +124,30 @@ TestSlapd::TestSlapd(const std::vector<std::filesystem::path>& ldif_files,
   Run(args);
 }
 
+TestSlapd TestSlapd::FromLdif(std::string_view ldif, const std::string& suffix) {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "tarnwick-ldif-XXXXXX.ldif").string();
+  const int fd = ::mkstemps(pattern.data(), 5);
+  if (fd < 0) {
+    TestSlapd failed;
+    failed.error_ = "cannot create a scratch LDIF file under " +
+                    std::filesystem::temp_directory_path().string();
+    return failed;
+  }
+  ::close(fd);
+  bool written = false;
+  {
+    std::ofstream out(pattern, std::ios::binary | std::ios::trunc);
+    out.write(ldif.data(), static_cast<std::streamsize>(ldif.size()));
+    written = static_cast<bool>(out.flush());
+  }
+  TestSlapd server = written ? TestSlapd({pattern}, suffix) : TestSlapd();
+  if (!written) server.error_ = "cannot write the scratch LDIF file " + pattern;
+  std::error_code ignored;
+  std::filesystem::remove(pattern, ignored);
+  return server;
+}
+
 TestSlapd TestSlapd::Silent() {
   TestSlapd server;
   server.Run({"silent", ""});
@@ -148,6 +194,24 @@ TestSlapd::TestSlapd(TestSlapd&& other) noexcept
 }
 
 TestSlapd::~TestSlapd() { Stop(); }
+
+bool TestSlapd::Signal(const char* command) {
+  if (state_ != State::kRunning) {
+    error_ = std::string(command) + ": the server is not running";
+    return false;
+  }
+  const ScriptResult r = RunFixtureScript({command, dir_.string()});
+  if (r.status != 0) {
+    error_ = std::string("slapd-fixture ") + command + " failed (status " +
+             std::to_string(r.status) + "): " + r.output;
+    return false;
+  }
+  return true;
+}
+
+bool TestSlapd::Freeze() { return Signal("freeze"); }
+
+bool TestSlapd::Thaw() { return Signal("thaw"); }
 
 bool TestSlapd::Stop() {
   if (state_ != State::kRunning) return true;

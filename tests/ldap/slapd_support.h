@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick_test {
@@ -30,6 +31,11 @@ std::string NoFixtureReason();
 // The test admin of every fixture server: CN=admin,<suffix>, password "secret".
 inline constexpr char kAdminPassword[] = "secret";
 
+// ldap://127.0.0.1:PORT/ for a loopback port that nothing listened on at
+// the moment of the call (one the kernel handed out and that was let go
+// again), for tests of a server that cannot be reached.
+std::string ClosedPortUrl();
+
 // A private server, stopped and removed when the object goes.
 class TestSlapd {
  public:
@@ -41,6 +47,10 @@ class TestSlapd {
   // error() holding the script's output otherwise.
   explicit TestSlapd(const std::vector<std::filesystem::path>& ldif_files,
                      const std::string& suffix = "");
+
+  // As the constructor, loaded with `ldif`, the text of an LDIF file. The
+  // text passes through a scratch file that is gone when this returns.
+  static TestSlapd FromLdif(std::string_view ldif, const std::string& suffix = "");
 
   // A listener that accepts connections and never answers, for time-out
   // tests; state() and url() as for a server.
@@ -59,14 +69,27 @@ class TestSlapd {
   // The server's folder (database, slapd.conf, slapd.log); removed by Stop().
   const std::filesystem::path& dir() const { return dir_; }
 
-  // Stops the server and removes its folder. Returns true when it is gone;
-  // false, with error() set, when the script failed. A second call does
-  // nothing and returns true.
+  // Freezes the running server (SIGSTOP): its connections stay open and
+  // nothing is answered. Returns true once every thread of it has stopped,
+  // so that no request sent afterwards is served before Thaw(); false, with
+  // error() set, when it is not running or would not stop.
+  bool Freeze();
+
+  // Lets a frozen server go on. Returns true on success; false, with
+  // error() set, when it is not running.
+  bool Thaw();
+
+  // Stops the server, frozen or not, and removes its folder. Returns true
+  // when it is gone; false, with error() set, when the script failed. A
+  // second call does nothing and returns true.
   bool Stop();
 
  private:
   TestSlapd() = default;
   void Run(const std::vector<std::string>& args);
+  // `slapd-fixture COMMAND dir()` on the running server; false, with
+  // error() set, when it fails.
+  bool Signal(const char* command);
 
   State state_ = State::kFailed;
   std::string error_;
