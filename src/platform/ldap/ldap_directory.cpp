@@ -165,15 +165,16 @@ class LdapAddressBook final : public AddressBook {
     }
     std::vector<std::optional<uint32_t>> found(dns.size());
     std::vector<size_t> missing;
+    std::vector<std::string> keys(dns.size());
     for (size_t i = 0; i < dns.size(); ++i) {
-      const std::string key = platform::DnKey(dns[i]);
-      if (const auto it = by_dn_key_.find(key); it != by_dn_key_.end()) {
+      keys[i] = platform::DnKey(dns[i]);
+      if (const auto it = by_dn_key_.find(keys[i]); it != by_dn_key_.end()) {
         found[i] = it->second;
-      } else if (outside_.count(key) == 0) {
+      } else if (outside_.count(keys[i]) == 0) {
         missing.push_back(i);
       }
     }
-    FetchMembers(dns, missing, found);
+    FetchMembers(dns, keys, missing, found);
     for (const auto& index : found) {
       if (index) members.push_back(*index);
     }
@@ -247,14 +248,15 @@ class LdapAddressBook final : public AddressBook {
   // and the answers kept by DN; a value that also names other objects only
   // brings them along. A DN this cannot ask for so (a binary RDN value,
   // one outside the forest root) is read by itself.
-  void FetchMembers(const std::vector<std::string>& dns, const std::vector<size_t>& missing,
+  void FetchMembers(const std::vector<std::string>& dns, const std::vector<std::string>& keys,
+                    const std::vector<size_t>& missing,
                     std::vector<std::optional<uint32_t>>& found) const {
     const std::string root_key = platform::DnKey(server_->root);
     std::unordered_map<std::string, std::vector<size_t>> wanted;        // DN key -> positions
     std::unordered_map<std::string, std::vector<std::string>> by_type;  // RDN type -> items
     std::vector<size_t> alone;
     for (const size_t i : missing) {
-      const std::string key = platform::DnKey(dns[i]);
+      const std::string& key = keys[i];
       const auto rdns = ParseDn(dns[i]);
       if (!rdns || rdns->empty() || rdns->front().front().binary || !DnLevelsBelow(key, root_key)) {
         alone.push_back(i);
@@ -277,9 +279,10 @@ class LdapAddressBook final : public AddressBook {
         filter += "))";
         server_->client->Search(server_->root, Scope::kSubtree, filter, attributes_,
                                 [&](Entry&& entry) {
-                                  const auto it = wanted.find(platform::DnKey(entry.dn));
+                                  auto record = RecordOf(std::move(entry));
+                                  const auto it = wanted.find(std::string(record->DnKey()));
                                   if (it == wanted.end()) return;
-                                  const auto index = Keep(RecordOf(std::move(entry)));
+                                  const auto index = Keep(std::move(record));
                                   for (const size_t i : it->second) found[i] = index;
                                 });
       }
