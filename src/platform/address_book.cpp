@@ -51,18 +51,6 @@ int32_t DisplayTypeOf(const BookAttributes& attributes) {
   return display_type::kMailUser;
 }
 
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0xF]);
-  }
-  return out;
-}
-
 std::optional<std::string> DecodeHex(std::string_view hex) {
   if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
   const auto digit = [](char c) -> int {
@@ -214,8 +202,8 @@ Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
 }
 
 std::string AddressBook::EntryId(const EntryRef& ref) const {
-  if (ref.one_off()) return Hex("SMTP:" + ref.address);
-  return Hex("EX:" + text::LCase(entry(ref.index).odn));
+  if (ref.one_off()) return text::HexOfBytes("SMTP:" + ref.address);
+  return text::HexOfBytes("EX:" + text::LCase(entry(ref.index).odn));
 }
 
 std::optional<EntryRef> AddressBook::DecodeEntryId(std::string_view entry_id) const {

@@ -17,6 +17,9 @@ std::string TrimRight(std::string_view s);
 
 // Unicode simple lower-casing; invalid UTF-8 bytes are kept as they are.
 std::string LCase(std::string_view s);
+
+// The bytes as upper-case hexadecimal text, two digits a byte.
+std::string HexOfBytes(std::string_view bytes);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // Equality that folds only the ASCII letters: for names that are ASCII by
 // their grammar (LDAP attribute types, LDIF keywords), where it costs no

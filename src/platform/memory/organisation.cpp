@@ -1224,17 +1224,7 @@ std::shared_ptr<Organisation> LoadOrganisationText(const std::string& profile_js
   return OrganisationLoader::Build(profile_json, origin + ".json", &ldif, origin + ".ldif", {}, {});
 }
 
-std::string HexOf(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0xF]);
-  }
-  return out;
-}
+std::string HexOf(std::string_view bytes) { return text::HexOfBytes(bytes); }
 
 Variant BinaryOf(std::string_view hex) {
   const auto digit = [](char c) {
