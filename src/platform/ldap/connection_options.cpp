@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/ldap/message_text.h"
+#include "platform/server_directory.h"
 
 namespace platform::ldap {
 namespace {
@@ -42,7 +43,7 @@ std::string UrlFault(int code) {
 
 void ValidateUrl(std::string_view url) {
   const std::string shown = "'" + Printable(url) + "'";
-  if (!IsLdapUrl(url)) {
+  if (!IsServerUrl(url)) {
     throw ConnectError("Bad directory server " + shown +
                        ": it does not begin with ldap://, ldaps:// or ldapi://");
   }
@@ -78,20 +79,6 @@ std::optional<std::string> ProcessEnv(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return std::string(value);
-}
-
-bool IsLdapUrl(std::string_view server) {
-  for (std::string_view scheme : {"ldap://", "ldaps://", "ldapi://"}) {
-    if (server.size() < scheme.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < scheme.size() && same; ++i) {
-      char c = server[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == scheme[i];
-    }
-    if (same) return true;
-  }
-  return false;
 }
 
 std::string ReadPasswordFile(const std::string& path, const WarningSink& warn) {

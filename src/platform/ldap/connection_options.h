@@ -51,11 +51,6 @@ using WarningSink = std::function<void(const std::string& line)>;
 // An EnvGetter over the process environment.
 std::optional<std::string> ProcessEnv(const char* name);
 
-// True when `server` starts with "ldap://", "ldaps://" or "ldapi://" in any
-// letter case: the text names an LDAP server rather than a profile file.
-// Says nothing of whether the rest of the URL is well formed.
-bool IsLdapUrl(std::string_view server);
-
 // The options for reaching `url`:
 //  - the URL must be an LDAP URL that libldap can parse;
 //  - credentials: the profile's bind_dn and password_file when the profile

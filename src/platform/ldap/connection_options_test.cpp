@@ -13,6 +13,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/server_directory.h"
+
 namespace platform::ldap {
 namespace {
 
@@ -64,10 +66,10 @@ class ConnectionOptionsTest : public ::testing::Test {
 
 TEST_F(ConnectionOptionsTest, RecognisesAndValidatesLdapUrls) {
   for (const char* yes : {"ldap://h", "LDAPS://h:636", "ldapi://%2Fvar%2Frun%2Fslapd", "Ldap://"}) {
-    EXPECT_TRUE(IsLdapUrl(yes)) << yes;
+    EXPECT_TRUE(IsServerUrl(yes)) << yes;
   }
   for (const char* no : {"", "ldap:/h", "ldapx://h", "profile.json", "/srv/ldap://h", "ldap"}) {
-    EXPECT_FALSE(IsLdapUrl(no)) << no;
+    EXPECT_FALSE(IsServerUrl(no)) << no;
   }
   EXPECT_EQ(Resolve(nullptr, "LDAP://dir:389").url, "LDAP://dir:389");
   const std::string bad = Failure(nullptr, "ldap://dir:389/dc=x?cn?nonsense");

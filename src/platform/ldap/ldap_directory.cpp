@@ -32,12 +32,7 @@ constexpr std::string_view kRdnTypes[] = {"cn", "ou", "o", "dc", "l", "uid"};
 constexpr size_t kMemberBatch = 200;
 
 std::unique_ptr<LdapRecord> RecordOf(Entry&& entry) {
-  std::vector<LdapRecord::Attribute> attributes;
-  attributes.reserve(entry.attributes.size());
-  for (auto& attribute : entry.attributes) {
-    attributes.push_back({std::move(attribute.name), std::move(attribute.values)});
-  }
-  return std::make_unique<LdapRecord>(std::move(entry.dn), std::move(attributes));
+  return std::make_unique<LdapRecord>(std::move(entry.dn), std::move(entry.attributes));
 }
 
 ServerOptions OptionsFor(const ServerDirectorySettings& settings, const EnvGetter& environment,

@@ -15,18 +15,15 @@
 #include <vector>
 
 #include "platform/dir_record.h"
+#include "platform/ldap/ldap_client.h"
 
 namespace platform::ldap {
 
 class LdapRecord final : public DirRecord {
  public:
-  struct Attribute {
-    std::string name;
-    std::vector<std::string> values;
-  };
-
   // `dn` is what Dn() reports: the server's DN for a search result, the
-  // path's DN for an object bound by path.
+  // path's DN for an object bound by path. The attributes as the client
+  // read them.
   LdapRecord(std::string dn, std::vector<Attribute> attributes);
   LdapRecord(const LdapRecord&) = delete;
   LdapRecord& operator=(const LdapRecord&) = delete;
