@@ -8,6 +8,7 @@
 #ifndef TARNWICK_PLATFORM_LDAP_LDAP_RECORD_H_
 #define TARNWICK_PLATFORM_LDAP_LDAP_RECORD_H_
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,16 +35,21 @@ class LdapRecord final : public DirRecord {
   std::string_view RdnValue() const override { return rdn_value_; }
 
  private:
+  // One attribute: its name and its values, as views into text_, and
+  // where its value views start in views_. A record costs a few blocks,
+  // not one per value: a run keeps every entry it meets.
   struct Held {
-    std::string name;
-    std::vector<std::string> values;
-    std::vector<std::string_view> views;  // into values; fixed once built
+    std::string_view name;
+    uint32_t first = 0;
+    uint32_t count = 0;
   };
-  std::string dn_;
-  std::string dn_key_;
-  std::string rdn_value_;
+  std::string text_;  // the DN, its key and RDN value, names and values
+  std::string_view dn_;
+  std::string_view dn_key_;
+  std::string_view rdn_value_;
   std::string_view dn_view_[1];
   std::string_view rdn_view_[1];
+  std::vector<std::string_view> views_;
   std::vector<Held> attributes_;
 };
 
