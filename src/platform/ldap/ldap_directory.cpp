@@ -451,6 +451,32 @@ std::string ServerFilter(const ldapfilter::Filter& filter, const ServerDialect& 
   return out;
 }
 
+ServerNaming NamingOf(const Entry& root_dse, const std::string& fallback_root) {
+  const auto first = [&](std::string_view name) -> std::string {
+    for (const auto& attribute : root_dse.attributes) {
+      if (text::AsciiEqualsNoCase(attribute.name, name) && !attribute.values.empty()) {
+        return attribute.values.front();
+      }
+    }
+    return {};
+  };
+  ServerNaming naming;
+  naming.root = first("rootDomainNamingContext");
+  if (naming.root.empty()) naming.root = fallback_root;
+  if (naming.root.empty()) naming.root = first("namingContexts");
+  naming.dialect.schema_naming_context = first("schemaNamingContext");
+  if (naming.dialect.schema_naming_context.empty()) {
+    naming.dialect.schema_naming_context = "CN=Schema,CN=Configuration," + naming.root;
+  }
+  for (const auto& attribute : root_dse.attributes) {
+    if (!text::AsciiEqualsNoCase(attribute.name, "supportedCapabilities")) continue;
+    for (const std::string& capability : attribute.values) {
+      if (capability == "1.2.840.113556.1.4.800") naming.dialect.active_directory = true;
+    }
+  }
+  return naming;
+}
+
 ServerDirectory OpenServerDirectory(
     const ServerDirectorySettings& settings,
     const std::function<std::optional<std::string>(const char*)>& environment,
@@ -470,27 +496,9 @@ ServerDirectory OpenServerDirectory(
   } catch (const PlatformError& e) {
     throw ServerDirectoryError(settings.url + ": cannot read the root DSE: " + e.description());
   }
-  const auto first = [&](std::string_view name) -> std::string {
-    for (const auto& attribute : root_dse.attributes) {
-      if (text::AsciiEqualsNoCase(attribute.name, name) && !attribute.values.empty()) {
-        return attribute.values.front();
-      }
-    }
-    return {};
-  };
-  server->root = first("rootDomainNamingContext");
-  if (server->root.empty()) server->root = settings.root_domain_naming_context;
-  if (server->root.empty()) server->root = first("namingContexts");
-  server->dialect.schema_naming_context = first("schemaNamingContext");
-  if (server->dialect.schema_naming_context.empty()) {
-    server->dialect.schema_naming_context = "CN=Schema,CN=Configuration," + server->root;
-  }
-  for (const auto& attribute : root_dse.attributes) {
-    if (!text::AsciiEqualsNoCase(attribute.name, "supportedCapabilities")) continue;
-    for (const std::string& capability : attribute.values) {
-      if (capability == "1.2.840.113556.1.4.800") server->dialect.active_directory = true;
-    }
-  }
+  const ServerNaming naming = NamingOf(root_dse, settings.root_domain_naming_context);
+  server->root = naming.root;
+  server->dialect = naming.dialect;
   ServerDirectory directory;
   directory.root_domain_naming_context = server->root;
   directory.search = std::make_unique<LdapDirectorySearch>(server);

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ldap/ldap_client.h"
 #include "platform/server_directory.h"
 
 namespace platform::ldap {
@@ -62,6 +63,17 @@ struct ServerDialect {
 // an equality on "distinguishedName" one on entryDN, so that they select
 // what they select in an LDIF file.
 std::string ServerFilter(const ldapfilter::Filter& filter, const ServerDialect& dialect);
+
+// What a server's root DSE says of its naming: the forest root is its
+// rootDomainNamingContext, else `fallback_root` (the profile's), else its
+// first namingContexts value; the schema naming context is its
+// schemaNamingContext, else "CN=Schema,CN=Configuration," + the root; Active
+// Directory is the server that lists capability 1.2.840.113556.1.4.800.
+struct ServerNaming {
+  std::string root;
+  ServerDialect dialect;
+};
+ServerNaming NamingOf(const Entry& root_dse, const std::string& fallback_root);
 
 }  // namespace platform::ldap
 

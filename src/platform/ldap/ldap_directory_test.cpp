@@ -81,5 +81,26 @@ TEST(ServerFilterTest, NameAndDistinguishedNameMeanWhatTheyMeanInAFile) {
   EXPECT_EQ(Sent("(distinguishedName=CN=a,DC=x)", true), "(distinguishedName=CN=a,DC=x)");
 }
 
+TEST(ServerNamingTest, TheRootDseComesFirstThenTheProfileThenTheNamingContexts) {
+  const Entry full{
+      "",
+      {{"namingContexts", {"dc=first,dc=example", "dc=second,dc=example"}},
+       {"rootDomainNamingContext", {"DC=forest,DC=example"}},
+       {"schemaNamingContext", {"CN=Schema,CN=Configuration,DC=forest,DC=example"}},
+       {"supportedCapabilities", {"1.2.840.113556.1.4.1670", "1.2.840.113556.1.4.800"}}}};
+  const ServerNaming ad = NamingOf(full, "DC=profile");
+  EXPECT_EQ(ad.root, "DC=forest,DC=example") << "the server's own root wins over the profile's";
+  EXPECT_EQ(ad.dialect.schema_naming_context, "CN=Schema,CN=Configuration,DC=forest,DC=example");
+  EXPECT_TRUE(ad.dialect.active_directory);
+
+  const Entry plain{"", {{"namingContexts", {"dc=first,dc=example", "dc=second,dc=example"}}}};
+  const ServerNaming with_profile = NamingOf(plain, "DC=profile");
+  EXPECT_EQ(with_profile.root, "DC=profile");
+  EXPECT_EQ(with_profile.dialect.schema_naming_context, "CN=Schema,CN=Configuration,DC=profile");
+  EXPECT_FALSE(with_profile.dialect.active_directory);
+  EXPECT_EQ(NamingOf(plain, "").root, "dc=first,dc=example");
+  EXPECT_EQ(NamingOf(Entry{}, "").root, "") << "a server that names nothing";
+}
+
 }  // namespace
 }  // namespace platform::ldap
