@@ -156,7 +156,8 @@ Invocation ParseCommandLine(int argc, const char* const* argv, std::ostream& out
       "result: tab-separated text, or one JSON object a line with --json. The run log goes to "
       "Tarnwick.log beside the program and is echoed to standard error.",
       kProgram);
-  app.add_option("-s,--server", invocation.server, "profile file of the organisation")
+  app.add_option("-s,--server", invocation.server,
+                 "profile file of the organisation, or the ldap:// URL of its directory server")
       ->required()
       ->check(NotBlank())
       ->type_name("SERVER");
