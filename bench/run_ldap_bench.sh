@@ -47,19 +47,9 @@ attributes=(legacyExchangeDN msExchHideFromAddressLists displayName msExchRecipi
 suffix="DC=bench,DC=example"
 address="bench-all@bench.example"
 
-# The set-up and the build are quiet when they succeed; a failure shows
-# what they printed instead of ending the script with an empty table.
-quietly() {
-  local output
-  if ! output=$("$@" 2>&1); then
-    printf '%s\n' "$output" >&2
-    echo "bench/run_ldap_bench.sh: failed: $*" >&2
-    exit 1
-  fi
-}
-quietly scripts/setup
-quietly cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BENCH=ON
-quietly cmake --build "$build" -j 2 --target tarnwick gen_org
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
+build_release "$build" tarnwick gen_org
 
 work=$(mktemp -d)
 servers=()

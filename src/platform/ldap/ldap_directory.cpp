@@ -319,18 +319,20 @@ class LdapAddressBook final : public AddressBook {
   std::vector<uint32_t> SearchBook(const std::string& filter, size_t limit,
                                    const std::function<bool(const BookEntry&)>& accept) const {
     std::vector<uint32_t> found;
+    std::unordered_set<uint32_t> seen;
     try {
-      server_->client->Search(server_->root, Scope::kSubtree,
-                              "(&(legacyExchangeDN=*)" + filter + ")", attributes_,
-                              [&](Entry&& entry) {
-                                const auto index = Keep(RecordOf(std::move(entry)));
-                                if (!index || !accept(entries_[*index].entry) ||
-                                    std::find(found.begin(), found.end(), *index) != found.end()) {
-                                  return;
-                                }
-                                found.push_back(*index);
-                                if (found.size() >= limit) throw EnoughFound{};
-                              });
+      server_->client->Search(
+          server_->root, Scope::kSubtree, "(&(legacyExchangeDN=*)" + filter + ")", attributes_,
+          [&](Entry&& entry) {
+            const auto index = Keep(RecordOf(std::move(entry)));
+            // A set, not a scan of `found`: the whole book
+            // comes through here.
+            if (!index || !accept(entries_[*index].entry) || !seen.insert(*index).second) {
+              return;
+            }
+            found.push_back(*index);
+            if (found.size() >= limit) throw EnoughFound{};
+          });
     } catch (const EnoughFound&) {
     }
     return found;
