@@ -28,6 +28,12 @@ std::string PrimarySMTPfromAE(const std::shared_ptr<platform::AddressEntry>& ent
       err.Run([&] { return entry->Field(platform::tag::kProxyAddresses); });
   if (!modTest::IsValidArray(proxies)) return {};
   for (const auto& element : proxies.Array()->items) {
+    // A text is looked at where it is; anything else goes through the
+    // conversion, which may raise.
+    if (const std::string* held = element.Text()) {
+      if (text::StartsWith(*held, "SMTP:")) return held->substr(5);
+      continue;
+    }
     const std::string proxy = err.Run([&] { return element.ToText(); });
     if (text::StartsWith(proxy, "SMTP:")) return proxy.substr(5);
   }

@@ -134,6 +134,27 @@ TEST(FormatTimestampTest, OtherLocalesUseTheirOwnDateAndTimeForms) {
   EXPECT_EQ(FormatTimestamp(MakeTime(2008, 12, 31, 0, 0, 0)), "31.12.2008");
 }
 
+// A stamp is remembered from one line to the next: the same time under
+// another locale, and the next second, must still be formatted afresh.
+TEST(FormatTimestampTest, ARepeatedTimeFollowsTheLocaleInForce) {
+  const std::tm time = MakeTime(2008, 12, 31, 23, 59, 7);
+  {
+    ThreadTimeLocale c_locale("C");
+    ASSERT_TRUE(c_locale.ok());
+    EXPECT_EQ(FormatTimestamp(time), "12/31/2008 11:59:07 PM");
+    EXPECT_EQ(FormatTimestamp(time), "12/31/2008 11:59:07 PM");
+    EXPECT_EQ(FormatTimestamp(MakeTime(2008, 12, 31, 23, 59, 8)), "12/31/2008 11:59:08 PM");
+  }
+  {
+    ThreadTimeLocale german("de_DE.UTF-8");
+    ASSERT_TRUE(german.ok()) << "de_DE.UTF-8 is not installed; scripts/setup generates it";
+    EXPECT_EQ(FormatTimestamp(time), "31.12.2008 23:59:07");
+  }
+  ThreadTimeLocale c_again("C");
+  ASSERT_TRUE(c_again.ok());
+  EXPECT_EQ(FormatTimestamp(time), "12/31/2008 11:59:07 PM");
+}
+
 TEST(LocaleTest, OnlyTheTimeStampFollowsTheEnvironment) {
   // The process's locale is global: each case runs in a child.
   EXPECT_EXIT(

@@ -61,43 +61,21 @@ bool AppendStrftime(std::string& out, const char* format, const std::tm& t) {
   return true;
 }
 
-}  // namespace
-
-void WriteLog(const std::string& message, int32_t level) {
-  if (level == kLevelTrace) return;
-  Ignoring([&] {
-    const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
-    if (!process) return;
-    std::string line;
-    Ignoring([&] { line = FormatTimestamp(process->LocalNow()); });
-    switch (level) {
-      case kLevelError:
-        line += ": [Error] ";
-        break;
-      case kLevelWarning:
-        line += ": [Warning] ";
-        break;
-      default:
-        line += ": ";
-        break;
-    }
-    line += message;
-    line += "\r\n";
-    Ignoring([&] { process->AppendToFile(process->ProgramDirectory() + "/Tarnwick.log", line); });
-  });
-  Ignoring([&] {
-    if (basGlobals::StdOut) basGlobals::StdOut->WriteLine(message);
-  });
+// What a stamp is made of: two times that agree on these give the same
+// text under one locale (the zone fields count, for a format with %Z).
+bool SameStampFields(const std::tm& a, const std::tm& b) {
+  return a.tm_sec == b.tm_sec && a.tm_min == b.tm_min && a.tm_hour == b.tm_hour &&
+         a.tm_mday == b.tm_mday && a.tm_mon == b.tm_mon && a.tm_year == b.tm_year &&
+         a.tm_wday == b.tm_wday && a.tm_yday == b.tm_yday && a.tm_isdst == b.tm_isdst &&
+         a.tm_gmtoff == b.tm_gmtoff &&
+         std::string_view(a.tm_zone ? a.tm_zone : "") ==
+             std::string_view(b.tm_zone ? b.tm_zone : "");
 }
 
-std::string FormatTimestamp(const std::tm& local_time) {
+std::string FormatTimestampAfresh(const std::tm& local_time, const char* locale_name) {
   const bool with_time =
       local_time.tm_hour != 0 || local_time.tm_min != 0 || local_time.tm_sec != 0;
-  // The name of the LC_TIME locale in force for this thread, whether set
-  // globally (setlocale) or for the thread (uselocale).
-  if (IsCLocale(nl_langinfo(_NL_LOCALE_NAME(LC_TIME)))) {
-    return UsTimestamp(local_time, with_time);
-  }
+  if (IsCLocale(locale_name)) return UsTimestamp(local_time, with_time);
   std::string stamp;
   if (!AppendStrftime(stamp, nl_langinfo(D_FMT), local_time)) {
     return UsTimestamp(local_time, with_time);
@@ -110,5 +88,62 @@ std::string FormatTimestamp(const std::tm& local_time) {
   }
   return stamp;
 }
+
+// The stamp for the time under the calling thread's LC_TIME locale (the
+// name in force, whether set globally or for the thread). A run writes a
+// line per object it meets, nearly all within the same second: the last
+// stamp is kept, per thread, with what it was made from, and given again
+// while that is unchanged (formatting anew cost a quarter of a large
+// list's walk). The reference stays valid until the thread's next call.
+const std::string& CachedTimestamp(const std::tm& local_time) {
+  struct Last {
+    std::tm time{};
+    std::string locale;
+    std::string stamp;
+    bool valid = false;
+  };
+  thread_local Last last;
+  const char* locale_name = nl_langinfo(_NL_LOCALE_NAME(LC_TIME));
+  const std::string_view locale = locale_name == nullptr ? std::string_view() : locale_name;
+  if (last.valid && SameStampFields(last.time, local_time) && last.locale == locale) {
+    return last.stamp;
+  }
+  last.valid = false;
+  last.stamp = FormatTimestampAfresh(local_time, locale_name);
+  last.time = local_time;
+  last.locale.assign(locale);
+  last.valid = true;
+  return last.stamp;
+}
+
+}  // namespace
+
+void WriteLog(const std::string& message, int32_t level) {
+  if (level == kLevelTrace) return;
+  Ignoring([&] {
+    const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
+    if (!process) return;
+    std::string_view marker = ": ";
+    if (level == kLevelError) marker = ": [Error] ";
+    if (level == kLevelWarning) marker = ": [Warning] ";
+    std::string line;
+    Ignoring([&] {
+      const std::string& stamp = CachedTimestamp(process->LocalNow());
+      line.reserve(stamp.size() + marker.size() + message.size() + 2);
+      line += stamp;
+    });
+    line += marker;
+    line += message;
+    line += "\r\n";
+    std::string path = process->ProgramDirectory();
+    path += "/Tarnwick.log";
+    Ignoring([&] { process->AppendToFile(path, line); });
+  });
+  Ignoring([&] {
+    if (basGlobals::StdOut) basGlobals::StdOut->WriteLine(message);
+  });
+}
+
+std::string FormatTimestamp(const std::tm& local_time) { return CachedTimestamp(local_time); }
 
 }  // namespace modTest

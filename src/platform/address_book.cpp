@@ -194,7 +194,7 @@ Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
       if (ref.one_off()) throw PlatformError(errnum::kNotFound);
       const auto proxies = entry(ref.index).object->Values("proxyAddresses");
       if (proxies.empty()) throw PlatformError(errnum::kNotFound);
-      return Variant::TextArray(std::vector<std::string>(proxies.begin(), proxies.end()));
+      return Variant::TextArray(proxies);
     }
     default:
       throw PlatformError(errnum::kNotFound);

@@ -4,8 +4,10 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -37,23 +39,16 @@ std::string AsciiLower(std::string_view s) {
 // A value character that libldap takes unescaped and writes back as it is:
 // printable ASCII apart from the specials of RFC 4514 and "=" (which
 // ldap_dn2str escapes).
-bool IsPlainValueChar(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  if (byte < 0x20 || byte > 0x7E) return false;
-  switch (c) {
-    case '"':
-    case '+':
-    case ',':
-    case ';':
-    case '<':
-    case '=':
-    case '>':
-    case '\\':
-      return false;
-    default:
-      return true;
-  }
-}
+// The bytes a plain value may hold: printable ASCII but for the specials
+// that ldap_dn2str would escape.
+constexpr std::array<bool, 256> kPlainValueChars = [] {
+  std::array<bool, 256> table{};
+  for (int byte = 0x20; byte <= 0x7E; ++byte) table[static_cast<size_t>(byte)] = true;
+  for (const char c : std::string_view("\"+,;<=>\\")) table[static_cast<unsigned char>(c)] = false;
+  return table;
+}();
+
+bool IsPlainValueChar(char c) { return kPlainValueChars[static_cast<unsigned char>(c)]; }
 
 // True when the DN is written as its normalised form would be, apart from
 // ASCII letter case: RDNs of one "descriptor=value" each, no blanks around

@@ -4,14 +4,27 @@
 #ifndef TARNWICK_PLATFORM_TEXT_H_
 #define TARNWICK_PLATFORM_TEXT_H_
 
+#include <concepts>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace text {
 
 // Removes space characters (and nothing else) at both ends.
 std::string Trim(std::string_view s);
+// The same for a string the caller gives up: trimmed in place, so that the
+// common text without blanks costs no copy. Only a std::string rvalue
+// chooses it (a literal or a view still takes the overload above).
+template <class S>
+requires std::same_as<S, std::string> std::string Trim(S&& s) {
+  const auto last = s.find_last_not_of(' ');
+  if (last == std::string::npos) return {};
+  s.erase(last + 1);
+  s.erase(0, s.find_first_not_of(' '));
+  return std::move(s);
+}
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 

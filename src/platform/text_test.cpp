@@ -1,6 +1,8 @@
 #include "platform/text.h"
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,6 +68,18 @@ TEST(TextTest, AsciiEqualsNoCaseFoldsOnlyAsciiLetters) {
   EXPECT_TRUE(text::AsciiEqualsNoCase("legacyExchangeDN", "LEGACYEXCHANGEDN"));
   EXPECT_FALSE(text::AsciiEqualsNoCase("mail", "mails"));
   EXPECT_TRUE(text::AsciiEqualsNoCase("", ""));
+}
+
+// The overload for a string given up trims in place; both must agree.
+TEST(TextTest, TrimOfAGivenUpStringAgreesWithTrimOfAView) {
+  for (const std::string sample : {"", " ", "   ", "a", " a", "a ", "  a b  ", "a  b", "\ta\t"}) {
+    std::string given = sample;
+    EXPECT_EQ(text::Trim(std::move(given)), text::Trim(std::string_view(sample)))
+        << "'" << sample << "'";
+  }
+  EXPECT_EQ(text::Trim(std::string("  x  ")), "x");
+  EXPECT_EQ(text::Trim(std::string(40, ' ') + "long enough to leave the small-string buffer "),
+            "long enough to leave the small-string buffer");
 }
 
 }  // namespace

@@ -14,6 +14,13 @@ Variant Variant::TextArray(const std::vector<std::string>& texts) {
   return Variant(std::move(array));
 }
 
+Variant Variant::TextArray(std::span<const std::string_view> texts) {
+  VariantArray array;
+  array.items.reserve(texts.size());
+  for (const std::string_view text : texts) array.items.emplace_back(std::string(text));
+  return Variant(std::move(array));
+}
+
 const VariantArray* Variant::Array() const {
   if (const auto* p = std::get_if<std::shared_ptr<VariantArray>>(&value_)) return p->get();
   return nullptr;

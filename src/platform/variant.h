@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -44,6 +46,7 @@ class Variant {
 
   // An array of texts, lower bound 0.
   static Variant TextArray(const std::vector<std::string>& texts);
+  static Variant TextArray(std::span<const std::string_view> texts);
 
   bool IsEmpty() const { return std::holds_alternative<Empty>(value_); }
   bool IsNull() const { return std::holds_alternative<Null>(value_); }
@@ -60,6 +63,9 @@ class Variant {
 
   // The array, or nullptr when the value holds none.
   const VariantArray* Array() const;
+  // The text the value holds, or nullptr when it holds none (a number is
+  // not converted): a look without a copy.
+  const std::string* Text() const { return std::get_if<std::string>(&value_); }
 
   // Conversion as the platform's text conversion does it: empty gives "",
   // numbers their decimal form, Booleans "True"/"False". Raises 94 for null

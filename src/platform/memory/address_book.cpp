@@ -1,8 +1,11 @@
 #include "platform/memory/address_book.h"
 
 #include <algorithm>
+#include <exception>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/error.h"
@@ -65,18 +68,65 @@ bool AddMatch(std::vector<uint32_t>& matches, uint32_t index, size_t limit) {
   return matches.size() >= limit;
 }
 
+// From this many objects on, the book is made on two threads.
+constexpr size_t kBookTwoThreadsFrom = 1 << 16;
+
+// The book entries of objects [begin, end), in order, with each object's
+// place among them in `positions` (kNotInBook for an object outside the
+// book, set by the caller). Reads the objects and writes only `entries` and
+// that range of `positions`, so two ranges can be done at once.
+void CollectEntries(const std::vector<DirEntry>& objects, size_t begin, size_t end,
+                    std::vector<BookEntry>& entries, std::vector<uint32_t>& positions) {
+  for (size_t i = begin; i < end; ++i) {
+    const DirEntry& object = objects[i];
+    const std::optional<BookEntry> entry = MakeBookEntry(object, Attributes(object).book);
+    if (!entry) continue;
+    positions[i] = static_cast<uint32_t>(entries.size());
+    entries.push_back(*entry);
+  }
+}
+
 }  // namespace
 
 MemoryAddressBook::MemoryAddressBook(const DirectoryData& directory) : directory_(directory) {
   const auto& objects = directory.Entries();
   book_position_.assign(objects.size(), kNotInBook);
-  for (size_t i = 0; i < objects.size(); ++i) {
-    const DirEntry& object = objects[i];
-    const std::optional<BookEntry> entry = MakeBookEntry(object, Attributes(object).book);
-    if (!entry) continue;
-    book_position_[i] = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(*entry);
+  // Every object is read once here, after the load and before the run can
+  // start: a large directory is done in two halves at once, the second on
+  // a thread of its own, and the halves joined in order.
+  size_t half = objects.size();
+  std::vector<BookEntry> second;
+  std::exception_ptr second_failed;
+  std::thread helper;
+  if (objects.size() >= kBookTwoThreadsFrom) {
+    half = objects.size() / 2;
+    try {
+      helper = std::thread([&] {
+        try {
+          CollectEntries(objects, half, objects.size(), second, book_position_);
+        } catch (...) {
+          second_failed = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      half = objects.size();  // no thread: all of it here
+    }
   }
+  struct Joiner {
+    std::thread& helper;
+    ~Joiner() {
+      if (helper.joinable()) helper.join();
+    }
+  } joiner{helper};
+  CollectEntries(objects, 0, half, entries_, book_position_);
+  if (half == objects.size()) return;
+  helper.join();
+  if (second_failed) std::rethrow_exception(second_failed);
+  const auto offset = static_cast<uint32_t>(entries_.size());
+  for (size_t i = half; i < objects.size(); ++i) {
+    if (book_position_[i] != kNotInBook) book_position_[i] += offset;
+  }
+  entries_.insert(entries_.end(), second.begin(), second.end());
 }
 
 void MemoryAddressBook::RequireKeys() const {

@@ -1,5 +1,6 @@
 #include "platform/memory/address_book.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,41 @@ TEST(MemoryAddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
   EXPECT_EQ(ErrorOf([&] { book.Resolve("User 1999 "); }), 0);
   EXPECT_EQ(ErrorOf([&] { book.Resolve("User 20000"); }), errnum::kNotFound);
   EXPECT_EQ(ErrorOf([&] { book.Resolve("Use"); }), errnum::kAmbiguousRecip);
+}
+
+// A large directory's book is made in two halves at once; joined, they
+// must be the book made in one pass: every object with a legacyExchangeDN,
+// in directory order, each knowing its place.
+TEST(MemoryAddressBookBuildTest, ALargeDirectoryMakesTheSameBookInDirectoryOrder) {
+  DirectoryData directory;
+  constexpr uint32_t kObjects = 70000;  // past the size made on two threads
+  directory.Reserve(kObjects);
+  for (uint32_t i = 0; i < kObjects; ++i) {
+    const std::string n = std::to_string(i);
+    DirectoryData::NewEntry entry;
+    const std::string dn = "CN=P" + n + ",DC=x";
+    const std::string odn = "/o=X/cn=p" + n;
+    entry.dn = dn;
+    entry.values.emplace_back("displayName", dn);
+    // Every third object stays out of the book, so that the halves hold
+    // different numbers of entries.
+    if (i % 3 != 1) entry.values.emplace_back("legacyExchangeDN", odn);
+    ASSERT_TRUE(directory.Add(entry));
+  }
+  const MemoryAddressBook book(directory);
+  uint32_t expected = 0;
+  for (uint32_t i = 0; i < kObjects; ++i) {
+    const DirEntry& object = directory.Entries()[i];
+    const std::optional<uint32_t> index = book.IndexOf(object);
+    if (i % 3 == 1) {
+      ASSERT_FALSE(index.has_value()) << i;
+      continue;
+    }
+    ASSERT_EQ(index, expected) << i;
+    ASSERT_EQ(book.entry(expected).object, &object) << i;
+    ++expected;
+  }
+  EXPECT_EQ(book.size(), expected);
 }
 
 }  // namespace

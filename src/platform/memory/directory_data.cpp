@@ -228,8 +228,14 @@ size_t DirectoryData::RefHash::operator()(KeyRef ref) const {
   return (*this)(KeyOf(*entries, ref, skip));
 }
 
+// The exact hash is the folded one without the folding, so that a plain
+// DN hashed with folding lands where its lower-cased key does.
 size_t DirectoryData::RefHash::operator()(std::string_view key) const {
-  return folded ? FoldedHash()(key) : absl::Hash<std::string_view>()(key);
+  return static_cast<size_t>(FoldedHashOf(key, folded));
+}
+
+size_t DirectoryData::RefHash::operator()(PlainDn probe) const {
+  return static_cast<size_t>(FoldedHashOf(probe.dn, true));
 }
 
 bool DirectoryData::RefEq::Same(std::string_view a, std::string_view b) const {
@@ -242,6 +248,16 @@ bool DirectoryData::RefEq::operator()(KeyRef a, KeyRef b) const {
 
 bool DirectoryData::RefEq::operator()(KeyRef a, std::string_view b) const {
   return Same(KeyOf(*entries, a, skip), b);
+}
+
+bool DirectoryData::RefEq::operator()(KeyRef a, PlainDn b) const {
+  const std::string_view key = KeyOf(*entries, a, skip);
+  if (key.size() != b.dn.size()) return false;
+  for (size_t i = 0; i < key.size(); ++i) {
+    const char c = b.dn[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != key[i]) return false;
+  }
+  return true;
 }
 
 void DirectoryData::AddIndex(RefIndex& index, KeyRef ref, uint32_t position) {
@@ -444,7 +460,13 @@ void DirectoryData::Reserve(size_t objects) {
   by_proxy_.reserve(objects);
 }
 
-const DirEntry* DirectoryData::ByDN(std::string_view dn) const { return ByDnKey(DnKey(dn)); }
+const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
+  // Members are looked up by DN one by one, nearly all written plainly: no
+  // key is made for those.
+  if (!IsPlainDn(dn)) return ByDnKey(DnKey(dn));
+  const auto it = by_dn_.find(PlainDn{dn});
+  return it == by_dn_.end() ? nullptr : &entries_[PositionOf(*it)];
+}
 
 const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {
   const auto it = by_dn_.find(dn_key);

@@ -254,6 +254,12 @@ class DirectoryData {
   static std::string_view KeyOf(const std::vector<DirEntry>& entries, KeyRef ref, size_t skip);
   // Hash and equality of an index, over slots and over the texts it is
   // searched with, with or without regard to case (FoldedHash, FoldedEq).
+  // A DN written plainly (platform/dn.h), searched for in the DN index as
+  // it stands: its key is its ASCII-lower-cased text, which the hash and
+  // the comparison fold as they go instead of making it.
+  struct PlainDn {
+    std::string_view dn;
+  };
   struct RefHash {
     using is_transparent = void;
     const std::vector<DirEntry>* entries;
@@ -261,6 +267,7 @@ class DirectoryData {
     bool folded;
     size_t operator()(KeyRef ref) const;
     size_t operator()(std::string_view key) const;
+    size_t operator()(PlainDn probe) const;
   };
   struct RefEq {
     using is_transparent = void;
@@ -270,6 +277,8 @@ class DirectoryData {
     bool operator()(KeyRef a, KeyRef b) const;
     bool operator()(KeyRef a, std::string_view b) const;
     bool operator()(std::string_view a, KeyRef b) const { return (*this)(b, a); }
+    bool operator()(KeyRef a, PlainDn b) const;
+    bool operator()(PlainDn a, KeyRef b) const { return (*this)(b, a); }
     bool Same(std::string_view a, std::string_view b) const;
   };
   using RefIndex = absl::flat_hash_set<KeyRef, RefHash, RefEq>;

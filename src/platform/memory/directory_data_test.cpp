@@ -103,8 +103,16 @@ TEST(DirectoryDataTest, DuplicateDnAddsNothingAndTheNextObjectIsWhole) {
   EXPECT_EQ(data.ByDN("cn=b,dc=X"), b);
   EXPECT_EQ(data.ByDN("CN = B , DC = x"), b);
   EXPECT_EQ(b->dn_key, "cn=b,dc=x");
+  // A plainly written DN is looked up as it stands, folded as it is
+  // compared: it must still miss a DN one letter or one byte away.
+  EXPECT_EQ(data.ByDN("CN=C,DC=x"), nullptr);
+  EXPECT_EQ(data.ByDN("CN=B,DC=xy"), nullptr);
+  EXPECT_EQ(data.ByDN("CN=B,DC="), nullptr);
   EXPECT_EQ(data.ByLegacyDN("/O=B"), b);
   EXPECT_EQ(Dns(data.ByMail("B@X")), std::vector<std::string>{"CN=B,DC=x"});
+  // ... and find an object whose DN was written otherwise.
+  ASSERT_TRUE(AddObject(data, "CN = E , DC = x", {{"mail", "e@x"}}));
+  EXPECT_EQ(data.ByDN("cn=E,DC=X"), &data.Entries()[2]);
 }
 
 // Only "smtp:" proxies in any letter case, with an address after the

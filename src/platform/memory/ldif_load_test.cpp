@@ -82,6 +82,9 @@ TEST(LdifLoadTest, TheFirstFaultOfALargeTextIsReportedWithItsLine) {
       {"dn: CN=Person 3,DC=x\n\n" + good + "no colon here\n",
        "t.ldif:15: duplicate dn 'CN=Person 3,DC=x' (first at line 1)"},
       {People(300) + "dn: bad\n\n" + good + "cn: orphan\n", line(1201) + "'bad' is not a valid DN"},
+      // A fault in adding, then one in reading in the record after it.
+      {good + "dn: cn=person 7,dc=X\n\ndn: CN=b,DC=x\ncn b\n",
+       line(next) + "duplicate dn 'cn=person 7,dc=X' (first at line 29)"},
   };
   for (const auto& [ldif, expected] : cases) {
     const std::string error = LoadError(ldif);

@@ -115,17 +115,18 @@ std::optional<DirectoryUserNames> DirectoryUser(const DirectorySearch& search,
 // LDIF
 
 struct DnParts {
-  std::string rdn_value;
-  // Where rdn_value stands in the DN when it is written there as it is
-  // (a plainly written DN), so that a view of the DN can give it.
+  // The first RDN's value: where it stands in the DN (a plainly written
+  // DN, so that a view of the DN can give it), else in `rdn_text`.
   std::optional<size_t> rdn_offset;
+  size_t rdn_length = 0;
+  std::string rdn_text;
   bool domain_only = false;  // every RDN is a single DC= component
   size_t components = 0;
 };
 
 // A plainly written DN (platform/dn.h) is split where it stands; libldap
 // parses the rest. Both give the first RDN's value with escapes undone.
-std::optional<DnParts> SplitDn(const std::string& dn) {
+std::optional<DnParts> SplitDn(std::string_view dn) {
   if (IsPlainDn(dn)) {
     DnParts parts;
     parts.domain_only = true;
@@ -134,26 +135,25 @@ std::optional<DnParts> SplitDn(const std::string& dn) {
       const size_t equals = dn.find('=', at);
       const size_t comma = std::min(dn.find(',', equals), dn.size());
       if (parts.components == 0) {
-        parts.rdn_value = dn.substr(equals + 1, comma - equals - 1);
         parts.rdn_offset = equals + 1;
+        parts.rdn_length = comma - equals - 1;
       }
       ++parts.components;
-      if (!text::AsciiEqualsNoCase(std::string_view(dn).substr(at, equals - at), "dc")) {
-        parts.domain_only = false;
-      }
+      if (!text::AsciiEqualsNoCase(dn.substr(at, equals - at), "dc")) parts.domain_only = false;
       if (comma == dn.size()) return parts;
       at = comma + 1;
     }
   }
+  const std::string terminated(dn);  // libldap wants a NUL-terminated DN
   LDAPDN parsed = nullptr;
-  if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS ||
+  if (ldap_str2dn(terminated.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS ||
       parsed == nullptr || parsed[0] == nullptr || parsed[0][0] == nullptr) {
     if (parsed != nullptr) ldap_dnfree(parsed);
     return std::nullopt;
   }
   DnParts parts;
   const LDAPAVA* first = parsed[0][0];
-  parts.rdn_value.assign(first->la_value.bv_val, first->la_value.bv_len);
+  parts.rdn_text.assign(first->la_value.bv_val, first->la_value.bv_len);
   parts.domain_only = true;
   for (size_t i = 0; parsed[i] != nullptr; ++i) {
     ++parts.components;
@@ -186,26 +186,31 @@ constexpr size_t kBatchesAhead = 4;
 // thread.
 constexpr size_t kTwoThreadsFrom = 1 << 20;
 
-// Records as the reader hands them on: each one's first line in the file
-// and its unfolded lines (place in the record, NUL-terminated text), which
-// point into the directory's text or into the record's own copy. `error`,
-// when set, is what stopped the reading after these records; `last` says
-// that nothing follows.
+// Records as the reader hands them on, parsed: each one's first line in the
+// file, its DN taken apart, and its (name, value) pairs, which point into
+// the directory's text, into the record's own copy, or into a value the
+// line parser decoded. `error`, when set, is what stopped the reading after
+// these records; `last` says that nothing follows.
 struct LdifBatch {
   struct Record {
     size_t start = 0;
-    size_t first_line = 0;  // into `lines`
-    size_t line_count = 0;
+    std::string_view dn;
+    DnParts dn_parts;
+    size_t first_value = 0;  // into `values`
+    size_t value_count = 0;
     std::unique_ptr<char[]> copy;
   };
   std::vector<Record> records;
-  std::vector<std::pair<size_t, char*>> lines;
+  std::vector<std::pair<size_t, char*>> lines;  // scratch of the record being read
+  std::vector<std::pair<std::string_view, std::string_view>> values;
+  std::vector<std::unique_ptr<char, BerFree>> decoded;
   std::exception_ptr error;
   bool last = false;
 
   void Clear() {
     records.clear();
-    lines.clear();
+    values.clear();
+    decoded.clear();
     error = nullptr;
     last = false;
   }
@@ -355,11 +360,24 @@ class LdifLoader {
           std::memcpy(record.copy.get(), raw, length + 1);
           bytes = record.copy.get();
         }
-        record.first_line = batch.lines.size();
+        batch.lines.clear();
         const size_t lines = UnfoldLines(bytes, batch.lines);
-        record.line_count = batch.lines.size() - record.first_line;
         record.start =
             std::feof(fp_->fp) ? lineno_ + 1 - std::max<size_t>(lines, 1) : lineno_ - lines;
+        const bool first_record = first_record_;
+        first_record_ = false;
+        // RFC 2849 lets the file open with "version: 1"; the reader gives it
+        // as a record of its own when a blank line follows. A record that
+        // fails to parse is not handed on: its fault follows the records
+        // before it.
+        bool parsed = false;
+        try {
+          parsed = ParseRecord(record, batch, first_record);
+        } catch (...) {
+          batch.records.pop_back();
+          throw;
+        }
+        if (!parsed) batch.records.pop_back();
       }
     } catch (...) {
       batch.error = std::current_exception();
@@ -374,23 +392,17 @@ class LdifLoader {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
       const size_t start = record.start;
-      const bool parsed =
-          ParseRecord(start, std::span(batch.lines).subspan(record.first_line, record.line_count),
-                      first_record_);
-      first_record_ = false;
-      // RFC 2849 lets the file open with "version: 1"; the reader gives it
-      // as a record of its own when a blank line follows.
-      if (!parsed) continue;
-      dn_text_.assign(entry_.dn);  // libldap wants a NUL-terminated DN
-      const auto parts = SplitDn(dn_text_);
-      if (!parts) Fail(start, "'" + std::string(entry_.dn) + "' is not a valid DN");
-      // A view into the record, not into the copy, spares the directory a
+      const DnParts& parts = record.dn_parts;
+      entry_.dn = record.dn;
+      entry_.line = start;
+      const auto values = std::span(batch.values).subspan(record.first_value, record.value_count);
+      entry_.values.assign(values.begin(), values.end());
+      // A view into the record, not into a copy, spares the directory a
       // copy of its own.
-      entry_.rdn_value = parts->rdn_offset
-                             ? entry_.dn.substr(*parts->rdn_offset, parts->rdn_value.size())
-                             : std::string_view(parts->rdn_value);
-      if (parts->domain_only && parts->components < best_components_) {
-        best_components_ = parts->components;
+      entry_.rdn_value = parts.rdn_offset ? entry_.dn.substr(*parts.rdn_offset, parts.rdn_length)
+                                          : std::string_view(parts.rdn_text);
+      if (parts.domain_only && parts.components < best_components_) {
+        best_components_ = parts.components;
         *root_dn_ = std::string(entry_.dn);
       }
       RefuseDuplicateLegacyDn(start);
@@ -491,20 +503,19 @@ class LdifLoader {
     return line_ends;
   }
 
-  // The record UnfoldLines took apart, starting at line `start` of the
-  // file, through libldap's line parser (value decoding, base64) into
-  // `entry_`: views into the record's buffer, or into `decoded_` for a value
-  // the parser had to decode; DirectoryData::Add groups them by name (in
-  // linear time, where libldap's own record parser compares each name with
-  // every name before it). False for a record that holds only the version
-  // line.
-  bool ParseRecord(size_t start, std::span<const std::pair<size_t, char*>> lines,
-                   bool first_record) {
-    entry_.dn = {};
-    entry_.line = start;
-    entry_.values.clear();
-    entry_.rdn_value.reset();
-    decoded_.clear();
+  // The record UnfoldLines took apart (the batch's `lines`), starting at
+  // line `record.start` of the file, through libldap's line parser (value
+  // decoding, base64) into the batch's values: views into the record's
+  // buffer, or into the batch's `decoded` for a value the parser had to
+  // decode; DirectoryData::Add groups them by name (in linear time, where
+  // libldap's own record parser compares each name with every name before
+  // it). Then the DN, taken apart. False for a record that holds only the
+  // version line. Runs on the reading thread, so it touches nothing but
+  // the batch.
+  bool ParseRecord(LdifBatch::Record& record, LdifBatch& batch, bool first_record) const {
+    const size_t start = record.start;
+    const auto& lines = batch.lines;
+    record.first_value = batch.values.size();
     bool have_dn = false;
     for (size_t i = 0; i < lines.size(); ++i) {
       const size_t line = start + lines[i].first;
@@ -512,10 +523,10 @@ class LdifLoader {
       berval value{};
       int free_value = 0;
       if (ldif_parse_line2(lines[i].second, &type, &value, &free_value) < 0) {
-        Fail(line, have_dn ? "malformed line in entry \"" + std::string(entry_.dn) + "\""
+        Fail(line, have_dn ? "malformed line in entry \"" + std::string(record.dn) + "\""
                            : "malformed line");
       }
-      if (free_value != 0) decoded_.emplace_back(value.bv_val);
+      if (free_value != 0) batch.decoded.emplace_back(value.bv_val);
       const std::string_view name(type.bv_val, type.bv_len);
       const std::string_view text = value.bv_val == nullptr
                                         ? std::string_view()
@@ -526,8 +537,8 @@ class LdifLoader {
           continue;
         }
         if (!text::AsciiEqualsNoCase(name, "dn")) Fail(start, "record without dn");
-        entry_.dn = text;
-        if (entry_.dn.find_first_not_of(' ') == std::string_view::npos) {
+        record.dn = text;
+        if (record.dn.find_first_not_of(' ') == std::string_view::npos) {
           Fail(start, "record with an empty dn");
         }
         have_dn = true;
@@ -542,17 +553,22 @@ class LdifLoader {
       }
       // Controls only make sense to a server applying changes.
       if (text::AsciiEqualsNoCase(name, "control")) continue;
-      entry_.values.emplace_back(name, text);
+      batch.values.emplace_back(name, text);
     }
     if (!have_dn) Fail(start, "record without dn");
+    record.value_count = batch.values.size() - record.first_value;
     // A base64 value escapes the screen's look at the text.
-    for (const auto& [name, text] : entry_.values) {
+    for (size_t i = record.first_value; i < batch.values.size(); ++i) {
+      const auto& [name, text] = batch.values[i];
       if (text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") &&
           !IsDisplayTypeValue(text)) {
         Fail(start, "msExchRecipientDisplayType must be a 32-bit integer, not '" +
                         std::string(text) + "'");
       }
     }
+    auto parts = SplitDn(record.dn);
+    if (!parts) Fail(start, "'" + std::string(record.dn) + "' is not a valid DN");
+    record.dn_parts = std::move(*parts);
     return true;
   }
 
@@ -565,15 +581,13 @@ class LdifLoader {
   unsigned long lineno_ = 0;
   std::unique_ptr<char, BerFree> raw_;
   int raw_size_ = 0;
-  // The adding side: records seen, the best root DN so far.
+  bool first_record_ = true;
+  // The adding side: records seen, the best root DN so far, the record
+  // being added.
   std::string* root_dn_ = nullptr;
   size_t records_ = 0;
   size_t best_components_ = std::numeric_limits<size_t>::max();
-  bool first_record_ = true;
-  // The record being parsed, and the values the parser decoded for it.
   DirectoryData::NewEntry entry_;
-  std::string dn_text_;
-  std::vector<std::unique_ptr<char, BerFree>> decoded_;
 };
 
 // Screens the text, then reads it from memory (the reader wants a writable
