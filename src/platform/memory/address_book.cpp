@@ -100,6 +100,10 @@ MemoryAddressBook::MemoryAddressBook(const DirectoryData& directory) : directory
   std::thread helper;
   if (objects.size() >= kBookTwoThreadsFrom) {
     half = objects.size() / 2;
+    // Room for every object of each half, made here: memory a thread
+    // allocates comes from an arena of its own that stays with the process.
+    second.reserve(objects.size() - half);
+    entries_.reserve(objects.size());
     try {
       helper = std::thread([&] {
         try {
