@@ -88,9 +88,11 @@ void* Arena::Allocate(size_t size, size_t align) {
   return at;
 }
 
+char* Arena::Bytes(size_t size) { return static_cast<char*>(Allocate(size, 1)); }
+
 std::string_view Arena::Copy(std::string_view text) {
   if (text.empty()) return {};
-  char* at = static_cast<char*>(Allocate(text.size(), 1));
+  char* at = Bytes(text.size());
   std::memcpy(at, text.data(), text.size());
   return {at, text.size()};
 }
@@ -384,12 +386,24 @@ bool DirectoryData::Add(const NewEntry& in) {
   // same order, has its shape, so the grouping is done once per run.
   if (!SameNamesAsLast(in)) GroupByName(in);
 
+  // The DN and the values are copied side by side in one piece of the
+  // arena, so that the text they came from can go as soon as it is read.
+  size_t total = in.dn.size();
+  for (const auto& [name, value] : in.values) total += value.size();
+  char* copy = total == 0 ? nullptr : arena_.Bytes(total);
+  const auto keep = [&copy](std::string_view text) -> std::string_view {
+    if (text.empty()) return {};
+    std::memcpy(copy, text.data(), text.size());
+    const std::string_view kept(copy, text.size());
+    copy += text.size();
+    return kept;
+  };
   DirEntry entry;
-  entry.dn = Keep(in.dn, in.owned);
+  entry.dn = keep(in.dn);
   if (!in.dn.empty() && IsPlainDn(in.dn)) {
     // Its key is its text ASCII-lower-cased (platform/dn.h), written
     // straight into the arena.
-    char* key = arena_.Make<char>(in.dn.size());
+    char* key = arena_.Bytes(in.dn.size());
     for (size_t i = 0; i < in.dn.size(); ++i) key[i] = AsciiLower(in.dn[i]);
     entry.dn_key = std::string_view(key, in.dn.size());
   } else {
@@ -398,14 +412,20 @@ bool DirectoryData::Add(const NewEntry& in) {
   entry.line = in.line;
   const size_t value_count = in.values.size();
   auto* views = arena_.Make<std::string_view>(value_count);
-  for (size_t i = 0; i < value_count; ++i) {
-    views[last_place_[i]] = Keep(in.values[i].second, in.owned);
-  }
+  for (size_t i = 0; i < value_count; ++i) views[last_place_[i]] = keep(in.values[i].second);
   entry.shape_ = last_shape_;
   entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
   entry.values_ = views;
   if (in.rdn_value && !in.rdn_value->empty()) {
-    entry.rdn_value_ = Keep(*in.rdn_value, in.owned);
+    // Given as a view into the DN (a plainly written one), it stays one,
+    // into the copy; otherwise it is copied.
+    const std::less<const char*> before;
+    const std::string_view rdn = *in.rdn_value;
+    const bool in_dn = !before(rdn.data(), in.dn.data()) &&
+                       !before(in.dn.data() + in.dn.size(), rdn.data() + rdn.size());
+    entry.rdn_value_ =
+        in_dn ? entry.dn.substr(static_cast<size_t>(rdn.data() - in.dn.data()), rdn.size())
+              : arena_.Copy(rdn);
   } else {
     entry.rdn_value_ = arena_.Copy(FirstRdnValue(entry.dn));
   }
@@ -435,21 +455,6 @@ bool DirectoryData::Add(const NewEntry& in) {
     }
   }
   return true;
-}
-
-std::span<char> DirectoryData::Adopt(std::string text) {
-  adopted_.push_back(std::make_unique<std::string>(std::move(text)));
-  return {adopted_.back()->data(), adopted_.back()->size()};
-}
-
-std::string_view DirectoryData::Keep(std::string_view text, std::string_view owned) {
-  // Compared as addresses: std::less gives a total order on pointers.
-  const std::less<const char*> before;
-  if (!text.empty() && !before(text.data(), owned.data()) &&
-      !before(owned.data() + owned.size(), text.data() + text.size())) {
-    return text;
-  }
-  return arena_.Copy(text);
 }
 
 void DirectoryData::Reserve(size_t objects) {

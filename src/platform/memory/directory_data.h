@@ -4,12 +4,12 @@
 // escapes and letter case do not matter), and mail, legacyExchangeDN and
 // SMTP proxies without regard to case. Immutable once loaded.
 //
-// Layout: a directory of a million objects must cost little more than its
-// text. The directory adopts the LDIF text, and an object's values are
-// views into it where the loader could parse the record in place; any
-// other text an object keeps (a decoded value, the DN key, a value given
-// by a caller) is copied once into the directory's arena. The value views
-// sit in the arena too, and an object's attribute names and value counts
+// Layout: a directory of a million objects must cost little more than the
+// values it holds. An object's DN and values are copied side by side into
+// the directory's arena (so that the loader can let go of the LDIF text as
+// it reads it: names, separators and line ends are most of a file), with
+// its DN key and any other text it keeps. The value views sit in the arena
+// too, and an object's attribute names and value counts
 // (its shape) are stored once for all objects of the same shape, so an
 // object costs no heap allocation of its own and the directory frees a few
 // large blocks, not millions of small ones. Attribute names are interned:
@@ -51,6 +51,8 @@ class Arena {
 
   // A copy of the text; its bytes never move.
   std::string_view Copy(std::string_view text);
+  // Room for `size` bytes, left as they are; they never move.
+  char* Bytes(size_t size);
   // Room for `count` default-constructed objects of a trivially destructible
   // type, suitably aligned.
   template <class T>
@@ -190,9 +192,6 @@ class DirectoryData {
     // else (or when it is empty) Add works it out. Given empty, "name"
     // still answers with that empty value.
     std::optional<std::string_view> rdn_value;
-    // Text the directory owns already (see Adopt): views into it are kept
-    // as they are, not copied.
-    std::string_view owned;
   };
 
   DirectoryData();
@@ -206,10 +205,6 @@ class DirectoryData {
   // so "CN=a, DC=x" duplicates "cn=A,DC=x". A DN that does not parse is
   // keyed by its lower-cased text.
   bool Add(const NewEntry& entry);
-  // Takes a text (a whole LDIF file) to live as long as the directory, so
-  // that objects can keep views into it instead of copies; the text may be
-  // changed in place before its views are handed to Add (unfolding).
-  std::span<char> Adopt(std::string text);
   // Sizes the tables for that many objects in all, so that adding them
   // does not rehash every key again at each doubling.
   void Reserve(size_t objects);
@@ -307,11 +302,7 @@ class DirectoryData {
   // The positions an index gives for a key, in file order.
   std::vector<uint32_t> Positions(const RefIndex& index, std::string_view key) const;
 
-  // A view into `owned`, else a copy in the arena.
-  std::string_view Keep(std::string_view text, std::string_view owned);
-
   Arena arena_;
-  std::vector<std::unique_ptr<std::string>> adopted_;
   std::vector<DirEntry> entries_;
   // Interned attribute names by exact spelling, and shapes by their slots'
   // bytes.

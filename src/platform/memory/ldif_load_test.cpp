@@ -61,6 +61,28 @@ TEST(LdifLoadTest, ALargeTextLoadsEveryRecordInFileOrder) {
   }
 }
 
+// A text of several MiB is handed back to the system piece by piece as it
+// is read: every object must still hold its own values, the first and the
+// last alike, and a base64 value decoded on the way.
+TEST(LdifLoadTest, ObjectsKeepTheirValuesAfterTheTextIsLetGo) {
+  constexpr int kMany = 120000;  // about 10 MiB of text
+  const std::string ldif = People(kMany) + "dn: CN=Coded,DC=x\nmail:: Y29kZWRAeA==\n";
+  ASSERT_GT(ldif.size(), size_t{8} << 20);
+  const auto organisation = LoadFromText("{}", ldif, "t");
+  const auto& objects = organisation->directory().Entries();
+  ASSERT_EQ(objects.size(), size_t{kMany} + 1);
+  for (int i = 0; i < kMany; ++i) {
+    const std::string n = std::to_string(i);
+    const DirEntry& object = objects[static_cast<size_t>(i)];
+    ASSERT_EQ(object.dn, "CN=Person " + n + ",DC=x");
+    ASSERT_EQ(object.RdnValue(), "Person " + n);
+    ASSERT_EQ(object.First("mail"), "p" + n + "@x");
+    ASSERT_EQ(object.First("legacyExchangeDN"), "/o=X/cn=p" + n);
+  }
+  EXPECT_EQ(objects.back().First("mail"), "coded@x");
+  EXPECT_EQ(organisation->directory().ByDN("cn=person 0,dc=x"), &objects.front());
+}
+
 // Each fault after a large good part is reported as it is after a small one,
 // with its line; and of two faults the first in the file wins, whichever
 // side of the loading finds it.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ldap.h>
 #include <ldif.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,6 +186,9 @@ constexpr size_t kBatchesAhead = 4;
 // records read are added to the directory; a smaller one is not worth a
 // thread.
 constexpr size_t kTwoThreadsFrom = 1 << 20;
+// A large text is handed back to the system in pieces of at least this
+// many bytes as its records are added.
+constexpr size_t kReleaseAtLeast = 4 << 20;
 
 // Records as the reader hands them on, parsed: each one's first line in the
 // file, its DN taken apart, and its (name, value) pairs, which point into
@@ -204,6 +208,9 @@ struct LdifBatch {
   std::vector<std::pair<size_t, char*>> lines;  // scratch of the record being read
   std::vector<std::pair<std::string_view, std::string_view>> values;
   std::vector<std::unique_ptr<char, BerFree>> decoded;
+  // Where the last record parsed in the text ends (0: none was): no later
+  // record reaches back before it.
+  size_t text_end = 0;
   std::exception_ptr error;
   bool last = false;
 
@@ -211,6 +218,7 @@ struct LdifBatch {
     records.clear();
     values.clear();
     decoded.clear();
+    text_end = 0;
     error = nullptr;
     last = false;
   }
@@ -221,9 +229,7 @@ class LdifLoader {
   // `text` is what the reader reads, owned by the directory.
   LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
              const std::function<bool()>& stop)
-      : file_(std::move(file)), directory_(directory), text_(text), stop_(stop) {
-    entry_.owned = std::string_view(text.data(), text.size());
-  }
+      : file_(std::move(file)), directory_(directory), text_(text), stop_(stop) {}
 
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
@@ -238,6 +244,9 @@ class LdifLoader {
   size_t Read(LDIFFP* fp, std::string* root_dn) {
     fp_ = fp;
     root_dn_ = root_dn;
+    // A large text is let go of as it is read: the directory copies what
+    // it keeps, and what lies behind the records added is not read again.
+    release_text_ = text_.size() >= kTwoThreadsFrom;
     if (text_.size() >= kTwoThreadsFrom && ReadInTwoThreads()) {
       return directory_.Entries().size();
     }
@@ -359,6 +368,8 @@ class LdifLoader {
           record.copy.reset(new char[length + 1]);
           std::memcpy(record.copy.get(), raw, length + 1);
           bytes = record.copy.get();
+        } else {
+          batch.text_end = static_cast<size_t>(bytes - text_.data()) + length;
         }
         batch.lines.clear();
         const size_t lines = UnfoldLines(bytes, batch.lines);
@@ -411,7 +422,26 @@ class LdifLoader {
         Fail(start, "duplicate dn '" + std::string(entry_.dn) + "'" + FirstAt(first));
       }
     }
+    if (release_text_ && batch.text_end != 0) ReleaseText(batch.text_end);
     if (batch.error) std::rethrow_exception(batch.error);
+  }
+
+  // Hands the whole pages of the text before `end` back to the system: the
+  // records there are added (the directory holds copies), and the reader
+  // has moved past them, so no byte there is read again. The pages stay
+  // mapped and read as zeros should anything touch them, so a refusal or
+  // a late touch costs memory, never correctness.
+  void ReleaseText(size_t end) {
+    static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    if (kPage == 0 || (kPage & (kPage - 1)) != 0) return;
+    const auto base = reinterpret_cast<uintptr_t>(text_.data());
+    const uintptr_t from = (base + released_ + kPage - 1) & ~(kPage - 1);
+    const uintptr_t to = (base + end) & ~(kPage - 1);
+    // In pieces of some size: each call costs the reading thread a flush of
+    // its address translations.
+    if (to <= from || to - from < kReleaseAtLeast) return;
+    (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    released_ = to - base;
   }
 
   // The reader hands out each record in a buffer of its own; the same
@@ -582,8 +612,11 @@ class LdifLoader {
   std::unique_ptr<char, BerFree> raw_;
   int raw_size_ = 0;
   bool first_record_ = true;
-  // The adding side: records seen, the best root DN so far, the record
-  // being added.
+  // The adding side: whether it lets go of the text, and how much of it it
+  // has let go of; records seen, the best root DN so far, the record being
+  // added.
+  bool release_text_ = false;
+  size_t released_ = 0;
   std::string* root_dn_ = nullptr;
   size_t records_ = 0;
   size_t best_components_ = std::numeric_limits<size_t>::max();
@@ -598,7 +631,9 @@ size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& di
   const size_t skip = ScreenLdif(ldif, name, &records);
   directory.Reserve(directory.Entries().size() + records);
   if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
-  const std::span<char> text = directory.Adopt(std::move(ldif)).subspan(skip);
+  // The text lives for the load only: the directory keeps copies of what
+  // it needs.
+  const std::span<char> text = std::span<char>(ldif.data(), ldif.size()).subspan(skip);
   LdifLoader loader(name, directory, text, stop);
   const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
