@@ -304,6 +304,7 @@ void DirectoryData::GroupByName(const NewEntry& in) {
   // Until the end, the last_* members describe no object: an exception on
   // the way must not leave them half of one and half of another.
   last_shape_ = nullptr;
+  last_views_ = nullptr;
   // slot_of_value_[i] is the attribute of value i.
   const size_t value_count = in.values.size();
   slot_of_value_.resize(value_count);
@@ -384,12 +385,32 @@ bool DirectoryData::Add(const NewEntry& in) {
   // Objects come in runs of one kind (the persons, the lists), spelt alike:
   // an object whose names are the last one's, byte for byte and in the
   // same order, has its shape, so the grouping is done once per run.
-  if (!SameNamesAsLast(in)) GroupByName(in);
+  const bool same_names = SameNamesAsLast(in);
+  if (!same_names) GroupByName(in);
 
-  // The DN and the values are copied side by side in one piece of the
-  // arena, so that the text they came from can go as soon as it is read.
+  // An object of the same shape as the last one often repeats some of its
+  // values (its classes, its category, its department): such a value is
+  // kept once, and the later objects share the earlier one's copy. Only
+  // the value in the same place of the last object is compared, so that
+  // this costs a comparison of equal-sized values, never a look-up.
+  const size_t value_count = in.values.size();
+  shared_value_.assign(value_count, 0);
   size_t total = in.dn.size();
-  for (const auto& [name, value] : in.values) total += value.size();
+  for (size_t i = 0; i < value_count; ++i) {
+    const std::string_view value = in.values[i].second;
+    if (same_names && last_views_ != nullptr && !value.empty()) {
+      const std::string_view before = last_views_[last_place_[i]];
+      if (before.size() == value.size() &&
+          std::memcmp(before.data(), value.data(), value.size()) == 0) {
+        shared_value_[i] = 1;
+        continue;
+      }
+    }
+    total += value.size();
+  }
+  // The DN and the other values are copied side by side in one piece of
+  // the arena, so that the text they came from can go as soon as it is
+  // read.
   char* copy = total == 0 ? nullptr : arena_.Bytes(total);
   const auto keep = [&copy](std::string_view text) -> std::string_view {
     if (text.empty()) return {};
@@ -410,9 +431,12 @@ bool DirectoryData::Add(const NewEntry& in) {
     entry.dn_key = arena_.Copy(DnKey(in.dn));
   }
   entry.line = in.line;
-  const size_t value_count = in.values.size();
   auto* views = arena_.Make<std::string_view>(value_count);
-  for (size_t i = 0; i < value_count; ++i) views[last_place_[i]] = keep(in.values[i].second);
+  for (size_t i = 0; i < value_count; ++i) {
+    const size_t place = last_place_[i];
+    views[place] = shared_value_[i] != 0 ? last_views_[place] : keep(in.values[i].second);
+  }
+  last_views_ = views;
   entry.shape_ = last_shape_;
   entry.shape_size_ = static_cast<uint32_t>(slot_shape_.size());
   entry.values_ = views;

@@ -329,6 +329,10 @@ class DirectoryData {
   std::vector<uint32_t> last_name_ends_;
   std::vector<uint32_t> last_place_;
   const DirShapeSlot* last_shape_ = nullptr;
+  // The value views of the object added last (in the arena), and, for the
+  // object being added, which of its values repeat them (1) and are shared.
+  const std::string_view* last_views_ = nullptr;
+  std::vector<char> shared_value_;
   ValueRange last_legacy_dn_;
   ValueRange last_mail_;
   ValueRange last_proxy_;

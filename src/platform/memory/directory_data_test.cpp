@@ -88,6 +88,40 @@ TEST(DirectoryDataTest, RunsOfLikeObjectsKeepTheirOwnAttributesAndIndexes) {
 
 // A refused object leaves nothing behind: the next one takes its place and
 // is found through every index.
+// A value equal to the one in the same place of the object before (of the
+// same names) is kept once and shared; anything else is the object's own.
+TEST(DirectoryDataTest, RepeatedValuesAreSharedAndNothingElseIs) {
+  DirectoryData data;
+  const Pairs sales = {{"objectClass", "top"}, {"objectClass", "person"}, {"dept", "Sales"}};
+  ASSERT_TRUE(AddObject(data, "CN=A,DC=x", sales));
+  ASSERT_TRUE(AddObject(data, "CN=B,DC=x", sales));
+  ASSERT_FALSE(AddObject(data, "CN=a,DC=x", {{"objectClass", "top"}, {"mail", "x@x"}}));
+  ASSERT_TRUE(AddObject(data, "CN=C,DC=x",
+                        {{"objectClass", "top"}, {"objectClass", "user"}, {"dept", "Salez"}}));
+  ASSERT_TRUE(AddObject(data, "CN=D,DC=x", {{"dept", "Sales"}, {"objectClass", "top"}}));
+  ASSERT_TRUE(AddObject(data, "CN=E,DC=x", {{"dept", "Sales"}, {"objectClass", "person"}}));
+  const auto& objects = data.Entries();
+  ASSERT_EQ(objects.size(), 5u);
+  const auto values = [&](size_t i, const char* name) {
+    const auto found = objects[i].Values(name);
+    return std::vector<std::string>(found.begin(), found.end());
+  };
+  using Texts = std::vector<std::string>;
+  EXPECT_EQ(values(1, "objectClass"), (Texts{"top", "person"}));
+  EXPECT_EQ(values(2, "objectClass"), (Texts{"top", "user"}));
+  EXPECT_EQ(values(2, "dept"), Texts{"Salez"});
+  EXPECT_EQ(values(3, "dept"), Texts{"Sales"});
+  EXPECT_EQ(values(3, "objectClass"), Texts{"top"});
+  EXPECT_EQ(values(4, "objectClass"), Texts{"person"});
+  // B shares A's copies. C comes after an object of other names (refused,
+  // but looked at), so it shares nothing; E shares D's department only.
+  EXPECT_EQ(objects[1].Values("objectClass")[1].data(), objects[0].Values("objectClass")[1].data());
+  EXPECT_EQ(objects[1].Values("dept")[0].data(), objects[0].Values("dept")[0].data());
+  EXPECT_NE(objects[2].Values("objectClass")[0].data(), objects[1].Values("objectClass")[0].data());
+  EXPECT_EQ(objects[4].Values("dept")[0].data(), objects[3].Values("dept")[0].data());
+  EXPECT_NE(objects[4].Values("objectClass")[0].data(), objects[3].Values("objectClass")[0].data());
+}
+
 TEST(DirectoryDataTest, DuplicateDnAddsNothingAndTheNextObjectIsWhole) {
   DirectoryData data;
   ASSERT_TRUE(AddObject(data, "CN=A,DC=x", {{"mail", "a@x"}}));
