@@ -421,7 +421,7 @@ bool DirectoryData::Add(const NewEntry& in) {
   };
   DirEntry entry;
   entry.dn = keep(in.dn);
-  if (!in.dn.empty() && IsPlainDn(in.dn)) {
+  if (!in.dn.empty() && (in.plain_dn || IsPlainDn(in.dn))) {
     // Its key is its text ASCII-lower-cased (platform/dn.h), written
     // straight into the arena.
     char* key = arena_.Bytes(in.dn.size());

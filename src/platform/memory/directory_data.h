@@ -192,6 +192,9 @@ class DirectoryData {
     // else (or when it is empty) Add works it out. Given empty, "name"
     // still answers with that empty value.
     std::optional<std::string_view> rdn_value;
+    // True when the caller found the DN written plainly (IsPlainDn), which
+    // spares Add the check; false leaves it to Add.
+    bool plain_dn = false;
   };
 
   DirectoryData();

@@ -116,8 +116,9 @@ std::optional<DirectoryUserNames> DirectoryUser(const DirectorySearch& search,
 // LDIF
 
 struct DnParts {
-  // The first RDN's value: where it stands in the DN (a plainly written
-  // DN, so that a view of the DN can give it), else in `rdn_text`.
+  // The first RDN's value: where it stands in the DN (set only for a
+  // plainly written DN, so that a view of the DN can give it), else in
+  // `rdn_text`.
   std::optional<size_t> rdn_offset;
   size_t rdn_length = 0;
   std::string rdn_text;
@@ -412,6 +413,7 @@ class LdifLoader {
       // copy of its own.
       entry_.rdn_value = parts.rdn_offset ? entry_.dn.substr(*parts.rdn_offset, parts.rdn_length)
                                           : std::string_view(parts.rdn_text);
+      entry_.plain_dn = parts.rdn_offset.has_value();
       if (parts.domain_only && parts.components < best_components_) {
         best_components_ = parts.components;
         *root_dn_ = std::string(entry_.dn);
