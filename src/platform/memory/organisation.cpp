@@ -193,7 +193,7 @@ constexpr size_t kReleaseAtLeast = 4 << 20;
 
 // Records as the reader hands them on, parsed: each one's first line in the
 // file, its DN taken apart, and its (name, value) pairs, which point into
-// the directory's text, into the record's own copy, or into a value the
+// the text being loaded, into the record's own copy, or into a value the
 // line parser decoded. `error`, when set, is what stopped the reading after
 // these records; `last` says that nothing follows.
 struct LdifBatch {
@@ -227,7 +227,8 @@ struct LdifBatch {
 
 class LdifLoader {
  public:
-  // `text` is what the reader reads, owned by the directory.
+  // `text` is what the reader reads; it outlives the loader, and the
+  // loader may write to it (unfolding) and hand its pages back.
   LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
              const std::function<bool()>& stop)
       : file_(std::move(file)), directory_(directory), text_(text), stop_(stop) {}
@@ -235,8 +236,9 @@ class LdifLoader {
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
   //
-  // Reading (libldap's reader, unfolding) and adding (libldap's line
-  // parser, the DN, the directory) take turns batch by batch, or, for a
+  // Reading (libldap's reader, unfolding, libldap's line parser, the DN)
+  // and adding (the duplicate checks, the directory) take turns batch by
+  // batch, or, for a
   // large text, run at once on two threads. Either way records are added
   // in file order, and the first fault in file order is the one raised: a
   // fault the reader meets travels behind the records read before it, and
