@@ -281,7 +281,7 @@ TEST(MemoryAddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
 TEST(MemoryAddressBookBuildTest, ALargeDirectoryMakesTheSameBookInDirectoryOrder) {
   DirectoryData directory;
   constexpr uint32_t kObjects = 70000;  // past the size made on two threads
-  directory.Reserve(kObjects);
+  directory.Reserve(kObjects, 0, 0);
   for (uint32_t i = 0; i < kObjects; ++i) {
     const std::string n = std::to_string(i);
     DirectoryData::NewEntry entry;

@@ -481,12 +481,12 @@ bool DirectoryData::Add(const NewEntry& in) {
   return true;
 }
 
-void DirectoryData::Reserve(size_t objects) {
+void DirectoryData::Reserve(size_t objects, size_t mails, size_t proxies) {
   entries_.reserve(objects);
   by_dn_.reserve(objects);
   by_legacy_dn_.reserve(objects);
-  by_mail_.reserve(objects);
-  by_proxy_.reserve(objects);
+  by_mail_.reserve(by_mail_.size() + mails);
+  by_proxy_.reserve(by_proxy_.size() + proxies);
 }
 
 const DirEntry* DirectoryData::ByDN(std::string_view dn) const {

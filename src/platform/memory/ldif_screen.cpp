@@ -152,7 +152,7 @@ class Screen {
     FinishLogical();
   }
 
-  size_t records() const { return records_; }
+  const LdifCounts& counts() const { return counts_; }
 
  private:
   [[noreturn]] static void Fail(size_t line, std::string what) {
@@ -212,7 +212,9 @@ class Screen {
     // A line without a colon is libldap's to report.
     if (colon == std::string_view::npos) return;
     const std::string_view name = stripped.substr(0, colon);
-    if (text::AsciiEqualsNoCase(name, "dn")) ++records_;
+    if (text::AsciiEqualsNoCase(name, "dn")) ++counts_.records;
+    if (text::AsciiEqualsNoCase(name, "mail")) ++counts_.mails;
+    if (text::AsciiEqualsNoCase(name, "proxyAddresses")) ++counts_.proxies;
     if (text::AsciiEqualsNoCase(name, "include")) {
       Fail(line_number, "include directives are not accepted");
     }
@@ -243,7 +245,7 @@ class Screen {
   bool folded_ = false;
   size_t logical_start_ = 0;  // 0: no logical line open
   bool in_comment_ = false;
-  size_t records_ = 0;
+  LdifCounts counts_;
 };
 
 // Where a text may be cut in two for two screens: just after a blank line
@@ -267,7 +269,7 @@ size_t HalfwayAfterBlankLine(std::string_view text) {
 
 }  // namespace
 
-size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records,
+size_t ScreenLdif(std::string_view text, const std::string& file, LdifCounts* counts,
                   size_t split_from) {
   const size_t skip = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? 3 : 0;
   text.remove_prefix(skip);
@@ -320,7 +322,11 @@ size_t ScreenLdif(std::string_view text, const std::string& file, size_t* record
     const auto lines_before = static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
     Raise(file, lines_before + second_fault->line, second_fault->what);
   }
-  if (records != nullptr) *records = first.records() + second.records();
+  if (counts != nullptr) {
+    counts->records = first.counts().records + second.counts().records;
+    counts->mails = first.counts().mails + second.counts().mails;
+    counts->proxies = first.counts().proxies + second.counts().proxies;
+  }
   return skip;
 }
 

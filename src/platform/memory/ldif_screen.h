@@ -43,11 +43,18 @@ namespace platform::memory {
 //    32 bits (from -2147483648 to 4294967295): a larger one would wrap into
 //    another display type.
 // Comment lines (starting with "#") and their continuations are not read.
-// `records`, when given, receives the number of "dn:" lines: what a loader
-// sizes its tables by. A text of `split_from` bytes or more is screened in
-// two halves on two threads; the fault reported is the same either way.
+// `counts`, when given, receives how many "dn:", "mail:" and
+// "proxyAddresses:" lines the text holds (names in any letter case): what
+// a loader sizes its tables by. A text of `split_from` bytes or more is
+// screened in two halves on two threads; the fault reported is the same
+// either way.
+struct LdifCounts {
+  size_t records = 0;
+  size_t mails = 0;
+  size_t proxies = 0;
+};
 inline constexpr size_t kSplitScreenFrom = 1 << 20;
-size_t ScreenLdif(std::string_view text, const std::string& file, size_t* records = nullptr,
+size_t ScreenLdif(std::string_view text, const std::string& file, LdifCounts* counts = nullptr,
                   size_t split_from = kSplitScreenFrom);
 
 // True for a decimal integer from -2147483648 to 4294967295, blanks around

@@ -631,9 +631,9 @@ class LdifLoader {
 // buffer, so the text is taken, not copied); returns the entries added.
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
                     std::string* root_dn, const std::function<bool()>& stop) {
-  size_t records = 0;
-  const size_t skip = ScreenLdif(ldif, name, &records);
-  directory.Reserve(directory.Entries().size() + records);
+  LdifCounts counts;
+  const size_t skip = ScreenLdif(ldif, name, &counts);
+  directory.Reserve(directory.Entries().size() + counts.records, counts.mails, counts.proxies);
   if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
   // The text lives for the load only: the directory keeps copies of what
   // it needs.
