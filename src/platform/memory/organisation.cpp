@@ -628,20 +628,27 @@ class LdifLoader {
 };
 
 // Screens the text, then reads it from memory (the reader wants a writable
-// buffer, so the text is taken, not copied); returns the entries added.
-size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
-                    std::string* root_dn, const std::function<bool()>& stop) {
+// buffer, and the loader writes to it and hands its pages back as it goes);
+// returns the entries added.
+size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryData& directory,
+                     std::string* root_dn, const std::function<bool()>& stop) {
   LdifCounts counts;
-  const size_t skip = ScreenLdif(ldif, name, &counts);
+  const std::string_view whole(bytes.data(), bytes.size());
+  const size_t skip = ScreenLdif(whole, name, &counts);
   directory.Reserve(directory.Entries().size() + counts.records, counts.mails, counts.proxies);
-  if (ldif.size() == skip) return 0;  // fmemopen refuses an empty buffer
+  if (bytes.size() == skip) return 0;  // fmemopen refuses an empty buffer
   // The text lives for the load only: the directory keeps copies of what
   // it needs.
-  const std::span<char> text = std::span<char>(ldif.data(), ldif.size()).subspan(skip);
+  const std::span<char> text = bytes.subspan(skip);
   LdifLoader loader(name, directory, text, stop);
   const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
   return loader.Read(fp.get(), root_dn);
+}
+
+size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
+                    std::string* root_dn, const std::function<bool()>& stop) {
+  return LoadLdifBytes(std::span<char>(ldif.data(), ldif.size()), name, directory, root_dn, stop);
 }
 
 std::string NotRegular(mode_t mode) {
@@ -651,10 +658,17 @@ std::string NotRegular(mode_t mode) {
   return "is not a regular file";
 }
 
+// The bytes of a file as read: `size` of them at `data`, in a block that
+// holds one byte more, so that a loader may end the last line in place.
+struct FileBytes {
+  std::unique_ptr<char[]> data;
+  size_t size = 0;
+};
+
 // The whole content of a regular file. The file is opened without blocking
 // and checked before a byte is read, so that a FIFO cannot stall the
 // program and a device such as /dev/zero cannot feed it without end.
-std::string ReadRegularFile(const std::string& path) {
+FileBytes ReadRegularFileBytes(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     throw ProfileError(path.substr(0, path.find('\0')) + ": the file name holds a NUL character");
   }
@@ -672,29 +686,43 @@ std::string ReadRegularFile(const std::string& path) {
     throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
   }
   if (!S_ISREG(status.st_mode)) throw ProfileError(path + ": " + NotRegular(status.st_mode));
-  // Read straight into the string, not through a buffer of our own: the
-  // file can be most of the run's memory, and a copy of it most of a pass.
-  // The size is a first guess only, as the file may grow or shrink while
-  // it is read; the string grows past it and is cut to what was read.
-  std::string bytes(static_cast<size_t>(status.st_size) + 1, '\0');
-  size_t filled = 0;
+  // Read straight into a block left as it is (no pass to clear it first),
+  // not through a buffer of our own: the file can be most of the run's
+  // memory, and a pass over it a good part of the load. The size is a
+  // first guess only, as the file may grow or shrink while it is read; the
+  // block grows past it.
+  size_t capacity = static_cast<size_t>(status.st_size) + 2;
+  FileBytes bytes;
+  bytes.data.reset(new char[capacity]);
   while (true) {
-    if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
-    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (bytes.size + 1 == capacity) {
+      std::unique_ptr<char[]> grown(new char[capacity * 2]);
+      std::memcpy(grown.get(), bytes.data.get(), bytes.size);
+      bytes.data = std::move(grown);
+      capacity *= 2;
+    }
+    const ssize_t got = ::read(fd, bytes.data.get() + bytes.size, capacity - 1 - bytes.size);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw ProfileError(path + ": cannot read the file: " + std::strerror(errno));
     }
     if (got == 0) break;
-    filled += static_cast<size_t>(got);
+    bytes.size += static_cast<size_t>(got);
   }
-  bytes.resize(filled);
+  bytes.data[bytes.size] = '\0';
   return bytes;
+}
+
+std::string ReadRegularFile(const std::string& path) {
+  const FileBytes bytes = ReadRegularFileBytes(path);
+  return std::string(bytes.data.get(), bytes.size);
 }
 
 void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
                   const std::function<bool()>& stop) {
-  if (LoadLdifText(ReadRegularFile(file), file, directory, root_dn, stop) == 0) {
+  FileBytes bytes = ReadRegularFileBytes(file);
+  if (LoadLdifBytes(std::span<char>(bytes.data.get(), bytes.size), file, directory, root_dn,
+                    stop) == 0) {
     throw ProfileError(file + ": the file holds no directory entries");
   }
 }
