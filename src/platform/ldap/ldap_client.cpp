@@ -1,6 +1,7 @@
 #include "platform/ldap/ldap_client.h"
 
 #include <ldap.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -465,62 +467,202 @@ int ParseFinal(LDAP* ld, LDAPMessage* message, std::string* cookie, bool& lost) 
 
 }  // namespace
 
+namespace {
+
+// The checks Search makes before anything is sent: a base or filter
+// libldap would send other than given. 0 when they pass, else the
+// directory number to fail with.
+int32_t RefusedText(std::string_view base, std::string_view filter) {
+  // libldap takes C strings: a NUL would send a shorter base or filter
+  // than the caller gave.
+  if (base.find('\0') != std::string_view::npos) return errnum::kNoSuchObject;
+  // libldap would take an empty filter for "(objectClass=*)": a filter
+  // lost on the way must not match everything.
+  if (filter.empty() || filter.find('\0') != std::string_view::npos) return errnum::kBadCommand;
+  return 0;
+}
+
+}  // namespace
+
+int Client::SendPage(const std::string& base, Scope scope, const std::string& filter,
+                     const std::vector<std::string>& attributes, const std::string& cookie,
+                     bool paged) {
+  AttributeList list(attributes);
+  LDAPControl* page = nullptr;
+  if (paged) {
+    berval cookie_value{cookie.size(), const_cast<char*>(cookie.data())};
+    const int rc = ldap_create_page_control(ld_, kPageSize, &cookie_value, 0, &page);
+    if (rc != LDAP_SUCCESS) Fail(rc, lost_);
+  }
+  LDAPControl* server_controls[] = {page, nullptr};
+  int msgid = -1;
+  const int rc =
+      ldap_search_ext(ld_, base.c_str(), ToLdapScope(scope), filter.c_str(), list.get(), 0,
+                      paged ? server_controls : nullptr, nullptr, nullptr, LDAP_NO_LIMIT, &msgid);
+  if (page != nullptr) ldap_control_free(page);
+  if (rc != LDAP_SUCCESS) Fail(rc, lost_);
+  return msgid;
+}
+
+void Client::ReadPage(int msgid, LDAPMessage* chain, bool paged, std::string& cookie,
+                      const std::function<void(Entry&&)>& each) {
+  const RangeFetch fetch = RangeReader();
+  // A reply taken in whole needs no abandon; one read message by message
+  // does until its final result came.
+  MessagePtr taken(chain);
+  Pending pending(ld_, lost_, msgid);
+  if (chain != nullptr) pending.Done();
+  LDAPMessage* next = chain;
+  for (bool final = false; !final;) {
+    MessagePtr owned;
+    LDAPMessage* message = next;
+    if (chain != nullptr) {
+      // The whole reply ends with its final result, which Ready waited
+      // for; a chain without one is a fault of the stream.
+      if (message == nullptr) {
+        lost_ = true;
+        throw PlatformError(errnum::kServerNotOperational);
+      }
+      next = ldap_next_message(ld_, message);
+    } else {
+      owned.reset(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
+      message = owned.get();
+    }
+    switch (ldap_msgtype(message)) {
+      case LDAP_RES_SEARCH_ENTRY: {
+        Entry entry = ToEntry(ld_, message, lost_);
+        owned.reset();
+        CompleteRangedAttributes(entry, fetch);
+        each(std::move(entry));
+        break;
+      }
+      case LDAP_RES_SEARCH_RESULT: {
+        pending.Done();
+        final = true;
+        const int result = ParseFinal(ld_, message, paged ? &cookie : nullptr, lost_);
+        if (result != LDAP_SUCCESS) Fail(result, lost_);
+        break;
+      }
+      default:  // search references and intermediate responses
+        break;
+    }
+  }
+}
+
 void Client::Search(std::string_view base, Scope scope, std::string_view filter,
                     const std::vector<std::string>& attributes,
                     const std::function<void(Entry&&)>& each) {
   if (lost_) throw PlatformError(errnum::kServerNotOperational);
-  // libldap takes C strings: a NUL would send a shorter base or filter
-  // than the caller gave.
-  if (base.find('\0') != std::string_view::npos) throw PlatformError(errnum::kNoSuchObject);
-  // libldap would take an empty filter for "(objectClass=*)": a filter
-  // lost on the way must not match everything.
-  if (filter.empty() || filter.find('\0') != std::string_view::npos) {
-    throw PlatformError(errnum::kBadCommand);
+  if (const int32_t refused = RefusedText(base, filter); refused != 0) {
+    throw PlatformError(refused);
   }
   const std::string base_text(base);
   const std::string filter_text(filter);
-  AttributeList list(attributes);
   const bool paged = scope != Scope::kBase;
-  const RangeFetch fetch = RangeReader();
-
   std::string cookie;
   do {
-    LDAPControl* page = nullptr;
-    if (paged) {
-      berval cookie_value{cookie.size(), cookie.data()};
-      const int rc = ldap_create_page_control(ld_, kPageSize, &cookie_value, 0, &page);
-      if (rc != LDAP_SUCCESS) Fail(rc, lost_);
-    }
-    LDAPControl* server_controls[] = {page, nullptr};
-    int msgid = -1;
-    const int rc = ldap_search_ext(ld_, base_text.c_str(), ToLdapScope(scope), filter_text.c_str(),
-                                   list.get(), 0, paged ? server_controls : nullptr, nullptr,
-                                   nullptr, LDAP_NO_LIMIT, &msgid);
-    if (page != nullptr) ldap_control_free(page);
-    if (rc != LDAP_SUCCESS) Fail(rc, lost_);
-    Pending pending(ld_, lost_, msgid);
-    for (bool final = false; !final;) {
-      MessagePtr message(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
-      switch (ldap_msgtype(message.get())) {
-        case LDAP_RES_SEARCH_ENTRY: {
-          Entry entry = ToEntry(ld_, message.get(), lost_);
-          message.reset();
-          CompleteRangedAttributes(entry, fetch);
-          each(std::move(entry));
-          break;
-        }
-        case LDAP_RES_SEARCH_RESULT: {
-          pending.Done();
-          final = true;
-          const int result = ParseFinal(ld_, message.get(), paged ? &cookie : nullptr, lost_);
-          if (result != LDAP_SUCCESS) Fail(result, lost_);
-          break;
-        }
-        default:  // search references and intermediate responses
-          break;
-      }
-    }
+    const int msgid = SendPage(base_text, scope, filter_text, attributes, cookie, paged);
+    ReadPage(msgid, nullptr, paged, cookie, each);
   } while (paged && !cookie.empty());
+}
+
+std::unique_ptr<PendingSearch> Client::Send(std::string_view base, Scope scope,
+                                            std::string_view filter,
+                                            const std::vector<std::string>& attributes) {
+  if (lost_ || RefusedText(base, filter) != 0) return nullptr;
+  std::unique_ptr<PendingSearch> search(new PendingSearch);
+  search->client_ = this;
+  search->base_ = std::string(base);
+  search->filter_ = std::string(filter);
+  search->scope_ = scope;
+  search->attributes_ = attributes;
+  // A lost connection found here is left for the search made when the
+  // answer is needed: it fails at once then, as every later call does.
+  try {
+    // Unpaged: a server may keep one paged search a connection (OpenLDAP
+    // does), and one sent ahead must not end the paging of another.
+    search->msgid_ = SendPage(search->base_, scope, search->filter_, attributes, "", false);
+  } catch (const PlatformError&) {
+    return nullptr;
+  }
+  return search;
+}
+
+bool Client::Ready(PendingSearch& search) {
+  if (search.chain_ != nullptr) return true;
+  if (lost_ || search.msgid_ < 0) return false;
+  // A poll of libldap reads at most one message from the connection, and
+  // the replies to other requests may come before this one's: it polls
+  // while the connection holds something to read. What it reads for other
+  // requests waits in libldap for them.
+  int fd = -1;
+  Sockbuf* buffer = nullptr;
+  if (ldap_get_option(ld_, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0 ||
+      ldap_get_option(ld_, LDAP_OPT_SOCKBUF, &buffer) != LDAP_OPT_SUCCESS || buffer == nullptr) {
+    return false;
+  }
+  for (;;) {
+    timeval zero{0, 0};
+    LDAPMessage* chain = nullptr;
+    const int rc = ldap_result(ld_, search.msgid_, LDAP_MSG_ALL, &zero, &chain);
+    if (rc > 0 && chain != nullptr) {
+      search.chain_ = chain;
+      return true;
+    }
+    if (rc < 0) return false;
+    pollfd readable{fd, POLLIN, 0};
+    if (ber_sockbuf_ctrl(buffer, LBER_SB_OPT_DATA_READY, nullptr) == 0 &&
+        ::poll(&readable, 1, 0) <= 0) {
+      return false;
+    }
+  }
+}
+
+void Client::Finish(PendingSearch& search, const std::function<void(Entry&&)>& each) {
+  const int msgid = search.msgid_;
+  MessagePtr chain(search.chain_);
+  // Finished from here whatever happens: the request is abandoned (or its
+  // reply freed) below.
+  search.msgid_ = -1;
+  search.chain_ = nullptr;
+  if (msgid < 0) throw std::logic_error("a pending search finished twice");
+  if (lost_) throw PlatformError(errnum::kServerNotOperational);
+  if (!chain) {
+    Pending pending(ld_, lost_, msgid);
+    timeval wait{timeout_seconds_, 0};
+    LDAPMessage* whole = nullptr;
+    const int rc = ldap_result(ld_, msgid, LDAP_MSG_ALL, &wait, &whole);
+    if (rc <= 0 || whole == nullptr) {
+      // As WaitForReply: no answer in time, or a broken stream.
+      lost_ = true;
+      throw PlatformError(errnum::kServerNotOperational);
+    }
+    pending.Done();
+    chain.reset(whole);
+  }
+  // The search went unpaged: a server that cut it at its size limit is
+  // asked again, paged, before any entry is given.
+  int result = LDAP_SUCCESS;
+  for (LDAPMessage* message = ldap_first_message(ld_, chain.get()); message != nullptr;
+       message = ldap_next_message(ld_, message)) {
+    if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT) {
+      result = ParseFinal(ld_, message, nullptr, lost_);
+    }
+  }
+  if (result == LDAP_SIZELIMIT_EXCEEDED) {
+    chain.reset();
+    Search(search.base_, search.scope_, search.filter_, search.attributes_, each);
+    return;
+  }
+  std::string cookie;
+  ReadPage(msgid, chain.release(), false, cookie, each);
+}
+
+PendingSearch::~PendingSearch() {
+  if (chain_ != nullptr) ldap_msgfree(chain_);
+  if (chain_ == nullptr && msgid_ >= 0 && !client_->lost_) {
+    ldap_abandon_ext(client_->ld_, msgid_, nullptr, nullptr);
+  }
 }
 
 namespace {

@@ -66,6 +66,11 @@ std::vector<std::string> WithMember(std::vector<std::string> list) {
   return list;
 }
 
+// How many member searches LookAhead keeps out at once, and how many
+// answers it holds that the walk has not asked for yet.
+constexpr size_t kAheadInFlight = 8;
+constexpr size_t kAheadHeld = 256;
+
 // Thrown from a search's callback to end it once enough was seen.
 struct EnoughFound {};
 
@@ -159,6 +164,11 @@ class LdapAddressBook final : public AddressBook {
     if (ref.one_off()) return members;
     const Held& held = entries_[ref.index];
     const std::string list_dn(held.entry.object->Dn());
+    const std::string list_key(held.record->DnKey());
+    asked_.insert(list_key);
+    // What was sent ahead and has come in since the last call is taken in
+    // now, and more is sent, so that the server works while this waits.
+    LookAhead();
     std::vector<std::string> dns;
     if (held.has_members) {
       // Fetched as a member of another list, with all its member values.
@@ -188,7 +198,12 @@ class LdapAddressBook final : public AddressBook {
     // most of them are still to be fetched (it brings the known ones too).
     bool unanswered = false;
     if (memberof_ && missing.size() * 2 > dns.size()) {
-      missing = FetchByMemberOf(list_dn, keys, missing, found, unanswered);
+      missing = FetchByMemberOf(list_key, list_dn, keys, missing, found, unanswered);
+    }
+    // Sent ahead, but not needed after all.
+    if (const auto ahead = ahead_.find(list_key); ahead != ahead_.end()) {
+      if (ahead->second.search) --in_flight_;
+      ahead_.erase(ahead);
     }
     FetchMembers(dns, keys, missing, found);
     if (unanswered) {
@@ -196,9 +211,21 @@ class LdapAddressBook final : public AddressBook {
         if (found[i]) memberof_ = false;
       }
     }
+    // The walk goes on with the lists among these members, first first:
+    // they are sent ahead before any list found further on.
+    std::vector<std::pair<std::string, std::string>> sublists;
     for (const auto& index : found) {
-      if (index) members.push_back(*index);
+      if (!index) continue;
+      members.push_back(*index);
+      const Held& member = entries_[*index];
+      if (member.has_members && !member.record->Values("member").empty()) {
+        sublists.emplace_back(member.record->DnKey(), member.record->Dn());
+      }
     }
+    for (auto it = sublists.rbegin(); it != sublists.rend(); ++it) {
+      waiting_.push_front(std::move(*it));
+    }
+    LookAhead();
     return members;
   }
 
@@ -274,7 +301,7 @@ class LdapAddressBook final : public AddressBook {
   // object it holds that no member value names (a stale back-link) is
   // ignored: the member values alone say who belongs. `unanswered` is set
   // when the server gave no entry at all.
-  std::vector<size_t> FetchByMemberOf(const std::string& list_dn,
+  std::vector<size_t> FetchByMemberOf(const std::string& list_key, const std::string& list_dn,
                                       const std::vector<std::string>& keys,
                                       const std::vector<size_t>& missing,
                                       std::vector<std::optional<uint32_t>>& found,
@@ -283,15 +310,28 @@ class LdapAddressBook final : public AddressBook {
     std::unordered_set<std::string_view> wanted;
     for (const size_t i : missing) wanted.insert(keys[i]);
     size_t answered = 0;
-    server_->client->Search(server_->root, Scope::kSubtree,
-                            "(memberOf=" + ldapfilter::EscapeValue(list_dn) + ")",
-                            member_attributes_, [&](Entry&& entry) {
-                              ++answered;
-                              auto record = RecordOf(std::move(entry));
-                              const auto it = wanted.find(record->DnKey());
-                              if (it == wanted.end()) return;
-                              answer.emplace(*it, std::move(record));
-                            });
+    const auto take = [&](std::unique_ptr<LdapRecord> record) {
+      ++answered;
+      const auto it = wanted.find(record->DnKey());
+      if (it == wanted.end()) return;
+      answer.emplace(*it, std::move(record));
+    };
+    if (const auto ahead = ahead_.find(list_key); ahead != ahead_.end()) {
+      // Sent ahead: the answer taken in already, or read now.
+      Ahead sent = std::move(ahead->second);
+      ahead_.erase(ahead);
+      if (sent.search) {
+        --in_flight_;
+        server_->client->Finish(*sent.search,
+                                [&](Entry&& entry) { take(RecordOf(std::move(entry))); });
+      } else {
+        for (auto& record : sent.records) take(std::move(record));
+      }
+    } else {
+      server_->client->Search(server_->root, Scope::kSubtree, MemberOfFilter(list_dn),
+                              member_attributes_,
+                              [&](Entry&& entry) { take(RecordOf(std::move(entry))); });
+    }
     std::vector<size_t> rest;
     for (const size_t i : missing) {
       if (const auto it = by_dn_key_.find(keys[i]); it != by_dn_key_.end()) {
@@ -309,6 +349,63 @@ class LdapAddressBook final : public AddressBook {
     }
     unanswered = answered == 0;
     return rest;
+  }
+
+  // The back-link search for a list's members.
+  static std::string MemberOfFilter(std::string_view list_dn) {
+    return "(memberOf=" + ldapfilter::EscapeValue(list_dn) + ")";
+  }
+
+  // Sends ahead the member searches of lists the walk is likely to expand
+  // next, and takes in the answers that have come, so that the server
+  // works (on its own cores) while the walk logs what it has. Lists wait in
+  // waiting_ (DN key, DN), the next one first: those found among the
+  // members of a list just expanded go to the front, those found in
+  // answers taken in ahead to the back. At most kAheadInFlight are sent
+  // and not yet taken in, and at most kAheadHeld answers are held, so a
+  // list never expanded cannot pile them up. Nothing here waits or throws:
+  // a search that fails is dropped, and the walk's own search for that
+  // list meets the fault when it needs the answer.
+  void LookAhead() const {
+    if (!memberof_) {
+      ahead_.clear();
+      waiting_.clear();
+      in_flight_ = 0;
+      return;
+    }
+    for (auto it = ahead_.begin(); it != ahead_.end();) {
+      Ahead& sent = it->second;
+      if (!sent.search || !server_->client->Ready(*sent.search)) {
+        ++it;
+        continue;
+      }
+      --in_flight_;
+      const std::unique_ptr<PendingSearch> search = std::move(sent.search);
+      try {
+        server_->client->Finish(
+            *search, [&](Entry&& entry) { sent.records.push_back(RecordOf(std::move(entry))); });
+      } catch (const PlatformError&) {
+        it = ahead_.erase(it);
+        continue;
+      }
+      for (const auto& record : sent.records) {
+        if (record->Values("member").empty() || asked_.count(std::string(record->DnKey())) != 0) {
+          continue;
+        }
+        waiting_.emplace_back(record->DnKey(), record->Dn());
+      }
+      ++it;
+    }
+    while (in_flight_ < kAheadInFlight && ahead_.size() < kAheadHeld && !waiting_.empty()) {
+      auto [key, dn] = std::move(waiting_.front());
+      waiting_.pop_front();
+      if (!asked_.insert(key).second) continue;
+      auto search = server_->client->Send(server_->root, Scope::kSubtree, MemberOfFilter(dn),
+                                          member_attributes_);
+      if (!search) continue;
+      ++in_flight_;
+      ahead_[key].search = std::move(search);
+    }
   }
 
   // Finds the member entries dns[i] for i in `missing` and sets found[i]
@@ -433,6 +530,18 @@ class LdapAddressBook final : public AddressBook {
   // The server may keep memberOf back-links; cleared once it shows it
   // does not.
   mutable bool memberof_ = true;
+  // Member searches sent ahead of the walk (LookAhead), by list DN key:
+  // the search while it is out, then its answer. Declared after server_,
+  // so that they go (and are abandoned) before the connection.
+  struct Ahead {
+    std::unique_ptr<PendingSearch> search;
+    std::vector<std::unique_ptr<LdapRecord>> records;
+  };
+  mutable std::unordered_map<std::string, Ahead> ahead_;
+  mutable std::deque<std::pair<std::string, std::string>> waiting_;
+  // DN keys of lists expanded or sent ahead: never sent (again).
+  mutable std::unordered_set<std::string> asked_;
+  mutable size_t in_flight_ = 0;
   // A deque, so that entries (and the views into their records) never move.
   mutable std::deque<Held> entries_;
   mutable std::unordered_map<std::string, uint32_t> by_dn_key_;
