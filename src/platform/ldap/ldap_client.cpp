@@ -416,27 +416,41 @@ LDAPMessage* WaitForReply(LDAP* ld, int msgid, int timeout_seconds, bool& lost) 
   return message;
 }
 
+// Decodes an entry in place: names and values are read where they lie in
+// the message (ldap_get_attribute_ber) and copied once, into the Entry;
+// libldap's copying readers would allocate each name and value, and find
+// each attribute again from the start of the entry.
 Entry ToEntry(LDAP* ld, LDAPMessage* message, bool& lost) {
+  struct BerFree {
+    void operator()(BerElement* ber) const { ber_free(ber, 0); }
+  };
+  struct ValuesFree {
+    void operator()(berval* values) const { ldap_memfree(values); }
+  };
   Entry entry;
-  char* dn = ldap_get_dn(ld, message);
-  if (dn == nullptr) Fail(ResultCodeOf(ld), lost);
-  entry.dn = dn;
-  ldap_memfree(dn);
-  BerElement* ber = nullptr;
-  for (char* name = ldap_first_attribute(ld, message, &ber); name != nullptr;
-       name = ldap_next_attribute(ld, message, ber)) {
-    Attribute attribute{name, {}};
-    berval** values = ldap_get_values_len(ld, message, name);
-    ldap_memfree(name);
-    if (values != nullptr) {
-      for (berval** value = values; *value != nullptr; ++value) {
-        attribute.values.emplace_back((*value)->bv_val, (*value)->bv_len);
-      }
-      ldap_value_free_len(values);
+  BerElement* raw = nullptr;
+  berval dn{0, nullptr};
+  const int rc = ldap_get_dn_ber(ld, message, &raw, &dn);
+  std::unique_ptr<BerElement, BerFree> ber(raw);
+  if (rc != LDAP_SUCCESS || dn.bv_val == nullptr) Fail(ResultCodeOf(ld), lost);
+  entry.dn.assign(dn.bv_val, dn.bv_len);
+  for (;;) {
+    berval name{0, nullptr};
+    berval* raw_values = nullptr;
+    const int got = ldap_get_attribute_ber(ld, message, ber.get(), &name, &raw_values);
+    std::unique_ptr<berval, ValuesFree> values(raw_values);
+    if (got != LDAP_SUCCESS) Fail(got, lost);
+    if (name.bv_val == nullptr) break;  // no more attributes
+    Attribute& attribute = entry.attributes.emplace_back();
+    attribute.name.assign(name.bv_val, name.bv_len);
+    if (!values) continue;
+    size_t count = 0;
+    while (values.get()[count].bv_val != nullptr) ++count;
+    attribute.values.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      attribute.values.emplace_back(values.get()[i].bv_val, values.get()[i].bv_len);
     }
-    entry.attributes.push_back(std::move(attribute));
   }
-  if (ber != nullptr) ber_free(ber, 0);
   return entry;
 }
 
