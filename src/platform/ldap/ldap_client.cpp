@@ -392,6 +392,18 @@ std::unique_ptr<Client> Client::Connect(const ServerOptions& options) {
   if (rc != LDAP_SUCCESS) throw failure("", rc, DiagnosticOf(ld));
   if (result != LDAP_SUCCESS) throw failure("", result, diagnostic_text);
   if (watchdog.Disarm()) throw failure("", LDAP_TIMEOUT, no_answer);
+  // libldap reads a plain TCP connection a message at a time, with a read
+  // for each message's length and one for its body, and a poll before
+  // each: three system calls an entry. A read-ahead buffer beneath the
+  // message reader (and beneath TLS, where there is TLS) takes in what the
+  // socket holds at once; libldap asks it whether data is buffered before
+  // it polls. Nothing is buffered yet: the bind's reply was read whole.
+  Sockbuf* socket_buffer = nullptr;
+  if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &socket_buffer) == LDAP_OPT_SUCCESS &&
+      socket_buffer != nullptr) {
+    ber_sockbuf_add_io(socket_buffer, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER,
+                       nullptr);
+  }
   return client;
 }
 
