@@ -116,6 +116,21 @@ int ResultCodeOf(LDAP* ld) {
 
 }  // namespace
 
+Entry EntryOf(const EntryView& view) {
+  Entry entry;
+  entry.dn = std::string(view.dn);
+  entry.attributes.reserve(view.names.size());
+  size_t next = 0;
+  for (size_t i = 0; i < view.names.size(); ++i) {
+    Attribute& attribute = entry.attributes.emplace_back();
+    attribute.name = std::string(view.names[i]);
+    attribute.values.reserve(view.counts[i]);
+    for (uint32_t k = 0; k < view.counts[i]; ++k)
+      attribute.values.emplace_back(view.values[next++]);
+  }
+  return entry;
+}
+
 // ---------------------------------------------------------------------------
 // Ranges.
 
@@ -428,24 +443,36 @@ LDAPMessage* WaitForReply(LDAP* ld, int msgid, int timeout_seconds, bool& lost) 
   return message;
 }
 
-// Decodes an entry in place: names and values are read where they lie in
-// the message (ldap_get_attribute_ber) and copied once, into the Entry;
-// libldap's copying readers would allocate each name and value, and find
-// each attribute again from the start of the entry.
-Entry ToEntry(LDAP* ld, LDAPMessage* message, bool& lost) {
+// The names and values of one entry, as views into its message; kept by a
+// reader and reused from entry to entry, so that decoding allocates only
+// while the vectors still grow.
+struct Decoded {
+  std::vector<std::string_view> names;
+  std::vector<uint32_t> counts;
+  std::vector<std::string_view> values;
+
+  EntryView View(std::string_view dn) const { return EntryView{dn, names, counts, values}; }
+};
+
+// Decodes an entry in place (ldap_get_dn_ber, ldap_get_attribute_ber):
+// names and values are seen where they lie in the message, valid while it
+// is; libldap's copying readers would allocate each name and value, and
+// find each attribute again from the start of the entry.
+std::string_view Decode(LDAP* ld, LDAPMessage* message, Decoded& out, bool& lost) {
   struct BerFree {
     void operator()(BerElement* ber) const { ber_free(ber, 0); }
   };
   struct ValuesFree {
     void operator()(berval* values) const { ldap_memfree(values); }
   };
-  Entry entry;
+  out.names.clear();
+  out.counts.clear();
+  out.values.clear();
   BerElement* raw = nullptr;
   berval dn{0, nullptr};
   const int rc = ldap_get_dn_ber(ld, message, &raw, &dn);
   std::unique_ptr<BerElement, BerFree> ber(raw);
   if (rc != LDAP_SUCCESS || dn.bv_val == nullptr) Fail(ResultCodeOf(ld), lost);
-  entry.dn.assign(dn.bv_val, dn.bv_len);
   for (;;) {
     berval name{0, nullptr};
     berval* raw_values = nullptr;
@@ -453,17 +480,32 @@ Entry ToEntry(LDAP* ld, LDAPMessage* message, bool& lost) {
     std::unique_ptr<berval, ValuesFree> values(raw_values);
     if (got != LDAP_SUCCESS) Fail(got, lost);
     if (name.bv_val == nullptr) break;  // no more attributes
-    Attribute& attribute = entry.attributes.emplace_back();
-    attribute.name.assign(name.bv_val, name.bv_len);
-    if (!values) continue;
-    size_t count = 0;
-    while (values.get()[count].bv_val != nullptr) ++count;
-    attribute.values.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      attribute.values.emplace_back(values.get()[i].bv_val, values.get()[i].bv_len);
+    out.names.emplace_back(name.bv_val, name.bv_len);
+    uint32_t count = 0;
+    for (const berval* value = values.get(); value != nullptr && value->bv_val != nullptr;
+         ++value, ++count) {
+      out.values.emplace_back(value->bv_val, value->bv_len);
     }
+    out.counts.push_back(count);
   }
-  return entry;
+  return std::string_view(dn.bv_val, dn.bv_len);
+}
+
+Entry ToEntry(LDAP* ld, LDAPMessage* message, bool& lost) {
+  Decoded decoded;
+  const std::string_view dn = Decode(ld, message, decoded, lost);
+  return EntryOf(decoded.View(dn));
+}
+
+// The views of an entry held whole.
+Decoded ViewsOf(const Entry& entry) {
+  Decoded decoded;
+  for (const Attribute& attribute : entry.attributes) {
+    decoded.names.emplace_back(attribute.name);
+    decoded.counts.push_back(static_cast<uint32_t>(attribute.values.size()));
+    for (const std::string& value : attribute.values) decoded.values.emplace_back(value);
+  }
+  return decoded;
 }
 
 // The result code of a final search result, and its paged-results cookie
@@ -531,7 +573,7 @@ int Client::SendPage(const std::string& base, Scope scope, const std::string& fi
 }
 
 void Client::ReadPage(int msgid, LDAPMessage* chain, bool paged, std::string& cookie,
-                      const std::function<void(Entry&&)>& each) {
+                      const std::function<void(const EntryView&)>& each) {
   const RangeFetch fetch = RangeReader();
   // A reply taken in whole needs no abandon; one read message by message
   // does until its final result came.
@@ -539,6 +581,7 @@ void Client::ReadPage(int msgid, LDAPMessage* chain, bool paged, std::string& co
   Pending pending(ld_, lost_, msgid);
   if (chain != nullptr) pending.Done();
   LDAPMessage* next = chain;
+  Decoded decoded;
   for (bool final = false; !final;) {
     MessagePtr owned;
     LDAPMessage* message = next;
@@ -556,10 +599,22 @@ void Client::ReadPage(int msgid, LDAPMessage* chain, bool paged, std::string& co
     }
     switch (ldap_msgtype(message)) {
       case LDAP_RES_SEARCH_ENTRY: {
-        Entry entry = ToEntry(ld_, message, lost_);
+        const std::string_view dn = Decode(ld_, message, decoded, lost_);
+        bool ranged = false;
+        for (const std::string_view name : decoded.names) {
+          ranged = ranged || ParseRangedName(name).has_value();
+        }
+        if (!ranged) {
+          each(decoded.View(dn));
+          break;
+        }
+        // Rare: the further ranges are read (on this connection) into a
+        // copy of the entry.
+        Entry entry = EntryOf(decoded.View(dn));
         owned.reset();
         CompleteRangedAttributes(entry, fetch);
-        each(std::move(entry));
+        const Decoded whole = ViewsOf(entry);
+        each(whole.View(entry.dn));
         break;
       }
       case LDAP_RES_SEARCH_RESULT: {
@@ -578,6 +633,12 @@ void Client::ReadPage(int msgid, LDAPMessage* chain, bool paged, std::string& co
 void Client::Search(std::string_view base, Scope scope, std::string_view filter,
                     const std::vector<std::string>& attributes,
                     const std::function<void(Entry&&)>& each) {
+  SearchViews(base, scope, filter, attributes, [&](const EntryView& view) { each(EntryOf(view)); });
+}
+
+void Client::SearchViews(std::string_view base, Scope scope, std::string_view filter,
+                         const std::vector<std::string>& attributes,
+                         const std::function<void(const EntryView&)>& each) {
   if (lost_) throw PlatformError(errnum::kServerNotOperational);
   if (const int32_t refused = RefusedText(base, filter); refused != 0) {
     throw PlatformError(refused);
@@ -645,6 +706,10 @@ bool Client::Ready(PendingSearch& search) {
 }
 
 void Client::Finish(PendingSearch& search, const std::function<void(Entry&&)>& each) {
+  FinishViews(search, [&](const EntryView& view) { each(EntryOf(view)); });
+}
+
+void Client::FinishViews(PendingSearch& search, const std::function<void(const EntryView&)>& each) {
   const int msgid = search.msgid_;
   MessagePtr chain(search.chain_);
   // Finished from here whatever happens: the request is abandoned (or its
@@ -677,7 +742,7 @@ void Client::Finish(PendingSearch& search, const std::function<void(Entry&&)>& e
   }
   if (result == LDAP_SIZELIMIT_EXCEEDED) {
     chain.reset();
-    Search(search.base_, search.scope_, search.filter_, search.attributes_, each);
+    SearchViews(search.base_, search.scope_, search.filter_, search.attributes_, each);
     return;
   }
   std::string cookie;

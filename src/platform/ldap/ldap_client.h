@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,20 @@ struct Entry {
   std::string dn;
   std::vector<Attribute> attributes;  // in the server's order
 };
+
+// An entry as it lies in a reply, for a caller that keeps its own copy:
+// views valid only during the call that gives it. Attribute i is names[i]
+// with counts[i] values, which follow those of the attributes before it in
+// `values`.
+struct EntryView {
+  std::string_view dn;
+  std::span<const std::string_view> names;
+  std::span<const uint32_t> counts;
+  std::span<const std::string_view> values;
+};
+
+// A copy of the entry `view` shows.
+Entry EntryOf(const EntryView& view);
 
 enum class Scope { kBase, kOneLevel, kSubtree };
 
@@ -119,6 +134,12 @@ class Client {
   void Search(std::string_view base, Scope scope, std::string_view filter,
               const std::vector<std::string>& attributes, const std::function<void(Entry&&)>& each);
 
+  // Search, each entry given as a view into the reply: a caller that copies
+  // what it keeps spares a copy of every name and value.
+  void SearchViews(std::string_view base, Scope scope, std::string_view filter,
+                   const std::vector<std::string>& attributes,
+                   const std::function<void(const EntryView&)>& each);
+
   // Sends the search Search would make, without waiting for a reply, and
   // unpaged (a server may keep one paged search a connection, OpenLDAP
   // does); nullptr when it cannot be sent (the connection is
@@ -142,6 +163,8 @@ class Client {
   // at most once; an exception leaves it finished (abandoned on the
   // server).
   void Finish(PendingSearch& search, const std::function<void(Entry&&)>& each);
+  // Finish, each entry given as a view (see SearchViews).
+  void FinishViews(PendingSearch& search, const std::function<void(const EntryView&)>& each);
 
   // Reads the objects named by `dns` (base searches, `attributes` as for
   // Search), many requests in flight at once. Result i is for dns[i]:
@@ -174,7 +197,7 @@ class Client {
   // its entries to `each` and sets `cookie` to the server's, empty when
   // there is no further page. Throws as Search.
   void ReadPage(int msgid, struct ldapmsg* chain, bool paged, std::string& cookie,
-                const std::function<void(Entry&&)>& each);
+                const std::function<void(const EntryView&)>& each);
 
   struct ldap* ld_;
   std::string url_;

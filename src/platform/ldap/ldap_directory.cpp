@@ -37,6 +37,10 @@ std::unique_ptr<LdapRecord> RecordOf(Entry&& entry) {
   return std::make_unique<LdapRecord>(std::move(entry.dn), std::move(entry.attributes));
 }
 
+std::unique_ptr<LdapRecord> RecordOf(const EntryView& entry) {
+  return std::make_unique<LdapRecord>(entry);
+}
+
 ServerOptions OptionsFor(const ServerDirectorySettings& settings, const EnvGetter& environment,
                          const WarningSink& warn) {
   ProfileLdapKeys keys;
@@ -122,9 +126,9 @@ class LdapDirectorySearch final : public DirectorySearch {
     const Scope scope = command.scope == SearchScope::kBase       ? Scope::kBase
                         : command.scope == SearchScope::kOneLevel ? Scope::kOneLevel
                                                                   : Scope::kSubtree;
-    server_->client->Search(SearchBase(*server_, command.base_dn), scope,
-                            ServerFilter(filter, server_->dialect), attributes,
-                            [&](Entry&& entry) { records->push_back(RecordOf(std::move(entry))); });
+    server_->client->SearchViews(
+        SearchBase(*server_, command.base_dn), scope, ServerFilter(filter, server_->dialect),
+        attributes, [&](const EntryView& entry) { records->push_back(RecordOf(entry)); });
     result.rows.reserve(records->size());
     for (const auto& record : *records) result.rows.push_back(record.get());
     result.keep = std::move(records);
@@ -322,15 +326,15 @@ class LdapAddressBook final : public AddressBook {
       ahead_.erase(ahead);
       if (sent.search) {
         --in_flight_;
-        server_->client->Finish(*sent.search,
-                                [&](Entry&& entry) { take(RecordOf(std::move(entry))); });
+        server_->client->FinishViews(*sent.search,
+                                     [&](const EntryView& entry) { take(RecordOf(entry)); });
       } else {
         for (auto& record : sent.records) take(std::move(record));
       }
     } else {
-      server_->client->Search(server_->root, Scope::kSubtree, MemberOfFilter(list_dn),
-                              member_attributes_,
-                              [&](Entry&& entry) { take(RecordOf(std::move(entry))); });
+      server_->client->SearchViews(server_->root, Scope::kSubtree, MemberOfFilter(list_dn),
+                                   member_attributes_,
+                                   [&](const EntryView& entry) { take(RecordOf(entry)); });
     }
     std::vector<size_t> rest;
     for (const size_t i : missing) {
@@ -382,8 +386,8 @@ class LdapAddressBook final : public AddressBook {
       --in_flight_;
       const std::unique_ptr<PendingSearch> search = std::move(sent.search);
       try {
-        server_->client->Finish(
-            *search, [&](Entry&& entry) { sent.records.push_back(RecordOf(std::move(entry))); });
+        server_->client->FinishViews(
+            *search, [&](const EntryView& entry) { sent.records.push_back(RecordOf(entry)); });
       } catch (const PlatformError&) {
         it = ahead_.erase(it);
         continue;
@@ -445,14 +449,14 @@ class LdapAddressBook final : public AddressBook {
           filter += items[k];
         }
         filter += "))";
-        server_->client->Search(server_->root, Scope::kSubtree, filter, member_attributes_,
-                                [&](Entry&& entry) {
-                                  auto record = RecordOf(std::move(entry));
-                                  const auto it = wanted.find(std::string(record->DnKey()));
-                                  if (it == wanted.end()) return;
-                                  const auto index = Keep(std::move(record), true);
-                                  for (const size_t i : it->second) found[i] = index;
-                                });
+        server_->client->SearchViews(server_->root, Scope::kSubtree, filter, member_attributes_,
+                                     [&](const EntryView& entry) {
+                                       auto record = RecordOf(entry);
+                                       const auto it = wanted.find(std::string(record->DnKey()));
+                                       if (it == wanted.end()) return;
+                                       const auto index = Keep(std::move(record), true);
+                                       for (const size_t i : it->second) found[i] = index;
+                                     });
       }
     }
     for (const auto& [key, positions] : wanted) {
@@ -495,10 +499,10 @@ class LdapAddressBook final : public AddressBook {
     std::vector<uint32_t> found;
     std::unordered_set<uint32_t> seen;
     try {
-      server_->client->Search(
+      server_->client->SearchViews(
           server_->root, Scope::kSubtree, "(&(legacyExchangeDN=*)" + filter + ")", attributes_,
-          [&](Entry&& entry) {
-            const auto index = Keep(RecordOf(std::move(entry)));
+          [&](const EntryView& entry) {
+            const auto index = Keep(RecordOf(entry));
             // A set, not a scan of `found`: the whole book
             // comes through here.
             if (!index || !accept(entries_[*index].entry) || !seen.insert(*index).second) {
