@@ -173,18 +173,22 @@ class LdapAddressBook final : public AddressBook {
     // What was sent ahead and has come in since the last call is taken in
     // now, and more is sent, so that the server works while this waits.
     LookAhead();
-    std::vector<std::string> dns;
+    // The member values: views into the list's record, or into `read`.
+    std::vector<std::string_view> dns;
+    std::optional<Entry> read;
     if (held.has_members) {
       // Fetched as a member of another list, with all its member values.
-      for (const std::string_view value : held.record->Values("member")) dns.emplace_back(value);
+      const auto values = held.record->Values("member");
+      dns.assign(values.begin(), values.end());
     } else {
       // The list's member values, read now (in ranges where the server
       // sends them so) rather than with every book entry.
       auto list = server_->client->ReadMany({list_dn}, {"member"});
       if (list.empty() || !list.front()) return members;
-      for (auto& attribute : list.front()->attributes) {
+      read = std::move(list.front());
+      for (const auto& attribute : read->attributes) {
         if (!text::AsciiEqualsNoCase(attribute.name, "member")) continue;
-        for (std::string& value : attribute.values) dns.push_back(std::move(value));
+        dns.insert(dns.end(), attribute.values.begin(), attribute.values.end());
       }
     }
     std::vector<std::optional<uint32_t>> found(dns.size());
@@ -420,7 +424,7 @@ class LdapAddressBook final : public AddressBook {
   // and the answers kept by DN; a value that also names other objects only
   // brings them along. A DN this cannot ask for so (a binary RDN value,
   // one outside the forest root) is read by itself.
-  void FetchMembers(const std::vector<std::string>& dns, const std::vector<std::string>& keys,
+  void FetchMembers(const std::vector<std::string_view>& dns, const std::vector<std::string>& keys,
                     const std::vector<size_t>& missing,
                     std::vector<std::optional<uint32_t>>& found) const {
     const std::string root_key = platform::DnKey(server_->root);
@@ -465,7 +469,7 @@ class LdapAddressBook final : public AddressBook {
     for (size_t start = 0; start < alone.size(); start += kMemberBatch) {
       const size_t end = std::min(alone.size(), start + kMemberBatch);
       std::vector<std::string> batch;
-      for (size_t k = start; k < end; ++k) batch.push_back(dns[alone[k]]);
+      for (size_t k = start; k < end; ++k) batch.emplace_back(dns[alone[k]]);
       auto read = server_->client->ReadMany(batch, member_attributes_);
       for (size_t k = start; k < end; ++k) {
         auto& entry = read[k - start];
@@ -479,7 +483,9 @@ class LdapAddressBook final : public AddressBook {
   // when it is not in the book. An object met before keeps its position
   // (and its record). `has_members`: the search asked for "member".
   std::optional<uint32_t> Keep(std::unique_ptr<LdapRecord> record, bool has_members = false) const {
-    const std::string key(record->DnKey());
+    // The key is the record's own: records are kept for the life of the
+    // book, so the map's views stay valid.
+    const std::string_view key = record->DnKey();
     if (const auto it = by_dn_key_.find(key); it != by_dn_key_.end()) return it->second;
     const std::optional<BookEntry> entry = MakeBookEntry(*record, BookAttributesOf(*record));
     if (!entry) return std::nullopt;
@@ -548,7 +554,7 @@ class LdapAddressBook final : public AddressBook {
   mutable size_t in_flight_ = 0;
   // A deque, so that entries (and the views into their records) never move.
   mutable std::deque<Held> entries_;
-  mutable std::unordered_map<std::string, uint32_t> by_dn_key_;
+  mutable std::unordered_map<std::string_view, uint32_t> by_dn_key_;  // views into records
   mutable std::unordered_map<std::string, uint32_t> by_odn_;
   mutable std::unordered_set<std::string> outside_;  // DNs known not to be in the book
   mutable std::optional<std::vector<uint32_t>> whole_book_;

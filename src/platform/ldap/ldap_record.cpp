@@ -1,5 +1,6 @@
 #include "platform/ldap/ldap_record.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/dn.h"
@@ -33,24 +34,35 @@ void LdapRecord::Fill(const EntryView& entry) {
   const std::string dn_key = platform::DnKey(entry.dn);
   const std::string rdn_value = FirstRdnValue(entry.dn);
   const size_t count = entry.names.size();
-  // Where each attribute's values start in entry.values.
-  std::vector<uint32_t> starts(count);
+  // Per attribute: where its values start in entry.values (starts), and
+  // the slot it goes to (slot): values under one name in any letter case
+  // form one attribute, as in an LDIF file, at the place of the first.
+  // firsts: the attribute index of each slot's first spelling. On the
+  // stack for the usual few attributes; a record is made for every entry
+  // a run meets.
+  constexpr size_t kOnStack = 32;
+  uint32_t stack[3 * kOnStack];
+  std::vector<uint32_t> heap;
+  uint32_t* scratch = stack;
+  if (count > kOnStack) {
+    heap.resize(3 * count);
+    scratch = heap.data();
+  }
+  uint32_t* const starts = scratch;
+  uint32_t* const slot = scratch + std::max(count, kOnStack);
+  uint32_t* const firsts = scratch + 2 * std::max(count, kOnStack);
+  size_t slots = 0;
   for (size_t i = 0, at = 0; i < count; at += entry.counts[i], ++i) {
     starts[i] = static_cast<uint32_t>(at);
   }
-  // Values under one name in any letter case form one attribute, as in an
-  // LDIF file, at the place of the first: attribute i goes to slot[i].
-  constexpr uint32_t kNone = UINT32_MAX;
-  std::vector<uint32_t> slot(count, kNone);
-  std::vector<uint32_t> firsts;  // attribute index of each slot's first spelling
   size_t bytes = entry.dn.size() + dn_key.size() + rdn_value.size();
   size_t values = 0;
   for (size_t i = 0; i < count; ++i) {
     if (entry.counts[i] == 0) continue;
     uint32_t s = 0;
-    while (s < firsts.size() && !SameName(entry.names[firsts[s]], entry.names[i])) ++s;
-    if (s == firsts.size()) {
-      firsts.push_back(static_cast<uint32_t>(i));
+    while (s < slots && !SameName(entry.names[firsts[s]], entry.names[i])) ++s;
+    if (s == slots) {
+      firsts[slots++] = static_cast<uint32_t>(i);
       bytes += entry.names[i].size();
     }
     slot[i] = s;
@@ -71,13 +83,13 @@ void LdapRecord::Fill(const EntryView& entry) {
   dn_view_[0] = dn_;
   rdn_view_[0] = rdn_value_;
   // Values in slot order, each slot's values in the order they came.
-  attributes_.resize(firsts.size());
+  attributes_.resize(slots);
   views_.reserve(values);
-  for (size_t s = 0; s < firsts.size(); ++s) {
+  for (size_t s = 0; s < slots; ++s) {
     attributes_[s].name = keep(entry.names[firsts[s]]);
     attributes_[s].first = static_cast<uint32_t>(views_.size());
     for (size_t i = firsts[s]; i < count; ++i) {
-      if (slot[i] != s) continue;
+      if (entry.counts[i] == 0 || slot[i] != s) continue;
       for (uint32_t k = 0; k < entry.counts[i]; ++k) {
         views_.push_back(keep(entry.values[starts[i] + k]));
       }
