@@ -22,7 +22,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/address_book.h"
 #include "platform/error.h"
+#include "platform/ldap/ldap_directory.h"
 #include "tests/ldap/slapd_support.h"
 
 namespace platform::ldap {
@@ -611,6 +613,62 @@ TEST(LdapClientScriptedTest, RangedAttributesAreReadToTheirEnd) {
   ASSERT_TRUE(read[0].has_value());
   ASSERT_NE(Find(*read[0], "member"), nullptr);
   EXPECT_EQ(Find(*read[0], "member")->values, all);
+}
+
+// A server that refuses the back-link search (as one that does not know
+// memberOf may) gets the list's members asked by RDN value, then and for
+// every later list: the refusal is never the run's.
+TEST(LdapClientScriptedTest, AServerThatRefusesBackLinkSearchesIsAskedByName) {
+  const auto person = [](const std::string& name) {
+    return std::vector<Attribute>{{"objectClass", {"user"}},
+                                  {"legacyExchangeDN", {"/o=x/cn=" + name}},
+                                  {"displayName", {name}}};
+  };
+  int member_searches = 0;
+  ScriptedServer server(
+      [&](const ScriptedServer::SearchRequest& request, ScriptedServer::Replies& replies) {
+        const bool with_member = std::find(request.attributes.begin(), request.attributes.end(),
+                                           "member") != request.attributes.end();
+        if (request.base.empty()) {
+          replies.Entry("", {{"rootDomainNamingContext", {"dc=x"}}});
+        } else if (request.base == "cn=L,dc=x") {  // the list's member values
+          replies.Entry("cn=L,dc=x", {{"member", {"cn=S,dc=x", "cn=A,dc=x", "cn=B,dc=x"}}});
+        } else if (!with_member) {  // resolution
+          replies.Entry("cn=L,dc=x", {{"objectClass", {"group"}},
+                                      {"legacyExchangeDN", {"/o=x/cn=l"}},
+                                      {"displayName", {"L"}}});
+        } else if (++member_searches == 1) {  // the back-link search
+          replies.Done(LDAP_INAPPROPRIATE_MATCHING);
+          return;
+        } else {  // by RDN value: whatever the filter, every object
+          auto list = person("S");
+          list[0].values = {"group"};
+          list.push_back({"member", {"cn=C,dc=x"}});
+          replies.Entry("cn=S,dc=x", list);
+          for (const char* name : {"A", "B", "C"}) {
+            replies.Entry(std::string("cn=") + name + ",dc=x", person(name));
+          }
+        }
+        replies.Done(LDAP_SUCCESS);
+      });
+  ServerDirectorySettings settings;
+  settings.url = server.url();
+  ServerDirectory directory = OpenServerDirectory(
+      settings, [](const char*) { return std::optional<std::string>(); },
+      [](const std::string&) {});
+  const AddressBook& book = *directory.address_book;
+  const auto names = [&](const std::vector<uint32_t>& members) {
+    std::vector<std::string> out;
+    for (const uint32_t index : members) out.emplace_back(book.entry(index).name);
+    return out;
+  };
+  const std::vector<uint32_t> members = book.Members(book.Resolve("L"));
+  EXPECT_EQ(names(members), (std::vector<std::string>{"S", "A", "B"}));
+  ASSERT_FALSE(members.empty());
+  EntryRef sub;
+  sub.index = members.front();
+  EXPECT_EQ(names(book.Members(sub)), std::vector<std::string>{"C"});
+  EXPECT_EQ(member_searches, 3) << "one refused back-link search, one search by name a list";
 }
 
 // ---------------------------------------------------------------------------

@@ -314,7 +314,8 @@ class LdapAddressBook final : public AddressBook {
   // server's order: it is indexed by DN and taken in member order, and an
   // object it holds that no member value names (a stale back-link) is
   // ignored: the member values alone say who belongs. `unanswered` is set
-  // when the server gave no entry at all.
+  // when the server gave no entry at all. A server that refuses the search
+  // is not asked so again, and all of `missing` is given back.
   std::vector<size_t> FetchByMemberOf(const std::string& list_key, const std::string& list_dn,
                                       const std::vector<std::string>& keys,
                                       const std::vector<size_t>& missing,
@@ -330,21 +331,30 @@ class LdapAddressBook final : public AddressBook {
       if (it == wanted.end()) return;
       answer.emplace(*it, std::move(record));
     };
-    if (const auto ahead = ahead_.find(list_key); ahead != ahead_.end()) {
-      // Sent ahead: the answer taken in already, or read now.
-      Ahead sent = std::move(ahead->second);
-      ahead_.erase(ahead);
-      if (sent.search) {
-        --in_flight_;
-        server_->client->FinishViews(*sent.search,
-                                     [&](const EntryView& entry) { take(RecordOf(entry)); });
+    try {
+      if (const auto ahead = ahead_.find(list_key); ahead != ahead_.end()) {
+        // Sent ahead: the answer taken in already, or read now.
+        Ahead sent = std::move(ahead->second);
+        ahead_.erase(ahead);
+        if (sent.search) {
+          --in_flight_;
+          server_->client->FinishViews(*sent.search,
+                                       [&](const EntryView& entry) { take(RecordOf(entry)); });
+        } else {
+          for (auto& record : sent.records) take(std::move(record));
+        }
       } else {
-        for (auto& record : sent.records) take(std::move(record));
+        server_->client->SearchViews(server_->root, Scope::kSubtree, MemberOfFilter(list_dn),
+                                     member_attributes_,
+                                     [&](const EntryView& entry) { take(RecordOf(entry)); });
       }
-    } else {
-      server_->client->SearchViews(server_->root, Scope::kSubtree, MemberOfFilter(list_dn),
-                                   member_attributes_,
-                                   [&](const EntryView& entry) { take(RecordOf(entry)); });
+    } catch (const PlatformError& error) {
+      // A server that refuses the filter (one that does not know memberOf
+      // may) is asked as one without back-links: the batch path meets any
+      // fault that is not the filter's. A lost connection is the run's.
+      if (error.number() == errnum::kServerNotOperational) throw;
+      memberof_ = false;
+      return missing;
     }
     std::vector<size_t> rest;
     for (const size_t i : missing) {
