@@ -572,55 +572,45 @@ int Client::SendPage(const std::string& base, Scope scope, const std::string& fi
   return msgid;
 }
 
-void Client::ReadPage(int msgid, LDAPMessage* chain, bool paged, std::string& cookie,
+namespace {
+
+// Gives the entry of `message` to `each`, its ranged attributes read to
+// their end first (base reads through `fetch`, on the same connection).
+void GiveEntry(LDAP* ld, bool& lost, LDAPMessage* message, Decoded& decoded,
+               const RangeFetch& fetch, const std::function<void(const EntryView&)>& each) {
+  const std::string_view dn = Decode(ld, message, decoded, lost);
+  bool ranged = false;
+  for (const std::string_view name : decoded.names) {
+    ranged = ranged || ParseRangedName(name).has_value();
+  }
+  if (!ranged) {
+    each(decoded.View(dn));
+    return;
+  }
+  // Rare: the further ranges are read into a copy of the entry.
+  Entry entry = EntryOf(decoded.View(dn));
+  CompleteRangedAttributes(entry, fetch);
+  const Decoded whole = ViewsOf(entry);
+  each(whole.View(entry.dn));
+}
+
+}  // namespace
+
+void Client::ReadPage(int msgid, bool paged, std::string& cookie,
                       const std::function<void(const EntryView&)>& each) {
   const RangeFetch fetch = RangeReader();
-  // A reply taken in whole needs no abandon; one read message by message
-  // does until its final result came.
-  MessagePtr taken(chain);
   Pending pending(ld_, lost_, msgid);
-  if (chain != nullptr) pending.Done();
-  LDAPMessage* next = chain;
   Decoded decoded;
   for (bool final = false; !final;) {
-    MessagePtr owned;
-    LDAPMessage* message = next;
-    if (chain != nullptr) {
-      // The whole reply ends with its final result, which Ready waited
-      // for; a chain without one is a fault of the stream.
-      if (message == nullptr) {
-        lost_ = true;
-        throw PlatformError(errnum::kServerNotOperational);
-      }
-      next = ldap_next_message(ld_, message);
-    } else {
-      owned.reset(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
-      message = owned.get();
-    }
-    switch (ldap_msgtype(message)) {
-      case LDAP_RES_SEARCH_ENTRY: {
-        const std::string_view dn = Decode(ld_, message, decoded, lost_);
-        bool ranged = false;
-        for (const std::string_view name : decoded.names) {
-          ranged = ranged || ParseRangedName(name).has_value();
-        }
-        if (!ranged) {
-          each(decoded.View(dn));
-          break;
-        }
-        // Rare: the further ranges are read (on this connection) into a
-        // copy of the entry.
-        Entry entry = EntryOf(decoded.View(dn));
-        owned.reset();
-        CompleteRangedAttributes(entry, fetch);
-        const Decoded whole = ViewsOf(entry);
-        each(whole.View(entry.dn));
+    MessagePtr message(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
+    switch (ldap_msgtype(message.get())) {
+      case LDAP_RES_SEARCH_ENTRY:
+        GiveEntry(ld_, lost_, message.get(), decoded, fetch, each);
         break;
-      }
       case LDAP_RES_SEARCH_RESULT: {
         pending.Done();
         final = true;
-        const int result = ParseFinal(ld_, message, paged ? &cookie : nullptr, lost_);
+        const int result = ParseFinal(ld_, message.get(), paged ? &cookie : nullptr, lost_);
         if (result != LDAP_SUCCESS) Fail(result, lost_);
         break;
       }
@@ -649,7 +639,7 @@ void Client::SearchViews(std::string_view base, Scope scope, std::string_view fi
   std::string cookie;
   do {
     const int msgid = SendPage(base_text, scope, filter_text, attributes, cookie, paged);
-    ReadPage(msgid, nullptr, paged, cookie, each);
+    ReadPage(msgid, paged, cookie, each);
   } while (paged && !cookie.empty());
 }
 
@@ -718,35 +708,46 @@ void Client::FinishViews(PendingSearch& search, const std::function<void(const E
   search.chain_ = nullptr;
   if (msgid < 0) throw std::logic_error("a pending search finished twice");
   if (lost_) throw PlatformError(errnum::kServerNotOperational);
-  if (!chain) {
-    Pending pending(ld_, lost_, msgid);
-    timeval wait{timeout_seconds_, 0};
-    LDAPMessage* whole = nullptr;
-    const int rc = ldap_result(ld_, msgid, LDAP_MSG_ALL, &wait, &whole);
-    if (rc <= 0 || whole == nullptr) {
-      // As WaitForReply: no answer in time, or a broken stream.
-      lost_ = true;
-      throw PlatformError(errnum::kServerNotOperational);
+  // The whole reply, the final result last: the chain Ready took in, or
+  // the replies read now, each waited for as Search waits for it.
+  std::vector<MessagePtr> read;
+  std::vector<LDAPMessage*> replies;
+  if (chain) {
+    for (LDAPMessage* message = ldap_first_message(ld_, chain.get()); message != nullptr;
+         message = ldap_next_message(ld_, message)) {
+      replies.push_back(message);
     }
+  } else {
+    Pending pending(ld_, lost_, msgid);
+    do {
+      read.emplace_back(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
+      replies.push_back(read.back().get());
+    } while (ldap_msgtype(replies.back()) != LDAP_RES_SEARCH_RESULT);
     pending.Done();
-    chain.reset(whole);
   }
+  if (replies.empty() || ldap_msgtype(replies.back()) != LDAP_RES_SEARCH_RESULT) {
+    // A whole reply ends with its final result; without one the stream
+    // is broken.
+    lost_ = true;
+    throw PlatformError(errnum::kServerNotOperational);
+  }
+  const int result = ParseFinal(ld_, replies.back(), nullptr, lost_);
   // The search went unpaged: a server that cut it at its size limit is
   // asked again, paged, before any entry is given.
-  int result = LDAP_SUCCESS;
-  for (LDAPMessage* message = ldap_first_message(ld_, chain.get()); message != nullptr;
-       message = ldap_next_message(ld_, message)) {
-    if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT) {
-      result = ParseFinal(ld_, message, nullptr, lost_);
-    }
-  }
   if (result == LDAP_SIZELIMIT_EXCEEDED) {
+    read.clear();
     chain.reset();
     SearchViews(search.base_, search.scope_, search.filter_, search.attributes_, each);
     return;
   }
-  std::string cookie;
-  ReadPage(msgid, chain.release(), false, cookie, each);
+  const RangeFetch fetch = RangeReader();
+  Decoded decoded;
+  for (LDAPMessage* message : replies) {
+    if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
+      GiveEntry(ld_, lost_, message, decoded, fetch, each);
+    }
+  }
+  if (result != LDAP_SUCCESS) Fail(result, lost_);
 }
 
 PendingSearch::~PendingSearch() {

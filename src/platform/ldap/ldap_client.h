@@ -157,11 +157,11 @@ class Client {
 
   // Gives the entries of `search` to `each`, as Search does for the same
   // search (and throws as it does), though perhaps in another order (a
-  // server may order an unpaged search otherwise): once its whole reply is in
-  // (waiting up to the time-out for it), and when the server cut it at its
-  // size limit, by making that search paged instead. A search is finished
-  // at most once; an exception leaves it finished (abandoned on the
-  // server).
+  // server may order an unpaged search otherwise): once its whole reply is
+  // in (each reply waited for as Search waits), and when the server cut it
+  // at its size limit, by making that search paged instead. A search is
+  // finished at most once; an exception leaves it finished (abandoned on
+  // the server).
   void Finish(PendingSearch& search, const std::function<void(Entry&&)>& each);
   // Finish, each entry given as a view (see SearchViews).
   void FinishViews(PendingSearch& search, const std::function<void(const EntryView&)>& each);
@@ -192,11 +192,10 @@ class Client {
   // the whole search unpaged; gives its message id. Throws as Search.
   int SendPage(const std::string& base, Scope scope, const std::string& filter,
                const std::vector<std::string>& attributes, const std::string& cookie, bool paged);
-  // Reads the replies to page request `msgid` (those of `chain` when it is
-  // not null: the whole reply, taken in already, owned from here), gives
-  // its entries to `each` and sets `cookie` to the server's, empty when
+  // Reads the replies to page request `msgid`, gives its entries to
+  // `each` as they come and sets `cookie` to the server's, empty when
   // there is no further page. Throws as Search.
-  void ReadPage(int msgid, struct ldapmsg* chain, bool paged, std::string& cookie,
+  void ReadPage(int msgid, bool paged, std::string& cookie,
                 const std::function<void(const EntryView&)>& each);
 
   struct ldap* ld_;
