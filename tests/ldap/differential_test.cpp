@@ -231,4 +231,15 @@ TEST_F(Differential, GeneratedOrganisationGivesTheSameLogPastTheSizeLimit) {
   EXPECT_EQ(big_query, Run("memory.json", "p1", "big-query@diff.example"));
 }
 
+// A server that keeps no memberOf back-link: every member comes through
+// the searches by RDN value, with the same log.
+TEST_F(Differential, ServerWithoutBackLinksGivesTheSameLog) {
+  Write("directory.ldif", GeneratedLdif());
+  TestSlapd server({dir_ / "directory.ldif"}, "", TestSlapd::MemberOf::kNone);
+  TARNWICK_REQUIRE_RUNNING(server);
+  Write("memory.json", R"({"directory": "directory.ldif"})");
+  Write("ldap.json", R"({"directory": ")" + server.url() + R"("})");
+  ExpectSameOnBothBackends("p1", {"top@diff.example;big-dl@diff.example", "No Mail List"});
+}
+
 }  // namespace

@@ -322,6 +322,71 @@ TEST_F(LargeOrganisationTest, BitwiseMatchingRulesWorkOnIntegers) {
   }
 }
 
+// The back-link the backend asks a list's members by: one indexed search
+// "(memberOf=<list DN>)" answers for all of them. It is operational, so
+// a search for every user attribute reads what the LDIF file holds.
+TEST(SharedSlapdTest, GroupsAreBackLinkedFromTheirMembers) {
+  TARNWICK_FIXTURE_URL_OR_SKIP(url);
+  int rc = 0;
+  Connection ld = Connect(url, "", "", &rc);
+  ASSERT_EQ(rc, LDAP_SUCCESS) << ldap_err2string(rc);
+  const SearchResult team =
+      Search(ld.get(), kHarborBase, "(memberOf=cn=sales team, ou=lists,dc=harbor,dc=example)");
+  ASSERT_EQ(team.rc, LDAP_SUCCESS) << ldap_err2string(team.rc);
+  EXPECT_EQ(team.dns, (std::vector<std::string>{"cn=Ana Lima,ou=People,dc=harbor,dc=example",
+                                                "cn=Ben Ortiz,ou=People,dc=harbor,dc=example"}));
+  // Not among the user attributes ("*").
+  char star[] = "*";
+  char* all[] = {star, nullptr};
+  LDAPMessage* raw = nullptr;
+  ASSERT_EQ(
+      ldap_search_ext_s(ld.get(), "CN=Ana Lima,OU=People,DC=harbor,DC=example", LDAP_SCOPE_BASE,
+                        "(objectClass=*)", all, 0, nullptr, nullptr, nullptr, LDAP_NO_LIMIT, &raw),
+      LDAP_SUCCESS);
+  Message everything(raw);
+  LDAPMessage* entry = ldap_first_entry(ld.get(), everything.get());
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(ldap_get_values_len(ld.get(), entry, "memberOf"), nullptr);
+  berval** mail = ldap_get_values_len(ld.get(), entry, "mail");
+  EXPECT_EQ(ldap_count_values_len(mail), 1);
+  ldap_value_free_len(mail);
+  const SearchResult links = Search(ld.get(), "CN=Ana Lima,OU=People,DC=harbor,DC=example",
+                                    "(objectClass=*)", "memberOf", 0, LDAP_SCOPE_BASE);
+  ASSERT_EQ(links.values.size(), 1u);
+  EXPECT_NE(std::find(links.values[0].begin(), links.values[0].end(),
+                      "CN=Sales Team,OU=Lists,DC=harbor,DC=example"),
+            links.values[0].end());
+}
+
+TEST(PrivateSlapdTest, BackLinksAreAsTheFileSaysOrNone) {
+  const std::string ldif =
+      "dn: DC=b,DC=example\nobjectClass: domainDNS\ndc: b\n\n"
+      "dn: CN=P,DC=b,DC=example\nobjectClass: container\ncn: P\n"
+      "memberOf: CN=Other,DC=b,DC=example\n\n"
+      "dn: CN=G,DC=b,DC=example\nobjectClass: group\ncn: G\nmember: CN=P,DC=b,DC=example\n";
+  const auto members_of = [](const TestSlapd& server, const std::string& group) {
+    int rc = 0;
+    Connection ld = Connect(server.url(), "", "", &rc);
+    return Search(ld.get(), "DC=b,DC=example", "(memberOf=" + group + ")").dns;
+  };
+  // A file that writes its own back-links gets those alone.
+  TestSlapd own = TestSlapd::FromLdif(ldif);
+  TARNWICK_REQUIRE_RUNNING(own);
+  EXPECT_EQ(members_of(own, "CN=Other,DC=b,DC=example"),
+            std::vector<std::string>{"cn=P,dc=b,dc=example"});
+  EXPECT_TRUE(members_of(own, "CN=G,DC=b,DC=example").empty());
+  // Without them, the fixture writes them; with --no-memberof, nothing.
+  std::string plain = ldif;
+  plain.erase(plain.find("memberOf:"), std::string("memberOf: CN=Other,DC=b,DC=example\n").size());
+  TestSlapd kept = TestSlapd::FromLdif(plain);
+  TARNWICK_REQUIRE_RUNNING(kept);
+  EXPECT_EQ(members_of(kept, "CN=G,DC=b,DC=example"),
+            std::vector<std::string>{"cn=P,dc=b,dc=example"});
+  TestSlapd none = TestSlapd::FromLdif(plain, "", TestSlapd::MemberOf::kNone);
+  TARNWICK_REQUIRE_RUNNING(none);
+  EXPECT_TRUE(members_of(none, "CN=G,DC=b,DC=example").empty());
+}
+
 TEST(PrivateSlapdTest, MissingParentsAreMadeAndBadInputIsNamed) {
   // No domain or OU entry, a version line, CR LF line ends, a folded line.
   ScratchFile orphan("orphan.ldif",

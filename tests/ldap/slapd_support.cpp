@@ -113,18 +113,20 @@ ScriptResult RunFixtureScript(const std::vector<std::string>& args) {
 }
 
 TestSlapd::TestSlapd(const std::vector<std::filesystem::path>& ldif_files,
-                     const std::string& suffix) {
+                     const std::string& suffix, MemberOf member_of) {
   std::vector<std::string> args{"start"};
   if (!suffix.empty()) {
     args.push_back("--suffix");
     args.push_back(suffix);
   }
+  if (member_of == MemberOf::kNone) args.push_back("--no-memberof");
   args.push_back("");  // the folder, filled in by Run
   for (const auto& f : ldif_files) args.push_back(f.string());
   Run(args);
 }
 
-TestSlapd TestSlapd::FromLdif(std::string_view ldif, const std::string& suffix) {
+TestSlapd TestSlapd::FromLdif(std::string_view ldif, const std::string& suffix,
+                              MemberOf member_of) {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "tarnwick-ldif-XXXXXX.ldif").string();
   const int fd = ::mkstemps(pattern.data(), 5);
@@ -141,7 +143,7 @@ TestSlapd TestSlapd::FromLdif(std::string_view ldif, const std::string& suffix) 
     out.write(ldif.data(), static_cast<std::streamsize>(ldif.size()));
     written = static_cast<bool>(out.flush());
   }
-  TestSlapd server = written ? TestSlapd({pattern}, suffix) : TestSlapd();
+  TestSlapd server = written ? TestSlapd({pattern}, suffix, member_of) : TestSlapd();
   if (!written) server.error_ = "cannot write the scratch LDIF file " + pattern;
   std::error_code ignored;
   std::filesystem::remove(pattern, ignored);

@@ -40,17 +40,22 @@ std::string ClosedPortUrl();
 class TestSlapd {
  public:
   enum class State { kRunning, kNotInstalled, kFailed, kStopped };
+  // Whether the loaded entries carry the memberOf back-links of the groups
+  // that list them (kKept, unless the LDIF writes its own memberOf values),
+  // or none at all: a server that keeps no back-link (kNone).
+  enum class MemberOf { kKept, kNone };
 
   // Starts slapd loaded with the LDIF files; the suffix is found in them
   // unless `suffix` names it. Check state(): kRunning on success,
   // kNotInstalled when slapd is missing (and CI is not true), kFailed with
   // error() holding the script's output otherwise.
   explicit TestSlapd(const std::vector<std::filesystem::path>& ldif_files,
-                     const std::string& suffix = "");
+                     const std::string& suffix = "", MemberOf member_of = MemberOf::kKept);
 
   // As the constructor, loaded with `ldif`, the text of an LDIF file. The
   // text passes through a scratch file that is gone when this returns.
-  static TestSlapd FromLdif(std::string_view ldif, const std::string& suffix = "");
+  static TestSlapd FromLdif(std::string_view ldif, const std::string& suffix = "",
+                            MemberOf member_of = MemberOf::kKept);
 
   // A listener that accepts connections and never answers, for time-out
   // tests; state() and url() as for a server.

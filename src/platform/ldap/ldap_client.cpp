@@ -1,6 +1,7 @@
 #include "platform/ldap/ldap_client.h"
 
 #include <ldap.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -113,6 +115,21 @@ int ResultCodeOf(LDAP* ld) {
 }
 
 }  // namespace
+
+Entry EntryOf(const EntryView& view) {
+  Entry entry;
+  entry.dn = std::string(view.dn);
+  entry.attributes.reserve(view.names.size());
+  size_t next = 0;
+  for (size_t i = 0; i < view.names.size(); ++i) {
+    Attribute& attribute = entry.attributes.emplace_back();
+    attribute.name = std::string(view.names[i]);
+    attribute.values.reserve(view.counts[i]);
+    for (uint32_t k = 0; k < view.counts[i]; ++k)
+      attribute.values.emplace_back(view.values[next++]);
+  }
+  return entry;
+}
 
 // ---------------------------------------------------------------------------
 // Ranges.
@@ -390,6 +407,18 @@ std::unique_ptr<Client> Client::Connect(const ServerOptions& options) {
   if (rc != LDAP_SUCCESS) throw failure("", rc, DiagnosticOf(ld));
   if (result != LDAP_SUCCESS) throw failure("", result, diagnostic_text);
   if (watchdog.Disarm()) throw failure("", LDAP_TIMEOUT, no_answer);
+  // libldap reads a plain TCP connection a message at a time, with a read
+  // for each message's length and one for its body, and a poll before
+  // each: three system calls an entry. A read-ahead buffer beneath the
+  // message reader (and beneath TLS, where there is TLS) takes in what the
+  // socket holds at once; libldap asks it whether data is buffered before
+  // it polls. Nothing is buffered yet: the bind's reply was read whole.
+  Sockbuf* socket_buffer = nullptr;
+  if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &socket_buffer) == LDAP_OPT_SUCCESS &&
+      socket_buffer != nullptr) {
+    ber_sockbuf_add_io(socket_buffer, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER,
+                       nullptr);
+  }
   return client;
 }
 
@@ -414,28 +443,69 @@ LDAPMessage* WaitForReply(LDAP* ld, int msgid, int timeout_seconds, bool& lost) 
   return message;
 }
 
-Entry ToEntry(LDAP* ld, LDAPMessage* message, bool& lost) {
-  Entry entry;
-  char* dn = ldap_get_dn(ld, message);
-  if (dn == nullptr) Fail(ResultCodeOf(ld), lost);
-  entry.dn = dn;
-  ldap_memfree(dn);
-  BerElement* ber = nullptr;
-  for (char* name = ldap_first_attribute(ld, message, &ber); name != nullptr;
-       name = ldap_next_attribute(ld, message, ber)) {
-    Attribute attribute{name, {}};
-    berval** values = ldap_get_values_len(ld, message, name);
-    ldap_memfree(name);
-    if (values != nullptr) {
-      for (berval** value = values; *value != nullptr; ++value) {
-        attribute.values.emplace_back((*value)->bv_val, (*value)->bv_len);
-      }
-      ldap_value_free_len(values);
+// The names and values of one entry, as views into its message; kept by a
+// reader and reused from entry to entry, so that decoding allocates only
+// while the vectors still grow.
+struct Decoded {
+  std::vector<std::string_view> names;
+  std::vector<uint32_t> counts;
+  std::vector<std::string_view> values;
+
+  EntryView View(std::string_view dn) const { return EntryView{dn, names, counts, values}; }
+};
+
+// Decodes an entry in place (ldap_get_dn_ber, ldap_get_attribute_ber):
+// names and values are seen where they lie in the message, valid while it
+// is; libldap's copying readers would allocate each name and value, and
+// find each attribute again from the start of the entry.
+std::string_view Decode(LDAP* ld, LDAPMessage* message, Decoded& out, bool& lost) {
+  struct BerFree {
+    void operator()(BerElement* ber) const { ber_free(ber, 0); }
+  };
+  struct ValuesFree {
+    void operator()(berval* values) const { ldap_memfree(values); }
+  };
+  out.names.clear();
+  out.counts.clear();
+  out.values.clear();
+  BerElement* raw = nullptr;
+  berval dn{0, nullptr};
+  const int rc = ldap_get_dn_ber(ld, message, &raw, &dn);
+  std::unique_ptr<BerElement, BerFree> ber(raw);
+  if (rc != LDAP_SUCCESS || dn.bv_val == nullptr) Fail(ResultCodeOf(ld), lost);
+  for (;;) {
+    berval name{0, nullptr};
+    berval* raw_values = nullptr;
+    const int got = ldap_get_attribute_ber(ld, message, ber.get(), &name, &raw_values);
+    std::unique_ptr<berval, ValuesFree> values(raw_values);
+    if (got != LDAP_SUCCESS) Fail(got, lost);
+    if (name.bv_val == nullptr) break;  // no more attributes
+    out.names.emplace_back(name.bv_val, name.bv_len);
+    uint32_t count = 0;
+    for (const berval* value = values.get(); value != nullptr && value->bv_val != nullptr;
+         ++value, ++count) {
+      out.values.emplace_back(value->bv_val, value->bv_len);
     }
-    entry.attributes.push_back(std::move(attribute));
+    out.counts.push_back(count);
   }
-  if (ber != nullptr) ber_free(ber, 0);
-  return entry;
+  return std::string_view(dn.bv_val, dn.bv_len);
+}
+
+Entry ToEntry(LDAP* ld, LDAPMessage* message, bool& lost) {
+  Decoded decoded;
+  const std::string_view dn = Decode(ld, message, decoded, lost);
+  return EntryOf(decoded.View(dn));
+}
+
+// The views of an entry held whole.
+Decoded ViewsOf(const Entry& entry) {
+  Decoded decoded;
+  for (const Attribute& attribute : entry.attributes) {
+    decoded.names.emplace_back(attribute.name);
+    decoded.counts.push_back(static_cast<uint32_t>(attribute.values.size()));
+    for (const std::string& value : attribute.values) decoded.values.emplace_back(value);
+  }
+  return decoded;
 }
 
 // The result code of a final search result, and its paged-results cookie
@@ -465,62 +535,226 @@ int ParseFinal(LDAP* ld, LDAPMessage* message, std::string* cookie, bool& lost) 
 
 }  // namespace
 
+namespace {
+
+// The checks Search makes before anything is sent: a base or filter
+// libldap would send other than given. 0 when they pass, else the
+// directory number to fail with.
+int32_t RefusedText(std::string_view base, std::string_view filter) {
+  // libldap takes C strings: a NUL would send a shorter base or filter
+  // than the caller gave.
+  if (base.find('\0') != std::string_view::npos) return errnum::kNoSuchObject;
+  // libldap would take an empty filter for "(objectClass=*)": a filter
+  // lost on the way must not match everything.
+  if (filter.empty() || filter.find('\0') != std::string_view::npos) return errnum::kBadCommand;
+  return 0;
+}
+
+}  // namespace
+
+int Client::SendPage(const std::string& base, Scope scope, const std::string& filter,
+                     const std::vector<std::string>& attributes, const std::string& cookie,
+                     bool paged) {
+  AttributeList list(attributes);
+  LDAPControl* page = nullptr;
+  if (paged) {
+    berval cookie_value{cookie.size(), const_cast<char*>(cookie.data())};
+    const int rc = ldap_create_page_control(ld_, kPageSize, &cookie_value, 0, &page);
+    if (rc != LDAP_SUCCESS) Fail(rc, lost_);
+  }
+  LDAPControl* server_controls[] = {page, nullptr};
+  int msgid = -1;
+  const int rc =
+      ldap_search_ext(ld_, base.c_str(), ToLdapScope(scope), filter.c_str(), list.get(), 0,
+                      paged ? server_controls : nullptr, nullptr, nullptr, LDAP_NO_LIMIT, &msgid);
+  if (page != nullptr) ldap_control_free(page);
+  if (rc != LDAP_SUCCESS) Fail(rc, lost_);
+  return msgid;
+}
+
+namespace {
+
+// Gives the entry of `message` to `each`, its ranged attributes read to
+// their end first (base reads through `fetch`, on the same connection).
+void GiveEntry(LDAP* ld, bool& lost, LDAPMessage* message, Decoded& decoded,
+               const RangeFetch& fetch, const std::function<void(const EntryView&)>& each) {
+  const std::string_view dn = Decode(ld, message, decoded, lost);
+  bool ranged = false;
+  for (const std::string_view name : decoded.names) {
+    ranged = ranged || ParseRangedName(name).has_value();
+  }
+  if (!ranged) {
+    each(decoded.View(dn));
+    return;
+  }
+  // Rare: the further ranges are read into a copy of the entry.
+  Entry entry = EntryOf(decoded.View(dn));
+  CompleteRangedAttributes(entry, fetch);
+  const Decoded whole = ViewsOf(entry);
+  each(whole.View(entry.dn));
+}
+
+}  // namespace
+
+void Client::ReadPage(int msgid, bool paged, std::string& cookie,
+                      const std::function<void(const EntryView&)>& each) {
+  const RangeFetch fetch = RangeReader();
+  Pending pending(ld_, lost_, msgid);
+  Decoded decoded;
+  for (bool final = false; !final;) {
+    MessagePtr message(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
+    switch (ldap_msgtype(message.get())) {
+      case LDAP_RES_SEARCH_ENTRY:
+        GiveEntry(ld_, lost_, message.get(), decoded, fetch, each);
+        break;
+      case LDAP_RES_SEARCH_RESULT: {
+        pending.Done();
+        final = true;
+        const int result = ParseFinal(ld_, message.get(), paged ? &cookie : nullptr, lost_);
+        if (result != LDAP_SUCCESS) Fail(result, lost_);
+        break;
+      }
+      default:  // search references and intermediate responses
+        break;
+    }
+  }
+}
+
 void Client::Search(std::string_view base, Scope scope, std::string_view filter,
                     const std::vector<std::string>& attributes,
                     const std::function<void(Entry&&)>& each) {
+  SearchViews(base, scope, filter, attributes, [&](const EntryView& view) { each(EntryOf(view)); });
+}
+
+void Client::SearchViews(std::string_view base, Scope scope, std::string_view filter,
+                         const std::vector<std::string>& attributes,
+                         const std::function<void(const EntryView&)>& each) {
   if (lost_) throw PlatformError(errnum::kServerNotOperational);
-  // libldap takes C strings: a NUL would send a shorter base or filter
-  // than the caller gave.
-  if (base.find('\0') != std::string_view::npos) throw PlatformError(errnum::kNoSuchObject);
-  // libldap would take an empty filter for "(objectClass=*)": a filter
-  // lost on the way must not match everything.
-  if (filter.empty() || filter.find('\0') != std::string_view::npos) {
-    throw PlatformError(errnum::kBadCommand);
+  if (const int32_t refused = RefusedText(base, filter); refused != 0) {
+    throw PlatformError(refused);
   }
   const std::string base_text(base);
   const std::string filter_text(filter);
-  AttributeList list(attributes);
   const bool paged = scope != Scope::kBase;
-  const RangeFetch fetch = RangeReader();
-
   std::string cookie;
   do {
-    LDAPControl* page = nullptr;
-    if (paged) {
-      berval cookie_value{cookie.size(), cookie.data()};
-      const int rc = ldap_create_page_control(ld_, kPageSize, &cookie_value, 0, &page);
-      if (rc != LDAP_SUCCESS) Fail(rc, lost_);
-    }
-    LDAPControl* server_controls[] = {page, nullptr};
-    int msgid = -1;
-    const int rc = ldap_search_ext(ld_, base_text.c_str(), ToLdapScope(scope), filter_text.c_str(),
-                                   list.get(), 0, paged ? server_controls : nullptr, nullptr,
-                                   nullptr, LDAP_NO_LIMIT, &msgid);
-    if (page != nullptr) ldap_control_free(page);
-    if (rc != LDAP_SUCCESS) Fail(rc, lost_);
-    Pending pending(ld_, lost_, msgid);
-    for (bool final = false; !final;) {
-      MessagePtr message(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
-      switch (ldap_msgtype(message.get())) {
-        case LDAP_RES_SEARCH_ENTRY: {
-          Entry entry = ToEntry(ld_, message.get(), lost_);
-          message.reset();
-          CompleteRangedAttributes(entry, fetch);
-          each(std::move(entry));
-          break;
-        }
-        case LDAP_RES_SEARCH_RESULT: {
-          pending.Done();
-          final = true;
-          const int result = ParseFinal(ld_, message.get(), paged ? &cookie : nullptr, lost_);
-          if (result != LDAP_SUCCESS) Fail(result, lost_);
-          break;
-        }
-        default:  // search references and intermediate responses
-          break;
-      }
-    }
+    const int msgid = SendPage(base_text, scope, filter_text, attributes, cookie, paged);
+    ReadPage(msgid, paged, cookie, each);
   } while (paged && !cookie.empty());
+}
+
+std::unique_ptr<PendingSearch> Client::Send(std::string_view base, Scope scope,
+                                            std::string_view filter,
+                                            const std::vector<std::string>& attributes) {
+  if (lost_ || RefusedText(base, filter) != 0) return nullptr;
+  std::unique_ptr<PendingSearch> search(new PendingSearch);
+  search->client_ = this;
+  search->base_ = std::string(base);
+  search->filter_ = std::string(filter);
+  search->scope_ = scope;
+  search->attributes_ = attributes;
+  // A lost connection found here is left for the search made when the
+  // answer is needed: it fails at once then, as every later call does.
+  try {
+    // Unpaged: a server may keep one paged search a connection (OpenLDAP
+    // does), and one sent ahead must not end the paging of another.
+    search->msgid_ = SendPage(search->base_, scope, search->filter_, attributes, "", false);
+  } catch (const PlatformError&) {
+    return nullptr;
+  }
+  return search;
+}
+
+bool Client::Ready(PendingSearch& search) {
+  if (search.chain_ != nullptr) return true;
+  if (lost_ || search.msgid_ < 0) return false;
+  // A poll of libldap reads at most one message from the connection, and
+  // the replies to other requests may come before this one's: it polls
+  // while the connection holds something to read. What it reads for other
+  // requests waits in libldap for them.
+  int fd = -1;
+  Sockbuf* buffer = nullptr;
+  if (ldap_get_option(ld_, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0 ||
+      ldap_get_option(ld_, LDAP_OPT_SOCKBUF, &buffer) != LDAP_OPT_SUCCESS || buffer == nullptr) {
+    return false;
+  }
+  for (;;) {
+    timeval zero{0, 0};
+    LDAPMessage* chain = nullptr;
+    const int rc = ldap_result(ld_, search.msgid_, LDAP_MSG_ALL, &zero, &chain);
+    if (rc > 0 && chain != nullptr) {
+      search.chain_ = chain;
+      return true;
+    }
+    if (rc < 0) return false;
+    pollfd readable{fd, POLLIN, 0};
+    if (ber_sockbuf_ctrl(buffer, LBER_SB_OPT_DATA_READY, nullptr) == 0 &&
+        ::poll(&readable, 1, 0) <= 0) {
+      return false;
+    }
+  }
+}
+
+void Client::Finish(PendingSearch& search, const std::function<void(Entry&&)>& each) {
+  FinishViews(search, [&](const EntryView& view) { each(EntryOf(view)); });
+}
+
+void Client::FinishViews(PendingSearch& search, const std::function<void(const EntryView&)>& each) {
+  const int msgid = search.msgid_;
+  MessagePtr chain(search.chain_);
+  // Finished from here whatever happens: the request is abandoned (or its
+  // reply freed) below.
+  search.msgid_ = -1;
+  search.chain_ = nullptr;
+  if (msgid < 0) throw std::logic_error("a pending search finished twice");
+  if (lost_) throw PlatformError(errnum::kServerNotOperational);
+  // The whole reply, the final result last: the chain Ready took in, or
+  // the replies read now, each waited for as Search waits for it.
+  std::vector<MessagePtr> read;
+  std::vector<LDAPMessage*> replies;
+  if (chain) {
+    for (LDAPMessage* message = ldap_first_message(ld_, chain.get()); message != nullptr;
+         message = ldap_next_message(ld_, message)) {
+      replies.push_back(message);
+    }
+  } else {
+    Pending pending(ld_, lost_, msgid);
+    do {
+      read.emplace_back(WaitForReply(ld_, msgid, timeout_seconds_, lost_));
+      replies.push_back(read.back().get());
+    } while (ldap_msgtype(replies.back()) != LDAP_RES_SEARCH_RESULT);
+    pending.Done();
+  }
+  if (replies.empty() || ldap_msgtype(replies.back()) != LDAP_RES_SEARCH_RESULT) {
+    // A whole reply ends with its final result; without one the stream
+    // is broken.
+    lost_ = true;
+    throw PlatformError(errnum::kServerNotOperational);
+  }
+  const int result = ParseFinal(ld_, replies.back(), nullptr, lost_);
+  // The search went unpaged: a server that cut it at its size limit is
+  // asked again, paged, before any entry is given.
+  if (result == LDAP_SIZELIMIT_EXCEEDED) {
+    read.clear();
+    chain.reset();
+    SearchViews(search.base_, search.scope_, search.filter_, search.attributes_, each);
+    return;
+  }
+  const RangeFetch fetch = RangeReader();
+  Decoded decoded;
+  for (LDAPMessage* message : replies) {
+    if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
+      GiveEntry(ld_, lost_, message, decoded, fetch, each);
+    }
+  }
+  if (result != LDAP_SUCCESS) Fail(result, lost_);
+}
+
+PendingSearch::~PendingSearch() {
+  if (chain_ != nullptr) ldap_msgfree(chain_);
+  if (chain_ == nullptr && msgid_ >= 0 && !client_->lost_) {
+    ldap_abandon_ext(client_->ld_, msgid_, nullptr, nullptr);
+  }
 }
 
 namespace {

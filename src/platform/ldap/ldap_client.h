@@ -32,13 +32,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/ldap/connection_options.h"
 
-struct ldap;  // libldap's LDAP
+struct ldap;     // libldap's LDAP
+struct ldapmsg;  // libldap's LDAPMessage
 
 namespace platform::ldap {
 
@@ -52,7 +54,46 @@ struct Entry {
   std::vector<Attribute> attributes;  // in the server's order
 };
 
+// An entry as it lies in a reply, for a caller that keeps its own copy:
+// views valid only during the call that gives it. Attribute i is names[i]
+// with counts[i] values, which follow those of the attributes before it in
+// `values`.
+struct EntryView {
+  std::string_view dn;
+  std::span<const std::string_view> names;
+  std::span<const uint32_t> counts;
+  std::span<const std::string_view> values;
+};
+
+// A copy of the entry `view` shows.
+Entry EntryOf(const EntryView& view);
+
 enum class Scope { kBase, kOneLevel, kSubtree };
+
+class Client;
+
+// A search sent ahead of need (Client::Send), so that the server works on
+// it while the caller does other things; Client::Finish reads it. Letting
+// it go unfinished abandons it on the server. It must not outlive its
+// Client.
+class PendingSearch {
+ public:
+  ~PendingSearch();
+  PendingSearch(const PendingSearch&) = delete;
+  PendingSearch& operator=(const PendingSearch&) = delete;
+
+ private:
+  friend class Client;
+  PendingSearch() = default;
+
+  Client* client_ = nullptr;
+  std::string base_;
+  std::string filter_;
+  Scope scope_ = Scope::kSubtree;
+  std::vector<std::string> attributes_;
+  int msgid_ = -1;                   // the request; -1 once finished
+  struct ldapmsg* chain_ = nullptr;  // its whole reply, once Ready took it in
+};
 
 class Client {
  public:
@@ -93,6 +134,38 @@ class Client {
   void Search(std::string_view base, Scope scope, std::string_view filter,
               const std::vector<std::string>& attributes, const std::function<void(Entry&&)>& each);
 
+  // Search, each entry given as a view into the reply: a caller that copies
+  // what it keeps spares a copy of every name and value.
+  void SearchViews(std::string_view base, Scope scope, std::string_view filter,
+                   const std::vector<std::string>& attributes,
+                   const std::function<void(const EntryView&)>& each);
+
+  // Sends the search Search would make, without waiting for a reply, and
+  // unpaged (a server may keep one paged search a connection, OpenLDAP
+  // does); nullptr when it cannot be sent (the connection is
+  // lost, a NUL in the base or filter, an empty filter, libldap refuses
+  // it): nothing is thrown, so that a search sent only in case it is
+  // needed never fails the caller; the search made when it is needed
+  // meets the fault itself.
+  std::unique_ptr<PendingSearch> Send(std::string_view base, Scope scope, std::string_view filter,
+                                      const std::vector<std::string>& attributes);
+
+  // True when the whole reply to `search` is in, so that Finish reads it
+  // without waiting. Never waits and never throws:
+  // false on any fault, which Finish then meets.
+  bool Ready(PendingSearch& search);
+
+  // Gives the entries of `search` to `each`, as Search does for the same
+  // search (and throws as it does), though perhaps in another order (a
+  // server may order an unpaged search otherwise): once its whole reply is
+  // in (each reply waited for as Search waits), and when the server cut it
+  // at its size limit, by making that search paged instead. A search is
+  // finished at most once; an exception leaves it finished (abandoned on
+  // the server).
+  void Finish(PendingSearch& search, const std::function<void(Entry&&)>& each);
+  // Finish, each entry given as a view (see SearchViews).
+  void FinishViews(PendingSearch& search, const std::function<void(const EntryView&)>& each);
+
   // Reads the objects named by `dns` (base searches, `attributes` as for
   // Search), many requests in flight at once. Result i is for dns[i]:
   // std::nullopt when the server has no such object (or the text is not a
@@ -110,8 +183,20 @@ class Client {
  private:
   Client(struct ldap* ld, std::string url, int timeout_seconds);
 
+  friend class PendingSearch;
+
   // Reads the next ranges of an attribute on this connection.
   std::function<std::vector<Attribute>(const std::string&, const std::string&)> RangeReader();
+
+  // Sends one page request of a search (cookie empty for the first), or
+  // the whole search unpaged; gives its message id. Throws as Search.
+  int SendPage(const std::string& base, Scope scope, const std::string& filter,
+               const std::vector<std::string>& attributes, const std::string& cookie, bool paged);
+  // Reads the replies to page request `msgid`, gives its entries to
+  // `each` as they come and sets `cookie` to the server's, empty when
+  // there is no further page. Throws as Search.
+  void ReadPage(int msgid, bool paged, std::string& cookie,
+                const std::function<void(const EntryView&)>& each);
 
   struct ldap* ld_;
   std::string url_;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -21,7 +22,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/address_book.h"
 #include "platform/error.h"
+#include "platform/ldap/ldap_directory.h"
 #include "tests/ldap/slapd_support.h"
 
 namespace platform::ldap {
@@ -319,6 +322,64 @@ TEST_F(LdapClientTest, CallbackMayUseTheClientWhileASearchIsUnderWay) {
   EXPECT_EQ(again, 10);
 }
 
+TEST_F(LdapClientTest, SearchesSentAheadGiveWhatSearchGives) {
+  auto client = Client::Connect(Reader(server_->url()));
+  const auto all = [&](const std::string& filter) {
+    std::vector<std::string> dns;
+    client->Search(kPeopleBase, Scope::kSubtree, filter, {"uid"},
+                   [&](Entry&& entry) { dns.push_back(entry.dn); });
+    return dns;
+  };
+  const std::vector<std::string> everyone = all("(objectClass=inetOrgPerson)");
+  const std::vector<std::string> few = all("(uid=p000*)");
+  ASSERT_EQ(everyone.size(), static_cast<size_t>(kPeople));
+
+  // Several out at once, finished in another order than sent: one read
+  // whole once Ready, one past the server's size limit, and another search
+  // in between.
+  auto big = client->Send(kPeopleBase, Scope::kSubtree, "(objectClass=inetOrgPerson)", {"uid"});
+  auto small = client->Send(kPeopleBase, Scope::kSubtree, "(uid=p000*)", {"uid"});
+  auto dropped = client->Send(kPeopleBase, Scope::kSubtree, "(uid=*)", {"uid"});
+  ASSERT_TRUE(big && small && dropped);
+  for (int i = 0; i < 500 && !client->Ready(*small); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(client->Ready(*small));
+  EXPECT_EQ(all("(uid=p000*)"), few);
+  // Unpaged, the server may send them in another order (slapd's by name).
+  std::vector<std::string> got;
+  client->Finish(*small, [&](Entry&& entry) { got.push_back(entry.dn); });
+  std::vector<std::string> sorted_few = few;
+  std::sort(sorted_few.begin(), sorted_few.end());
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, sorted_few);
+  // Cut at the server's size limit, it is made again paged, from the start.
+  got.clear();
+  client->Finish(*big, [&](Entry&& entry) { got.push_back(entry.dn); });
+  EXPECT_EQ(got, everyone);
+  dropped.reset();  // abandoned unread: the connection stays good
+  EXPECT_EQ(all("(uid=p000*)"), few);
+
+  // What Search refuses is not sent; a callback that throws ends it.
+  EXPECT_EQ(client->Send(kPeopleBase, Scope::kSubtree, "", {"uid"}), nullptr);
+  EXPECT_EQ(client->Send(std::string("ou=a\0", 6), Scope::kSubtree, "(uid=*)", {}), nullptr);
+  auto thrown = client->Send(kPeopleBase, Scope::kSubtree, "(uid=*)", {"uid"});
+  ASSERT_TRUE(thrown);
+  EXPECT_THROW(client->Finish(*thrown, [](Entry&&) { throw std::runtime_error("stop"); }),
+               std::runtime_error);
+  EXPECT_EQ(all("(uid=p000*)"), few);
+
+  // A refusal comes from Finish, as from Search.
+  auto refused = client->Send("ou=missing," + std::string(kSuffix), Scope::kSubtree, "(uid=*)", {});
+  ASSERT_TRUE(refused);
+  try {
+    client->Finish(*refused, [](Entry&&) {});
+    ADD_FAILURE() << "no error";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.number(), errnum::kNoSuchObject);
+  }
+}
+
 TEST_F(LdapClientTest, ReadManyGivesResultIForDnIAndNothingForMissingOnes) {
   auto client = Client::Connect(Reader(server_->url()));
   std::vector<std::string> dns;
@@ -437,7 +498,18 @@ TEST(LdapClientLostTest, AStoppedServerFailsEveryLaterCallAtOnce) {
   for (int i = 0; i < 300; ++i) dns.push_back(PersonDn(i));
   ASSERT_EQ(client->ReadMany(dns, {"uid"}).size(), dns.size());
 
+  // Sent before the server went: finished after, it fails as a search
+  // would; once the connection is known lost nothing more is sent.
+  auto sent = client->Send(kPeopleBase, Scope::kSubtree, "(uid=*)", {"uid"});
+  ASSERT_TRUE(sent);
   ASSERT_TRUE(server.Stop()) << server.error();
+  std::vector<std::string> partial;
+  EXPECT_EQ(ErrorNumberOf([&] {
+              client->Finish(*sent, [&](Entry&& entry) { partial.push_back(entry.dn); });
+              client->Search(kPeopleBase, Scope::kSubtree, "(uid=*)", {}, [](Entry&&) {});
+            }),
+            errnum::kServerNotOperational);
+  EXPECT_EQ(client->Send(kPeopleBase, Scope::kSubtree, "(uid=*)", {"uid"}), nullptr);
   // Many pipelined writes to a closed connection: the process must get an
   // error, not a SIGPIPE.
   EXPECT_EQ(ErrorNumberOf([&] { client->ReadMany(dns, {"uid"}); }), errnum::kServerNotOperational);
@@ -455,8 +527,13 @@ TEST(LdapClientLostTest, AServerThatStopsAnsweringTimesOutAndStaysDead) {
   options.timeout_seconds = 2;
   auto client = Client::Connect(options);
   ASSERT_TRUE(server.Freeze()) << server.error();
+  // A search sent ahead is never ready and Ready never waits; finishing it
+  // waits the time-out, as the search itself does.
+  auto sent = client->Send(kPeopleBase, Scope::kSubtree, "(uid=*)", {});
+  ASSERT_TRUE(sent);
+  EXPECT_FALSE(client->Ready(*sent));
   try {
-    client->Search(kPeopleBase, Scope::kSubtree, "(uid=*)", {}, [](Entry&&) {});
+    client->Finish(*sent, [](Entry&&) {});
     ADD_FAILURE() << "no error";
   } catch (const PlatformError& error) {
     EXPECT_EQ(error.number(), errnum::kServerNotOperational);
@@ -536,6 +613,62 @@ TEST(LdapClientScriptedTest, RangedAttributesAreReadToTheirEnd) {
   ASSERT_TRUE(read[0].has_value());
   ASSERT_NE(Find(*read[0], "member"), nullptr);
   EXPECT_EQ(Find(*read[0], "member")->values, all);
+}
+
+// A server that refuses the back-link search (as one that does not know
+// memberOf may) gets the list's members asked by RDN value, then and for
+// every later list: the refusal is never the run's.
+TEST(LdapClientScriptedTest, AServerThatRefusesBackLinkSearchesIsAskedByName) {
+  const auto person = [](const std::string& name) {
+    return std::vector<Attribute>{{"objectClass", {"user"}},
+                                  {"legacyExchangeDN", {"/o=x/cn=" + name}},
+                                  {"displayName", {name}}};
+  };
+  int member_searches = 0;
+  ScriptedServer server(
+      [&](const ScriptedServer::SearchRequest& request, ScriptedServer::Replies& replies) {
+        const bool with_member = std::find(request.attributes.begin(), request.attributes.end(),
+                                           "member") != request.attributes.end();
+        if (request.base.empty()) {
+          replies.Entry("", {{"rootDomainNamingContext", {"dc=x"}}});
+        } else if (request.base == "cn=L,dc=x") {  // the list's member values
+          replies.Entry("cn=L,dc=x", {{"member", {"cn=S,dc=x", "cn=A,dc=x", "cn=B,dc=x"}}});
+        } else if (!with_member) {  // resolution
+          replies.Entry("cn=L,dc=x", {{"objectClass", {"group"}},
+                                      {"legacyExchangeDN", {"/o=x/cn=l"}},
+                                      {"displayName", {"L"}}});
+        } else if (++member_searches == 1) {  // the back-link search
+          replies.Done(LDAP_INAPPROPRIATE_MATCHING);
+          return;
+        } else {  // by RDN value: whatever the filter, every object
+          auto list = person("S");
+          list[0].values = {"group"};
+          list.push_back({"member", {"cn=C,dc=x"}});
+          replies.Entry("cn=S,dc=x", list);
+          for (const char* name : {"A", "B", "C"}) {
+            replies.Entry(std::string("cn=") + name + ",dc=x", person(name));
+          }
+        }
+        replies.Done(LDAP_SUCCESS);
+      });
+  ServerDirectorySettings settings;
+  settings.url = server.url();
+  ServerDirectory directory = OpenServerDirectory(
+      settings, [](const char*) { return std::optional<std::string>(); },
+      [](const std::string&) {});
+  const AddressBook& book = *directory.address_book;
+  const auto names = [&](const std::vector<uint32_t>& members) {
+    std::vector<std::string> out;
+    for (const uint32_t index : members) out.emplace_back(book.entry(index).name);
+    return out;
+  };
+  const std::vector<uint32_t> members = book.Members(book.Resolve("L"));
+  EXPECT_EQ(names(members), (std::vector<std::string>{"S", "A", "B"}));
+  ASSERT_FALSE(members.empty());
+  EntryRef sub;
+  sub.index = members.front();
+  EXPECT_EQ(names(book.Members(sub)), std::vector<std::string>{"C"});
+  EXPECT_EQ(member_searches, 3) << "one refused back-link search, one search by name a list";
 }
 
 // ---------------------------------------------------------------------------

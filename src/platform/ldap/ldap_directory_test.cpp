@@ -1,14 +1,17 @@
 #include "platform/ldap/ldap_record.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/address_book.h"
 #include "platform/dn.h"
 #include "platform/ldap/ldap_directory.h"
 #include "platform/ldap_filter.h"
+#include "tests/ldap/slapd_support.h"
 
 namespace platform::ldap {
 namespace {
@@ -100,6 +103,108 @@ TEST(ServerNamingTest, TheRootDseComesFirstThenTheProfileThenTheNamingContexts) 
   EXPECT_FALSE(with_profile.dialect.active_directory);
   EXPECT_EQ(NamingOf(plain, "").root, "dc=first,dc=example");
   EXPECT_EQ(NamingOf(Entry{}, "").root, "") << "a server that names nothing";
+}
+
+// A list's members on the server: Members must give them in "member" order
+// whatever the server's back-links say.
+constexpr char kMembersLdif[] = R"(dn: DC=m,DC=example
+objectClass: top
+objectClass: domainDNS
+dc: m
+
+dn: CN=Ann,OU=P,DC=m,DC=example
+objectClass: top
+objectClass: user
+cn: Ann
+legacyExchangeDN: /o=M/cn=ann
+memberOf: CN=L,OU=L,DC=m,DC=example
+
+dn: CN=Bo,OU=P,DC=m,DC=example
+objectClass: top
+objectClass: user
+cn: Bo
+legacyExchangeDN: /o=M/cn=bo
+memberOf: CN=L,OU=L,DC=m,DC=example
+
+dn: CN=Cy,OU=P,DC=m,DC=example
+objectClass: top
+objectClass: user
+cn: Cy
+legacyExchangeDN: /o=M/cn=cy
+
+dn: CN=Ed,OU=P,DC=m,DC=example
+objectClass: top
+objectClass: user
+cn: Ed
+legacyExchangeDN: /o=M/cn=ed
+memberOf: CN=L,OU=L,DC=m,DC=example
+
+dn: CN=Hid,OU=P,DC=m,DC=example
+objectClass: top
+objectClass: user
+cn: Hid
+legacyExchangeDN: /o=M/cn=hid
+msExchHideFromAddressLists: TRUE
+memberOf: CN=L,OU=L,DC=m,DC=example
+
+dn: CN=Sub,OU=L,DC=m,DC=example
+objectClass: top
+objectClass: group
+cn: Sub
+legacyExchangeDN: /o=M/cn=sub
+member: CN=Bo,OU=P,DC=m,DC=example
+member: CN=Ann,OU=P,DC=m,DC=example
+memberOf: CN=L,OU=L,DC=m,DC=example
+
+dn: CN=L,OU=L,DC=m,DC=example
+objectClass: top
+objectClass: group
+cn: L
+legacyExchangeDN: /o=M/cn=l
+member: CN=Sub,OU=L,DC=m,DC=example
+member: cn=cy, ou=p,dc=M,dc=example
+member: CN=Nobody,OU=P,DC=m,DC=example
+member: CN=Bo,OU=P,DC=m,DC=example
+member: CN=Hid,OU=P,DC=m,DC=example
+member: CN=Ann,OU=P,DC=m,DC=example
+member: CN=Bo,OU=P,DC=m,DC=example
+)";
+
+std::vector<std::string> MemberNames(const AddressBook& book, const std::string& list) {
+  std::vector<std::string> names;
+  for (const uint32_t index : book.Members(book.Resolve(list))) {
+    names.emplace_back(book.entry(index).name);
+  }
+  return names;
+}
+
+// The back-links answer in load order, one member (Cy) has none, one
+// object (Ed) has a stale one and the hidden member (Hid) is outside the
+// book; a server without back-links must give the same.
+TEST(LdapAddressBookTest, MembersComeInMemberOrderWhateverTheBackLinksSay) {
+  const std::vector<std::string> expected = {"Sub", "Cy", "Bo", "Ann", "Bo"};
+  for (const auto member_of :
+       {tarnwick_test::TestSlapd::MemberOf::kKept, tarnwick_test::TestSlapd::MemberOf::kNone}) {
+    std::string ldif = kMembersLdif;
+    if (member_of == tarnwick_test::TestSlapd::MemberOf::kNone) {
+      for (size_t at = ldif.find("memberOf:"); at != std::string::npos;
+           at = ldif.find("memberOf:", at)) {
+        ldif.erase(at, ldif.find('\n', at) + 1 - at);
+      }
+    }
+    auto server = tarnwick_test::TestSlapd::FromLdif(ldif, "", member_of);
+    TARNWICK_REQUIRE_RUNNING(server);
+    ServerDirectorySettings settings;
+    settings.url = server.url();
+    ServerDirectory directory = OpenServerDirectory(
+        settings, [](const char*) { return std::optional<std::string>(); },
+        [](const std::string&) {});
+    const AddressBook& book = *directory.address_book;
+    EXPECT_EQ(MemberNames(book, "L"), expected);
+    // Sub came with its member values; they are its own, in its order.
+    EXPECT_EQ(MemberNames(book, "Sub"), (std::vector<std::string>{"Bo", "Ann"}));
+    EXPECT_EQ(MemberNames(book, "L"), expected) << "a second expansion";
+  }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "platform/ldap/ldap_record.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/dn.h"
 #include "platform/text.h"
 
@@ -14,63 +17,85 @@ bool SameName(std::string_view a, std::string_view b) { return text::AsciiEquals
 }  // namespace
 
 LdapRecord::LdapRecord(std::string dn, std::vector<Attribute> attributes) {
-  const std::string dn_key = platform::DnKey(dn);
-  const std::string rdn_value = FirstRdnValue(dn);
-  // Values under one name in any letter case form one attribute, as in an
-  // LDIF file, at the place of the first: attribute i goes to slot[i].
-  std::vector<size_t> slot(attributes.size());
-  std::vector<size_t> firsts;  // attribute index of each slot's first spelling
-  size_t bytes = dn.size() + dn_key.size() + rdn_value.size();
+  std::vector<std::string_view> names;
+  std::vector<uint32_t> counts;
+  std::vector<std::string_view> values;
+  for (const Attribute& attribute : attributes) {
+    names.emplace_back(attribute.name);
+    counts.push_back(static_cast<uint32_t>(attribute.values.size()));
+    for (const std::string& value : attribute.values) values.emplace_back(value);
+  }
+  Fill(EntryView{dn, names, counts, values});
+}
+
+LdapRecord::LdapRecord(const EntryView& entry) { Fill(entry); }
+
+void LdapRecord::Fill(const EntryView& entry) {
+  const std::string dn_key = platform::DnKey(entry.dn);
+  const std::string rdn_value = FirstRdnValue(entry.dn);
+  const size_t count = entry.names.size();
+  // Per attribute: where its values start in entry.values (starts), and
+  // the slot it goes to (slot): values under one name in any letter case
+  // form one attribute, as in an LDIF file, at the place of the first.
+  // firsts: the attribute index of each slot's first spelling. On the
+  // stack for the usual few attributes; a record is made for every entry
+  // a run meets.
+  constexpr size_t kOnStack = 32;
+  uint32_t stack[3 * kOnStack];
+  std::vector<uint32_t> heap;
+  uint32_t* scratch = stack;
+  if (count > kOnStack) {
+    heap.resize(3 * count);
+    scratch = heap.data();
+  }
+  uint32_t* const starts = scratch;
+  uint32_t* const slot = scratch + std::max(count, kOnStack);
+  uint32_t* const firsts = scratch + 2 * std::max(count, kOnStack);
+  size_t slots = 0;
+  for (size_t i = 0, at = 0; i < count; at += entry.counts[i], ++i) {
+    starts[i] = static_cast<uint32_t>(at);
+  }
+  size_t bytes = entry.dn.size() + dn_key.size() + rdn_value.size();
   size_t values = 0;
-  for (size_t i = 0; i < attributes.size(); ++i) {
-    if (attributes[i].values.empty()) continue;
-    size_t s = 0;
-    while (s < firsts.size() && !SameName(attributes[firsts[s]].name, attributes[i].name)) ++s;
-    if (s == firsts.size()) {
-      firsts.push_back(i);
-      bytes += attributes[i].name.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (entry.counts[i] == 0) continue;
+    uint32_t s = 0;
+    while (s < slots && !SameName(entry.names[firsts[s]], entry.names[i])) ++s;
+    if (s == slots) {
+      firsts[slots++] = static_cast<uint32_t>(i);
+      bytes += entry.names[i].size();
     }
     slot[i] = s;
-    for (const std::string& value : attributes[i].values) bytes += value.size();
-    values += attributes[i].values.size();
+    for (uint32_t k = 0; k < entry.counts[i]; ++k) bytes += entry.values[starts[i] + k].size();
+    values += entry.counts[i];
   }
   // Filled in one go, so the views taken below never move.
   text_.reserve(bytes);
-  const auto keep = [this](std::string_view piece) {
+  const char* const base = text_.data();
+  const auto keep = [&](std::string_view piece) {
     const size_t at = text_.size();
     text_.append(piece);
-    return at;
+    return std::string_view(base + at, piece.size());
   };
-  const size_t dn_at = keep(dn);
-  const size_t key_at = keep(dn_key);
-  const size_t rdn_at = keep(rdn_value);
-  std::vector<size_t> name_at(firsts.size());
-  for (size_t s = 0; s < firsts.size(); ++s) name_at[s] = keep(attributes[firsts[s]].name);
-  // Values in slot order, each slot's values in the order they came.
-  std::vector<std::pair<size_t, size_t>> value_at;  // (offset, length)
-  value_at.reserve(values);
-  attributes_.resize(firsts.size());
-  for (size_t s = 0; s < firsts.size(); ++s) {
-    attributes_[s].first = static_cast<uint32_t>(value_at.size());
-    for (size_t i = firsts[s]; i < attributes.size(); ++i) {
-      if (attributes[i].values.empty() || slot[i] != s) continue;
-      for (const std::string& value : attributes[i].values) {
-        value_at.emplace_back(keep(value), value.size());
-      }
-    }
-    attributes_[s].count = static_cast<uint32_t>(value_at.size()) - attributes_[s].first;
-  }
-  const std::string_view text(text_);
-  dn_ = text.substr(dn_at, dn.size());
-  dn_key_ = text.substr(key_at, dn_key.size());
-  rdn_value_ = text.substr(rdn_at, rdn_value.size());
+  dn_ = keep(entry.dn);
+  dn_key_ = keep(dn_key);
+  rdn_value_ = keep(rdn_value);
   dn_view_[0] = dn_;
   rdn_view_[0] = rdn_value_;
-  for (size_t s = 0; s < firsts.size(); ++s) {
-    attributes_[s].name = text.substr(name_at[s], attributes[firsts[s]].name.size());
+  // Values in slot order, each slot's values in the order they came.
+  attributes_.resize(slots);
+  views_.reserve(values);
+  for (size_t s = 0; s < slots; ++s) {
+    attributes_[s].name = keep(entry.names[firsts[s]]);
+    attributes_[s].first = static_cast<uint32_t>(views_.size());
+    for (size_t i = firsts[s]; i < count; ++i) {
+      if (entry.counts[i] == 0 || slot[i] != s) continue;
+      for (uint32_t k = 0; k < entry.counts[i]; ++k) {
+        views_.push_back(keep(entry.values[starts[i] + k]));
+      }
+    }
+    attributes_[s].count = static_cast<uint32_t>(views_.size()) - attributes_[s].first;
   }
-  views_.reserve(value_at.size());
-  for (const auto& [at, length] : value_at) views_.push_back(text.substr(at, length));
 }
 
 std::span<const std::string_view> LdapRecord::Values(std::string_view attribute) const {

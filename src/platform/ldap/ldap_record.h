@@ -26,6 +26,9 @@ class LdapRecord final : public DirRecord {
   // path's DN for an object bound by path. The attributes as the client
   // read them.
   LdapRecord(std::string dn, std::vector<Attribute> attributes);
+  // The same from an entry as it lies in a reply (Client::SearchViews):
+  // its names and values are copied once, into the record.
+  explicit LdapRecord(const EntryView& entry);
   LdapRecord(const LdapRecord&) = delete;
   LdapRecord& operator=(const LdapRecord&) = delete;
 
@@ -43,6 +46,10 @@ class LdapRecord final : public DirRecord {
     uint32_t first = 0;
     uint32_t count = 0;
   };
+  // Copies the entry into text_ and makes the views; once, from a
+  // constructor.
+  void Fill(const EntryView& entry);
+
   std::string text_;  // the DN, its key and RDN value, names and values
   std::string_view dn_;
   std::string_view dn_key_;
