@@ -26,7 +26,12 @@ const VariantArray* Variant::Array() const {
   return nullptr;
 }
 
-std::string Variant::ToText() const {
+std::string Variant::ToText() && {
+  if (auto* text = std::get_if<std::string>(&value_)) return std::move(*text);
+  return static_cast<const Variant&>(*this).ToText();
+}
+
+std::string Variant::ToText() const& {
   struct Visitor {
     std::string operator()(Empty) const { return {}; }
     std::string operator()(Null) const { throw PlatformError(errnum::kInvalidUseOfNull); }

@@ -70,7 +70,9 @@ class Variant {
   // Conversion as the platform's text conversion does it: empty gives "",
   // numbers their decimal form, Booleans "True"/"False". Raises 94 for null
   // and 13 for an array.
-  std::string ToText() const;
+  std::string ToText() const&;
+  // The same for a value about to go: a text is handed over, not copied.
+  std::string ToText() &&;
   // Raises 13 when the value is not a number or a text holding one; empty is 0.
   int32_t ToInt32() const;
   // Raises 13 when the value cannot be taken as Boolean; empty is false.

@@ -253,13 +253,19 @@ bool DirectoryData::RefEq::operator()(KeyRef a, std::string_view b) const {
 }
 
 bool DirectoryData::RefEq::operator()(KeyRef a, PlainDn b) const {
+  // A plain DN is ASCII: it is lower-cased and compared eight bytes at a
+  // time.
   const std::string_view key = KeyOf(*entries, a, skip);
   if (key.size() != b.dn.size()) return false;
-  for (size_t i = 0; i < key.size(); ++i) {
-    const char c = b.dn[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != key[i]) return false;
+  size_t at = 0;
+  for (; at + 8 <= key.size(); at += 8) {
+    if (LowerAsciiWord(LoadWord(b.dn.data() + at, 8)) != LoadWord(key.data() + at, 8)) {
+      return false;
+    }
   }
-  return true;
+  const size_t rest = key.size() - at;
+  return rest == 0 ||
+         LowerAsciiWord(LoadWord(b.dn.data() + at, rest)) == LoadWord(key.data() + at, rest);
 }
 
 void DirectoryData::AddIndex(RefIndex& index, KeyRef ref, uint32_t position) {

@@ -1,5 +1,6 @@
 #include "platform/memory/directory_data.h"
 
+#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,9 +145,22 @@ TEST(DirectoryDataTest, DuplicateDnAddsNothingAndTheNextObjectIsWhole) {
   EXPECT_EQ(data.ByDN("CN=B,DC="), nullptr);
   EXPECT_EQ(data.ByLegacyDN("/O=B"), b);
   EXPECT_EQ(Dns(data.ByMail("B@X")), std::vector<std::string>{"CN=B,DC=x"});
+  // Compared eight bytes at a time: a DN one byte away, wherever that
+  // byte stands, is another DN; the same DN in other letter case is not.
+  const std::string long_dn = "CN=Ana Lima,OU=People,DC=harbor,DC=example";
+  ASSERT_TRUE(AddObject(data, long_dn, {{"mail", "long@x"}}));
+  const DirEntry* long_entry = &data.Entries().back();
+  for (size_t i = 0; i < long_dn.size(); ++i) {
+    std::string other = long_dn;
+    other[i] = other[i] == '~' ? '}' : '~';
+    EXPECT_EQ(data.ByDN(other), nullptr) << other;
+    std::string upper = long_dn;
+    upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
+    EXPECT_EQ(data.ByDN(upper), long_entry) << upper;
+  }
   // ... and find an object whose DN was written otherwise.
   ASSERT_TRUE(AddObject(data, "CN = E , DC = x", {{"mail", "e@x"}}));
-  EXPECT_EQ(data.ByDN("cn=E,DC=X"), &data.Entries()[2]);
+  EXPECT_EQ(data.ByDN("cn=E,DC=X"), &data.Entries().back());
 }
 
 // Only "smtp:" proxies in any letter case, with an address after the
