@@ -10,7 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <string>
 #include <utility>
+
+#include "platform/ldap/ldap_directory.h"
 
 namespace tarnwick_test {
 namespace {
@@ -42,6 +46,14 @@ std::string NoFixtureReason() {
   return std::string("no shared test slapd: ") + TARNWICK_SLAPD_URL_FILE +
          " is missing (slapd not installed, or the tests were run without ctest; start it with " +
          TARNWICK_SLAPD_FIXTURE + " start <build>/slapd examples/harbor/directory.ldif)";
+}
+
+platform::ServerDirectory OpenAnonymously(const std::string& url) {
+  platform::ServerDirectorySettings settings;
+  settings.url = url;
+  return platform::ldap::OpenServerDirectory(
+      settings, [](const char*) { return std::optional<std::string>(); },
+      [](const std::string&) {});
 }
 
 std::string ClosedPortUrl() {

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/server_directory.h"
+
 namespace tarnwick_test {
 
 // True when the environment says CI=true.
@@ -27,6 +29,11 @@ std::optional<std::string> FixtureUrl();
 
 // Why FixtureUrl() gives nothing, in a line fit for a skip message.
 std::string NoFixtureReason();
+
+// The directory at `url`, opened anonymously with no environment and no
+// warning line: what a test of the directory's own answers wants. Raises
+// as OpenServerDirectory does.
+platform::ServerDirectory OpenAnonymously(const std::string& url);
 
 // The test admin of every fixture server: CN=admin,<suffix>, password "secret".
 inline constexpr char kAdminPassword[] = "secret";

@@ -651,11 +651,7 @@ TEST(LdapClientScriptedTest, AServerThatRefusesBackLinkSearchesIsAskedByName) {
         }
         replies.Done(LDAP_SUCCESS);
       });
-  ServerDirectorySettings settings;
-  settings.url = server.url();
-  ServerDirectory directory = OpenServerDirectory(
-      settings, [](const char*) { return std::optional<std::string>(); },
-      [](const std::string&) {});
+  ServerDirectory directory = tarnwick_test::OpenAnonymously(server.url());
   const AddressBook& book = *directory.address_book;
   const auto names = [&](const std::vector<uint32_t>& members) {
     std::vector<std::string> out;

@@ -194,11 +194,7 @@ TEST(LdapAddressBookTest, MembersComeInMemberOrderWhateverTheBackLinksSay) {
     }
     auto server = tarnwick_test::TestSlapd::FromLdif(ldif, "", member_of);
     TARNWICK_REQUIRE_RUNNING(server);
-    ServerDirectorySettings settings;
-    settings.url = server.url();
-    ServerDirectory directory = OpenServerDirectory(
-        settings, [](const char*) { return std::optional<std::string>(); },
-        [](const std::string&) {});
+    ServerDirectory directory = tarnwick_test::OpenAnonymously(server.url());
     const AddressBook& book = *directory.address_book;
     EXPECT_EQ(MemberNames(book, "L"), expected);
     // Sub came with its member values; they are its own, in its order.
