@@ -1,6 +1,7 @@
 #include "platform/memory/directory_data.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <utility>
@@ -104,10 +105,31 @@ namespace {
 
 constexpr uint64_t kHighBits = 0x8080808080808080ULL;
 
-uint64_t LoadWord(const char* at, size_t length) {
+uint64_t LoadWord(const char* at) {
   uint64_t word = 0;
-  std::memcpy(&word, at, length);
+  std::memcpy(&word, at, sizeof word);
   return word;
+}
+
+// The bytes text[at, size) (one to seven of them) as LoadWord would give
+// them from a zero-padded copy: the first in the lowest byte. A copy of a
+// variable length is a call and a stalled load, and the tail of every key
+// comes this way; here it is one or two loads within the text. Little
+// endian only, where the last bytes of a word are its highest.
+uint64_t LoadTail(const char* text, size_t at, size_t size) {
+  static_assert(std::endian::native == std::endian::little);
+  const size_t rest = size - at;
+  if (size >= 8) return LoadWord(text + size - 8) >> (8 * (8 - rest));
+  if (rest >= 4) {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    std::memcpy(&low, text + at, sizeof low);
+    std::memcpy(&high, text + size - 4, sizeof high);
+    // The two overlap where rest < 8; the bytes there agree.
+    return low | (uint64_t{high} << (8 * (rest - 4)));
+  }
+  const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(text[at + i])}; };
+  return byte(0) | (byte(rest / 2) << (8 * (rest / 2))) | (byte(rest - 1) << (8 * (rest - 1)));
 }
 
 // ASCII upper-case letters of a word of ASCII bytes to lower case, all
@@ -137,12 +159,12 @@ uint64_t FoldedHashOf(std::string_view text, bool fold) {
   uint64_t hash = 0x9E3779B97F4A7C15ULL ^ text.size();
   size_t at = 0;
   for (; at + 8 <= text.size(); at += 8) {
-    const uint64_t word = LoadWord(text.data() + at, 8);
+    const uint64_t word = LoadWord(text.data() + at);
     if (fold && (word & kHighBits) != 0) return FoldedHashOf(text::LCase(text), false);
     hash = MixWord(hash, fold ? LowerAsciiWord(word) : word);
   }
   if (at < text.size()) {
-    const uint64_t word = LoadWord(text.data() + at, text.size() - at);
+    const uint64_t word = LoadTail(text.data(), at, text.size());
     if (fold && (word & kHighBits) != 0) return FoldedHashOf(text::LCase(text), false);
     hash = MixWord(hash, fold ? LowerAsciiWord(word) : word);
   }
@@ -259,13 +281,14 @@ bool DirectoryData::RefEq::operator()(KeyRef a, PlainDn b) const {
   if (key.size() != b.dn.size()) return false;
   size_t at = 0;
   for (; at + 8 <= key.size(); at += 8) {
-    if (LowerAsciiWord(LoadWord(b.dn.data() + at, 8)) != LoadWord(key.data() + at, 8)) {
+    if (LowerAsciiWord(LoadWord(b.dn.data() + at)) != LoadWord(key.data() + at)) {
       return false;
     }
   }
   const size_t rest = key.size() - at;
   return rest == 0 ||
-         LowerAsciiWord(LoadWord(b.dn.data() + at, rest)) == LoadWord(key.data() + at, rest);
+         LowerAsciiWord(LoadTail(b.dn.data(), at, b.dn.size())) ==
+             LoadTail(key.data(), at, key.size());
 }
 
 void DirectoryData::AddIndex(RefIndex& index, KeyRef ref, uint32_t position) {

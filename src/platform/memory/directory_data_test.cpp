@@ -163,6 +163,35 @@ TEST(DirectoryDataTest, DuplicateDnAddsNothingAndTheNextObjectIsWhole) {
   EXPECT_EQ(data.ByDN("cn=E,DC=X"), &data.Entries().back());
 }
 
+// Keys are hashed and compared a word at a time, their last bytes apart:
+// every length of tail, in short keys and long, must tell apart keys one
+// byte away at any place and join keys that differ in letter case only.
+TEST(DirectoryDataTest, KeysOfEveryLengthAreFoundByTheirOwnBytesOnly) {
+  DirectoryData data;
+  std::vector<std::string> mails;
+  std::vector<std::string> dns;
+  for (size_t length = 1; length <= 20; ++length) {
+    std::string mail;
+    for (size_t i = 0; i < length; ++i) mail += static_cast<char>('a' + (length + i) % 26);
+    mails.push_back(mail);
+    dns.push_back("C=" + mail);
+    ASSERT_TRUE(AddObject(data, dns.back(), {{"mail", mail}}));
+  }
+  for (size_t k = 0; k < mails.size(); ++k) {
+    const DirEntry* entry = &data.Entries()[k];
+    for (size_t i = 0; i < mails[k].size(); ++i) {
+      std::string upper = mails[k];
+      upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
+      EXPECT_EQ(Dns(data.ByMail(upper)), std::vector<std::string>{dns[k]}) << upper;
+      EXPECT_EQ(data.ByDN("C=" + upper), entry) << upper;
+      std::string other = mails[k];
+      other[i] = '~';
+      EXPECT_TRUE(data.ByMail(other).empty()) << other;
+      EXPECT_EQ(data.ByDN("C=" + other), nullptr) << other;
+    }
+  }
+}
+
 // Only "smtp:" proxies in any letter case, with an address after the
 // prefix, are indexed; other proxy types and a bare prefix are not.
 TEST(DirectoryDataTest, OnlySmtpProxiesWithAnAddressAreIndexed) {

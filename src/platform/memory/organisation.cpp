@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ldap.h>
 #include <ldif.h>
+#include <stdio_ext.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -643,6 +644,10 @@ size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryDa
   LdifLoader loader(name, directory, text, stop);
   const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) throw ProfileError(name + ": cannot read the text");
+  // One thread at a time reads the stream (the reader thread, or the
+  // caller when the text is small), so stdio's per-call lock, taken once a
+  // process has a second thread, buys nothing: it was a fifth of reading.
+  (void)__fsetlocking(fp->fp, FSETLOCKING_BYCALLER);
   return loader.Read(fp.get(), root_dn);
 }
 
