@@ -64,7 +64,7 @@ class NullStream final : public platform::TextStream {
 // must not fill the disk.
 class QuietProcess final : public platform::ProcessServices {
  public:
-  std::string ProgramDirectory() override { return "/nonexistent"; }
+  const std::string& ProgramDirectory() override { return directory_; }
   std::tm LocalNow() override { return std::tm{}; }
   bool AppendToFile(const std::string& /*path*/, const std::string& /*bytes*/) override {
     return true;
@@ -75,6 +75,9 @@ class QuietProcess final : public platform::ProcessServices {
   void ReportError(const std::string& /*text*/) override {}
   void DoEvents() override {}
   void OnStopRequest(std::function<void()> /*handler*/) override {}
+
+ private:
+  const std::string directory_ = "/nonexistent";
 };
 
 struct World {
@@ -100,10 +103,9 @@ World& TheWorld() {
 // public marker, else the store's name, each removed wherever it stands)
 // and without separators at its end.
 std::string LastPart(const std::string& input) {
-  const std::string path =
-      text::Contains(input, "Public Folders\\All Public Folders")
-          ? text::ReplaceAll(input, "Public Folders\\All Public Folders\\", "")
-          : text::ReplaceAll(input, "Mailbox - Ana Lima", "");
+  const std::string path = text::Contains(input, "Public Folders\\All Public Folders")
+                               ? text::ReplaceAll(input, "Public Folders\\All Public Folders\\", "")
+                               : text::ReplaceAll(input, "Mailbox - Ana Lima", "");
   const size_t end = path.find_last_not_of('\\');
   if (end == std::string::npos) return {};
   const size_t start = path.find_last_of('\\', end);

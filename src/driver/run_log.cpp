@@ -126,16 +126,17 @@ void WriteLog(const std::string& message, int32_t level) {
     std::string_view marker = ": ";
     if (level == kLevelError) marker = ": [Error] ";
     if (level == kLevelWarning) marker = ": [Warning] ";
-    std::string line;
-    Ignoring([&] {
-      const std::string& stamp = CachedTimestamp(process->LocalNow());
-      line.reserve(stamp.size() + marker.size() + message.size() + 2);
-      line += stamp;
-    });
+    // The line and the path are made in buffers kept by the thread, which
+    // after the first lines no longer allocate: a run writes a line for
+    // every object it meets. Nothing called below writes to the log.
+    thread_local std::string line;
+    thread_local std::string path;
+    line.clear();
+    Ignoring([&] { line += CachedTimestamp(process->LocalNow()); });
     line += marker;
     line += message;
     line += "\r\n";
-    std::string path = process->ProgramDirectory();
+    path.assign(process->ProgramDirectory());
     path += "/Tarnwick.log";
     Ignoring([&] { process->AppendToFile(path, line); });
   });

@@ -20,8 +20,10 @@ class TextStream {
 class ProcessServices {
  public:
   virtual ~ProcessServices() = default;
-  // The directory that holds the executable, without a trailing slash.
-  virtual std::string ProgramDirectory() = 0;
+  // The directory that holds the executable, without a trailing slash. The
+  // reference stays valid as long as the services (the run log asks for
+  // it once per line, and a copy each time showed in the walk's profile).
+  virtual const std::string& ProgramDirectory() = 0;
   // The local date and time now.
   virtual std::tm LocalNow() = 0;
   // Opens the file for appending (creating it), writes the bytes as they

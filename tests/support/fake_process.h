@@ -40,7 +40,7 @@ class FakeProcess final : public platform::ProcessServices {
   FakeProcess(const FakeProcess&) = delete;
   FakeProcess& operator=(const FakeProcess&) = delete;
 
-  std::string ProgramDirectory() override { return program_directory_; }
+  const std::string& ProgramDirectory() override { return program_directory_; }
   std::tm LocalNow() override { return now_; }
   bool AppendToFile(const std::string& path, const std::string& bytes) override;
   std::shared_ptr<platform::TextStream> StandardOutput() override { return stdout_; }

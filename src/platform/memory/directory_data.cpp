@@ -24,10 +24,15 @@ constexpr size_t kLargestBlock = 4 * 1024 * 1024;
 constexpr size_t kScanLimit = 32;
 
 bool IsAscii(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  uint64_t seen = 0;
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    seen |= word;
   }
-  return true;
+  for (; at < text.size(); ++at) seen |= static_cast<unsigned char>(text[at]);
+  return (seen & 0x8080808080808080ULL) == 0;
 }
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -275,7 +280,7 @@ bool DirectoryData::RefEq::operator()(KeyRef a, std::string_view b) const {
 }
 
 bool DirectoryData::RefEq::operator()(KeyRef a, PlainDn b) const {
-  // A plain DN is ASCII: it is lower-cased and compared eight bytes at a
+  // The probe is ASCII: it is lower-cased and compared eight bytes at a
   // time.
   const std::string_view key = KeyOf(*entries, a, skip);
   if (key.size() != b.dn.size()) return false;
@@ -286,9 +291,8 @@ bool DirectoryData::RefEq::operator()(KeyRef a, PlainDn b) const {
     }
   }
   const size_t rest = key.size() - at;
-  return rest == 0 ||
-         LowerAsciiWord(LoadTail(b.dn.data(), at, b.dn.size())) ==
-             LoadTail(key.data(), at, key.size());
+  return rest == 0 || LowerAsciiWord(LoadTail(b.dn.data(), at, b.dn.size())) ==
+                          LoadTail(key.data(), at, key.size());
 }
 
 void DirectoryData::AddIndex(RefIndex& index, KeyRef ref, uint32_t position) {
@@ -510,6 +514,25 @@ bool DirectoryData::Add(const NewEntry& in) {
   return true;
 }
 
+void DirectoryData::Prefetch(
+    std::string_view dn, bool plain_dn,
+    std::span<const std::pair<std::string_view, std::string_view>> values) const {
+  // The DN index is keyed by the lower-cased DN; only a plainly written one
+  // hashes to its slot as it stands.
+  if (plain_dn) by_dn_.prefetch(PlainDn{dn});
+  for (const auto& [name, value] : values) {
+    if (value.empty()) continue;
+    if (NameEquals(name, "mail")) {
+      by_mail_.prefetch(value);
+    } else if (NameEquals(name, "legacyExchangeDN")) {
+      by_legacy_dn_.prefetch(value);
+    } else if (NameEquals(name, "proxyAddresses") && value.size() > kSmtpPrefix.size() &&
+               IsSmtpPrefixed(value)) {
+      by_proxy_.prefetch(value.substr(kSmtpPrefix.size()));
+    }
+  }
+}
+
 void DirectoryData::Reserve(size_t objects, size_t mails, size_t proxies) {
   entries_.reserve(objects);
   by_dn_.reserve(objects);
@@ -519,11 +542,20 @@ void DirectoryData::Reserve(size_t objects, size_t mails, size_t proxies) {
 }
 
 const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
-  // Members are looked up by DN one by one, nearly all written plainly: no
-  // key is made for those.
-  if (!IsPlainDn(dn)) return ByDnKey(DnKey(dn));
-  const auto it = by_dn_.find(PlainDn{dn});
-  return it == by_dn_.end() ? nullptr : &entries_[PositionOf(*it)];
+  // Members are looked up by DN one by one, nearly all written plainly:
+  // an ASCII DN is first looked for as its key would be if it were plain,
+  // its letters lower-cased, which costs no look at its syntax. A hit is
+  // the object: an ASCII text that differs from a key in letter case only
+  // is a spelling of that key's DN (keys are lower case, letter case does
+  // not matter in a DN, and a text that is no DN is keyed by its text
+  // lower-cased). A miss is final for a plainly written DN only; any
+  // other is normalised and looked for again.
+  if (IsAscii(dn)) {
+    const auto it = by_dn_.find(PlainDn{dn});
+    if (it != by_dn_.end()) return &entries_[PositionOf(*it)];
+    if (IsPlainDn(dn)) return nullptr;
+  }
+  return ByDnKey(DnKey(dn));
 }
 
 const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {

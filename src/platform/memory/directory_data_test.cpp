@@ -161,6 +161,22 @@ TEST(DirectoryDataTest, DuplicateDnAddsNothingAndTheNextObjectIsWhole) {
   // ... and find an object whose DN was written otherwise.
   ASSERT_TRUE(AddObject(data, "CN = E , DC = x", {{"mail", "e@x"}}));
   EXPECT_EQ(data.ByDN("cn=E,DC=X"), &data.Entries().back());
+  // Keys that no plainly written DN has: escapes, letters beyond ASCII,
+  // a text that is no DN. Each is found by any spelling, and a look-up
+  // that is one escape away misses.
+  ASSERT_TRUE(AddObject(data, "CN=Lima\\, Ana,DC=x", {}));
+  const DirEntry* escaped = &data.Entries().back();
+  EXPECT_EQ(data.ByDN("cn=LIMA\\, ANA,dc=X"), escaped);
+  EXPECT_EQ(data.ByDN("CN=Lima\\2C Ana,DC=x"), escaped);
+  EXPECT_EQ(data.ByDN("CN=Lima\\2c Ana, DC=x"), escaped);
+  EXPECT_EQ(data.ByDN("CN=Lima\\2D Ana,DC=x"), nullptr);
+  ASSERT_TRUE(AddObject(data, "CN=\\C3\\89mile,DC=x", {}));
+  const DirEntry* accented = &data.Entries().back();
+  EXPECT_EQ(data.ByDN("cn=\\c3\\a9mile,dc=x"), accented);
+  EXPECT_EQ(data.ByDN("cn=\\C3\\A9MILE,DC=X"), accented);
+  ASSERT_TRUE(AddObject(data, "not a dn", {}));
+  EXPECT_EQ(data.ByDN("NOT A DN"), &data.Entries().back());
+  EXPECT_EQ(data.ByDN("not a dn,"), nullptr);
 }
 
 // Keys are hashed and compared a word at a time, their last bytes apart:

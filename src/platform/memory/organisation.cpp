@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <ldap.h>
 #include <ldif.h>
-#include <stdio_ext.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +32,7 @@
 #include "platform/error.h"
 #include "platform/ldap_filter.h"
 #include "platform/memory/address_book.h"
+#include "platform/memory/ldif_records.h"
 #include "platform/memory/ldif_screen.h"
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/memory_directory_search.h"
@@ -171,9 +171,6 @@ std::optional<DnParts> SplitDn(std::string_view dn) {
   return parts;
 }
 
-struct LdifCloser {
-  void operator()(LDIFFP* fp) const { ldif_close(fp); }
-};
 struct BerFree {
   void operator()(char* p) const { ber_memfree(p); }
 };
@@ -232,12 +229,12 @@ class LdifLoader {
   // loader may write to it (unfolding) and hand its pages back.
   LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
              const std::function<bool()>& stop)
-      : file_(std::move(file)), directory_(directory), text_(text), stop_(stop) {}
+      : file_(std::move(file)), directory_(directory), text_(text), reader_(text), stop_(stop) {}
 
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
   //
-  // Reading (libldap's reader, unfolding, libldap's line parser, the DN)
+  // Reading (cutting records, unfolding, libldap's line parser, the DN)
   // and adding (the duplicate checks, the directory) take turns batch by
   // batch, or, for a
   // large text, run at once on two threads. Either way records are added
@@ -245,8 +242,7 @@ class LdifLoader {
   // fault the reader meets travels behind the records read before it, and
   // a fault in adding ends the reader before it is raised. The stop
   // predicate is asked on the calling thread only.
-  size_t Read(LDIFFP* fp, std::string* root_dn) {
-    fp_ = fp;
+  size_t Read(std::string* root_dn) {
     root_dn_ = root_dn;
     // A large text is let go of as it is read: the directory copies what
     // it keeps, and what lies behind the records added is not read again.
@@ -344,41 +340,28 @@ class LdifLoader {
     batch.Clear();
     try {
       while (batch.records.size() < kRecordsPerBatch) {
-        const unsigned long before = lineno_;
-        char* raw = raw_.get();
-        const int rc = ldif_read_record(fp_, &lineno_, &raw, &raw_size_);
-        // The reader grows its buffer with realloc, so the old pointer is
-        // already gone: hand the owner the new one without freeing the old.
-        (void)raw_.release();
-        raw_.reset(raw);
-        if (fp_->prev != nullptr || rc < 0) {
-          // The screen refuses include lines before the reader runs; this
-          // is the last line of defence should the reader see one anyway.
-          Fail(before + 1, "include directives are not accepted");
+        LdifRecord in;
+        try {
+          if (!reader_.Next(in)) {
+            batch.last = true;
+            return;
+          }
+        } catch (const LdifRecordError& e) {
+          Fail(e.line(), e.what());
         }
-        if (std::ferror(fp_->fp)) Fail(lineno_, "cannot read the file");
-        if (rc == 0) {
-          batch.last = true;
-          return;
-        }
-        // The reader answers a record whose first line it cannot take (no
-        // colon, not "dn:" or "version:") with no text at all.
-        if (raw == nullptr) Fail(before + 1, "record without dn");
-        const size_t length = std::strlen(raw);
         LdifBatch::Record& record = batch.records.emplace_back();
-        char* bytes = InText(raw, length, std::ftell(fp_->fp));
-        if (bytes == raw) {
+        char* bytes = in.text;
+        if (in.text_end == 0) {
           // The reader's buffer is reused for the next record.
-          record.copy.reset(new char[length + 1]);
-          std::memcpy(record.copy.get(), raw, length + 1);
+          record.copy.reset(new char[in.size + 1]);
+          std::memcpy(record.copy.get(), in.text, in.size + 1);
           bytes = record.copy.get();
         } else {
-          batch.text_end = static_cast<size_t>(bytes - text_.data()) + length;
+          batch.text_end = in.text_end;
         }
         batch.lines.clear();
-        const size_t lines = UnfoldLines(bytes, batch.lines);
-        record.start =
-            std::feof(fp_->fp) ? lineno_ + 1 - std::max<size_t>(lines, 1) : lineno_ - lines;
+        UnfoldLines(bytes, batch.lines);
+        record.start = in.first_line;
         const bool first_record = first_record_;
         first_record_ = false;
         // RFC 2849 lets the file open with "version: 1"; the reader gives it
@@ -402,7 +385,16 @@ class LdifLoader {
 
   // Adds the batch's records in order, then raises the batch's error.
   void AddBatch(const LdifBatch& batch) {
-    for (const LdifBatch::Record& record : batch.records) {
+    const auto values_of = [&batch](const LdifBatch::Record& record) {
+      return std::span(batch.values).subspan(record.first_value, record.value_count);
+    };
+    for (size_t r = 0; r < batch.records.size(); ++r) {
+      const LdifBatch::Record& record = batch.records[r];
+      // The next record's index slots are fetched while this one is added.
+      if (r + 1 < batch.records.size()) {
+        const LdifBatch::Record& next = batch.records[r + 1];
+        directory_.Prefetch(next.dn, next.dn_parts.rdn_offset.has_value(), values_of(next));
+      }
       if (stop_ && ++records_ % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
@@ -410,7 +402,7 @@ class LdifLoader {
       const DnParts& parts = record.dn_parts;
       entry_.dn = record.dn;
       entry_.line = start;
-      const auto values = std::span(batch.values).subspan(record.first_value, record.value_count);
+      const auto values = values_of(record);
       entry_.values.assign(values.begin(), values.end());
       // A view into the record, not into a copy, spares the directory a
       // copy of its own.
@@ -449,34 +441,6 @@ class LdifLoader {
     released_ = to - base;
   }
 
-  // The reader hands out each record in a buffer of its own; the same
-  // bytes stand in the text just before where it stopped reading (before
-  // the blank line that ended the record, or at the end of the text).
-  // Parsing them there lets the directory keep its values as views into
-  // the text. The bytes are compared, so a record the reader put together
-  // otherwise is parsed in its own buffer (and its values copied). The
-  // record's end in the text is made its NUL terminator: that byte is the
-  // blank line, already read, or the string's own terminator.
-  char* InText(char* raw, size_t length, long stopped) {
-    if (stopped < 0) return raw;
-    const auto end = static_cast<size_t>(stopped);
-    if (end > text_.size()) return raw;
-    const std::string_view text(text_.data(), text_.size());
-    size_t blank = 0;
-    if (end >= 2 && text.substr(end - 2, 2) == "\r\n" && (end < 3 || text[end - 3] == '\n')) {
-      blank = 2;
-    } else if (end >= 1 && text[end - 1] == '\n') {
-      blank = 1;
-    } else if (end != text_.size()) {
-      return raw;
-    }
-    if (end < blank + length) return raw;
-    char* record = text_.data() + (end - blank - length);
-    if (std::memcmp(record, raw, length) != 0) return raw;
-    record[length] = '\0';
-    return record;
-  }
-
   static std::string FirstAt(const DirEntry* first) {
     return first != nullptr ? " (first at line " + std::to_string(first->line) + ")"
                             : std::string();
@@ -497,14 +461,12 @@ class LdifLoader {
   // than its source, so the buffer can be rewritten from the front) and
   // appends to `lines` each line's place in the record (0 for its first
   // line) and its NUL-terminated text; comments and their continuations
-  // are left out. Returns how many line ends the record holds, which
-  // places the record in the file.
-  static size_t UnfoldLines(char* raw, std::vector<std::pair<size_t, char*>>& lines) {
+  // are left out.
+  static void UnfoldLines(char* raw, std::vector<std::pair<size_t, char*>>& lines) {
     char* write = raw;
     char* read = raw;
     bool in_comment = false;
     bool open = false;  // a line is being written
-    size_t line_ends = 0;
     for (size_t number = 0; *read != '\0'; ++number) {
       char* end = std::strchr(read, '\n');
       if (end == nullptr) end = read + std::strlen(read);
@@ -527,15 +489,9 @@ class LdifLoader {
           open = true;
         }
       }
-      if (*end == '\0') {
-        read = end;
-      } else {
-        read = end + 1;
-        ++line_ends;
-      }
+      read = *end == '\0' ? end : end + 1;
     }
     if (open) *write = '\0';
-    return line_ends;
   }
 
   // The record UnfoldLines took apart (the batch's `lines`), starting at
@@ -610,12 +566,9 @@ class LdifLoader {
   std::string file_;
   DirectoryData& directory_;
   std::span<char> text_;
+  // The reader's side.
+  LdifRecordReader reader_;
   const std::function<bool()>& stop_;
-  // The reader's side: its file, line count and record buffer.
-  LDIFFP* fp_ = nullptr;
-  unsigned long lineno_ = 0;
-  std::unique_ptr<char, BerFree> raw_;
-  int raw_size_ = 0;
   bool first_record_ = true;
   // The adding side: whether it lets go of the text, and how much of it it
   // has let go of; records seen, the best root DN so far, the record being
@@ -628,27 +581,19 @@ class LdifLoader {
   DirectoryData::NewEntry entry_;
 };
 
-// Screens the text, then reads it from memory (the reader wants a writable
-// buffer, and the loader writes to it and hands its pages back as it goes);
-// returns the entries added.
+// Screens the text, then reads it (the loader writes to it and hands its
+// pages back as it goes); returns the entries added.
 size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryData& directory,
                      std::string* root_dn, const std::function<bool()>& stop) {
   LdifCounts counts;
   const std::string_view whole(bytes.data(), bytes.size());
   const size_t skip = ScreenLdif(whole, name, &counts);
   directory.Reserve(directory.Entries().size() + counts.records, counts.mails, counts.proxies);
-  if (bytes.size() == skip) return 0;  // fmemopen refuses an empty buffer
   // The text lives for the load only: the directory keeps copies of what
   // it needs.
   const std::span<char> text = bytes.subspan(skip);
   LdifLoader loader(name, directory, text, stop);
-  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
-  if (!fp) throw ProfileError(name + ": cannot read the text");
-  // One thread at a time reads the stream (the reader thread, or the
-  // caller when the text is small), so stdio's per-call lock, taken once a
-  // process has a second thread, buys nothing: it was a fifth of reading.
-  (void)__fsetlocking(fp->fp, FSETLOCKING_BYCALLER);
-  return loader.Read(fp.get(), root_dn);
+  return loader.Read(root_dn);
 }
 
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,

@@ -139,6 +139,10 @@ TEST(MemoryOrganisationTest, LdifFaultsNameTheFileAndTheLine) {
       {good + "no colon here\n", "t.ldif:4: malformed line"},
       // The reader gives no text for a first record like this one.
       {"1ver\n", "t.ldif:1: record without dn"},
+      // Nor for a record of nothing but a line number: not the record
+      // before it once more (which used to fail as a duplicate of it).
+      {good + "\n1\n\ndn: CN=b,DC=x\n", "t.ldif:5: record without dn"},
+      {"\n\n1\n", "t.ldif:3: record without dn"},
   };
   for (const auto& [ldif, expected] : cases) {
     const std::string error = LoadError("{}", ldif);

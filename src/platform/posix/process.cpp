@@ -105,7 +105,7 @@ class PosixProcessServices final : public ProcessServices {
  public:
   PosixProcessServices() { ::signal(SIGPIPE, SIG_IGN); }
 
-  std::string ProgramDirectory() override {
+  const std::string& ProgramDirectory() override {
     if (program_directory_.empty()) program_directory_ = FindProgramDirectory();
     return program_directory_;
   }

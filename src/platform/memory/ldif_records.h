@@ -1,0 +1,86 @@
+// An LDIF text cut into records, as libldap's reader (ldif_read_record)
+// cuts it, for a text that passed ScreenLdif.
+//
+// libldap's reader reads through stdio, a line at a time, and copies every
+// record into a buffer of its own: most of the cost of reading a large
+// file. Nearly every record of a real file starts with an attribute line
+// right after the blank lines that end the record before it, and there
+// the reader's rules come down to "the lines up to the next blank line";
+// such records are cut where they stand in the text, with no copy. The
+// reader's other rules (comment lines before a record, a leading line
+// number, "include:", a line starting with a blank) apply only at the
+// start of a record that does not open with a letter: from the first such
+// record on, libldap's reader reads the rest of the text itself, so that
+// every rule it has keeps holding.
+#ifndef TARNWICK_PLATFORM_MEMORY_LDIF_RECORDS_H_
+#define TARNWICK_PLATFORM_MEMORY_LDIF_RECORDS_H_
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace platform::memory {
+
+// One record: its lines, each ended by LF or CR LF (the last line may end
+// in neither), NUL-terminated.
+struct LdifRecord {
+  char* text = nullptr;
+  size_t size = 0;
+  // The line of the text where the record's first line stands, from 1.
+  size_t first_line = 0;
+  // Where the record ends in the text, when `text` points into the text;
+  // 0 when it points into a buffer of the reader's own (valid until the
+  // next call).
+  size_t text_end = 0;
+};
+
+// A fault of the reading: the line it concerns (from 1) and what it is.
+class LdifRecordError : public std::runtime_error {
+ public:
+  LdifRecordError(size_t line, const std::string& what) : std::runtime_error(what), line_(line) {}
+  size_t line() const { return line_; }
+
+ private:
+  size_t line_;
+};
+
+class LdifRecordReader {
+ public:
+  enum class Mode {
+    kInPlace,      // cut records in place while they start plainly
+    kLibldapOnly,  // every record through libldap's reader (to compare)
+  };
+
+  // `text` outlives the reader, and the reader writes to it: the byte
+  // after a record handed out in place becomes its NUL (the first byte of
+  // the line end that follows it, or text[text.size()], which must be
+  // there and writable). Nothing else in the text changes.
+  explicit LdifRecordReader(std::span<char> text, Mode mode = Mode::kInPlace);
+  ~LdifRecordReader();
+  LdifRecordReader(const LdifRecordReader&) = delete;
+  LdifRecordReader& operator=(const LdifRecordReader&) = delete;
+
+  // The next record; false when only blank lines (or nothing) are left.
+  // Raises LdifRecordError for an include line (which the screen refuses;
+  // this is the last line of defence), a record libldap's reader gives no
+  // text for ("record without dn"), or a failure to read. The record stays
+  // valid until the next call.
+  bool Next(LdifRecord& record);
+
+ private:
+  bool NextInPlace(LdifRecord& record);
+  bool NextFromLibldap(LdifRecord& record);
+
+  struct Libldap;
+  std::span<char> text_;
+  size_t at_ = 0;         // where in-place reading goes on
+  size_t line_ = 1;       // the line that starts at `at_`
+  bool in_place_ = true;  // false once libldap's reader has taken over
+  std::unique_ptr<Libldap> libldap_;
+};
+
+}  // namespace platform::memory
+
+#endif  // TARNWICK_PLATFORM_MEMORY_LDIF_RECORDS_H_
