@@ -166,7 +166,21 @@ class Screen {
     // (at the start of a record, after a comment), so its URL marker is
     // refused wherever it stands.
     size_t colon = std::string_view::npos;
-    if (line.empty() || line[0] != '#') colon = RefuseUrl(StripLeadingBlanks(line), line_number);
+    bool plain_name = false;
+    if (!line.empty() && IsAsciiAlpha(line[0])) {
+      // Nearly every line opens with a plain keystring and its colon: one
+      // pass finds the colon and shows the name valid.
+      size_t i = 1;
+      while (i < line.size() && kKeystringBody[static_cast<unsigned char>(line[i])]) ++i;
+      if (i < line.size() && line[i] == ':' && (i + 1 == line.size() || line[i + 1] != '<')) {
+        colon = i;
+        plain_name = true;
+      } else {
+        colon = RefuseUrl(line, line_number);
+      }
+    } else if (line.empty() || line[0] != '#') {
+      colon = RefuseUrl(StripLeadingBlanks(line), line_number);
+    }
     if (!line.empty() && line[0] == ' ') {
       if (!in_comment_ && logical_start_ != 0) {
         if (!folded_) {
@@ -182,6 +196,7 @@ class Screen {
     if (in_comment_ || line.empty()) return;
     pending_ = line;
     pending_colon_ = colon;
+    pending_plain_name_ = plain_name;
     folded_ = false;
     logical_start_ = line_number;
   }
@@ -219,7 +234,7 @@ class Screen {
       Fail(line_number, "include directives are not accepted");
     }
     if (folded) RefuseUrl(stripped, line_number);
-    if (!IsAttributeDescription(name)) {
+    if (!(pending_plain_name_ && !folded) && !IsAttributeDescription(name)) {
       Fail(line_number, "'" + std::string(name) + "' is not a valid attribute name");
     }
     std::string_view value = stripped.substr(colon + 1);
@@ -239,9 +254,10 @@ class Screen {
   }
 
   std::string_view text_;
-  std::string_view pending_;  // the open logical line while it is not folded
-  size_t pending_colon_ = 0;  // where its first colon stands, blanks stripped
-  std::string logical_;       // the open logical line once folded
+  std::string_view pending_;         // the open logical line while it is not folded
+  size_t pending_colon_ = 0;         // where its first colon stands, blanks stripped
+  bool pending_plain_name_ = false;  // its name is a keystring, seen whole
+  std::string logical_;              // the open logical line once folded
   bool folded_ = false;
   size_t logical_start_ = 0;  // 0: no logical line open
   bool in_comment_ = false;
