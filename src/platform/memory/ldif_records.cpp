@@ -24,7 +24,47 @@ struct BerFree {
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+bool IsNameByte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The blanks libldap's parser passes between the colon and the value, as
+// the C library's isspace sees them in the "C" locale.
+bool IsAsciiSpace(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 }  // namespace
+
+bool ParseLdifLine(char* line, LdifLine& out) {
+  out.decoded = nullptr;
+  // The plain form: a letter, name bytes, a colon that is not "::" or
+  // ":<", ASCII blanks, then a value that starts with an ASCII byte (what
+  // the parser's isspace makes of other bytes depends on the locale).
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line);
+  if (IsAsciiLetter(line[0])) {
+    size_t colon = 1;
+    while (IsNameByte(bytes[colon])) ++colon;
+    if (bytes[colon] == ':' && bytes[colon + 1] != ':' && bytes[colon + 1] != '<') {
+      size_t value = colon + 1;
+      while (IsAsciiSpace(bytes[value])) ++value;
+      if (bytes[value] < 0x80) {
+        out.name = std::string_view(line, colon);
+        out.value = std::string_view(line + value);
+        return true;
+      }
+    }
+  }
+  berval type{};
+  berval value{};
+  int free_value = 0;
+  if (ldif_parse_line2(line, &type, &value, &free_value) < 0) return false;
+  if (free_value != 0) out.decoded = value.bv_val;
+  out.name = std::string_view(type.bv_val, type.bv_len);
+  out.value =
+      value.bv_val == nullptr ? std::string_view() : std::string_view(value.bv_val, value.bv_len);
+  return true;
+}
 
 // libldap's reader over the text from `offset` on.
 struct LdifRecordReader::Libldap {

@@ -20,6 +20,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace platform::memory {
 
@@ -45,6 +46,20 @@ class LdifRecordError : public std::runtime_error {
  private:
   size_t line_;
 };
+
+// One line of a record, unfolded and NUL-terminated, taken apart as
+// libldap's line parser (ldif_parse_line2) takes it: the attribute name and
+// the value, views into the line, or for a value the parser had to decode
+// (base64) into `decoded`, which the caller frees with ber_memfree. A line
+// of a plain name, its colon and a plain value (nearly every line) is
+// taken apart here, in one pass and without writing to it; any other goes
+// to libldap's parser. False for a line the parser refuses.
+struct LdifLine {
+  std::string_view name;
+  std::string_view value;
+  char* decoded = nullptr;
+};
+bool ParseLdifLine(char* line, LdifLine& out);
 
 class LdifRecordReader {
  public:

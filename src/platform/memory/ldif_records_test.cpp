@@ -6,6 +6,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <ldap.h>
+#include <stdio.h>  // ldif.h uses FILE without including it
+
+#include <ldif.h>
 
 namespace platform::memory {
 namespace {
@@ -124,6 +128,46 @@ TEST(LdifRecordsTest, CutsEveryTextAsLibldapsReaderDoes) {
   // Both ways of reading were exercised.
   EXPECT_GT(in_place, total / 3);
   EXPECT_LT(in_place, total);
+}
+
+// Lines of every shape, from bytes that matter to libldap's line parser
+// (colons, "<", blanks of each kind, ";", bytes beyond ASCII): taking a
+// plain line apart here must give what the parser gives, and any other
+// line must reach the parser.
+TEST(LdifRecordsTest, LinesAreTakenApartAsLibldapsParserDoes) {
+  std::mt19937 random(8122026);
+  const std::string alphabet = "aZ9-:;< \t\v\f=#,\xA0\x85xQ";
+  size_t plain = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    if (random() % 2 == 0) line = random() % 2 == 0 ? "cn" : "mail";
+    for (size_t n = random() % 9; n > 0; --n) line += alphabet[random() % alphabet.size()];
+    if (random() % 3 == 0) line = "sn: " + line;
+
+    std::string ours = line;
+    LdifLine parsed;
+    const bool taken = ParseLdifLine(ours.data(), parsed);
+    const bool in_place = parsed.decoded == nullptr && parsed.value.data() >= ours.data() &&
+                          parsed.value.data() <= ours.data() + ours.size();
+    std::string theirs = line;
+    berval type{};
+    berval value{};
+    int free_value = 0;
+    const bool accepted = ldif_parse_line2(theirs.data(), &type, &value, &free_value) == 0;
+    ASSERT_EQ(taken, accepted) << testing::PrintToString(line);
+    if (accepted) {
+      EXPECT_EQ(parsed.name, std::string_view(type.bv_val, type.bv_len))
+          << testing::PrintToString(line);
+      EXPECT_EQ(parsed.value, value.bv_val == nullptr
+                                  ? std::string_view()
+                                  : std::string_view(value.bv_val, value.bv_len))
+          << testing::PrintToString(line);
+      plain += in_place && ours == line;  // taken apart here, the line untouched
+    }
+    if (free_value != 0) ber_memfree(value.bv_val);
+    if (parsed.decoded != nullptr) ber_memfree(parsed.decoded);
+  }
+  EXPECT_GT(plain, 1000u);
 }
 
 TEST(LdifRecordsTest, AnEmptyOrBlankTextHasNoRecords) {

@@ -495,8 +495,9 @@ class LdifLoader {
   }
 
   // The record UnfoldLines took apart (the batch's `lines`), starting at
-  // line `record.start` of the file, through libldap's line parser (value
-  // decoding, base64) into the batch's values: views into the record's
+  // line `record.start` of the file, through ParseLdifLine (libldap's line
+  // parser where a line is not plain: value decoding, base64) into the
+  // batch's values: views into the record's
   // buffer, or into the batch's `decoded` for a value the parser had to
   // decode; DirectoryData::Add groups them by name (in linear time, where
   // libldap's own record parser compares each name with every name before
@@ -510,18 +511,14 @@ class LdifLoader {
     bool have_dn = false;
     for (size_t i = 0; i < lines.size(); ++i) {
       const size_t line = start + lines[i].first;
-      berval type{};
-      berval value{};
-      int free_value = 0;
-      if (ldif_parse_line2(lines[i].second, &type, &value, &free_value) < 0) {
+      LdifLine parsed;
+      if (!ParseLdifLine(lines[i].second, parsed)) {
         Fail(line, have_dn ? "malformed line in entry \"" + std::string(record.dn) + "\""
                            : "malformed line");
       }
-      if (free_value != 0) batch.decoded.emplace_back(value.bv_val);
-      const std::string_view name(type.bv_val, type.bv_len);
-      const std::string_view text = value.bv_val == nullptr
-                                        ? std::string_view()
-                                        : std::string_view(value.bv_val, value.bv_len);
+      if (parsed.decoded != nullptr) batch.decoded.emplace_back(parsed.decoded);
+      const std::string_view name = parsed.name;
+      const std::string_view text = parsed.value;
       if (!have_dn) {
         if (first_record && i == 0 && text::AsciiEqualsNoCase(name, "version")) {
           if (lines.size() == 1) return false;
