@@ -292,7 +292,7 @@ TEST(MemoryAddressBookBuildTest, ALargeDirectoryMakesTheSameBookInDirectoryOrder
     // Every third object stays out of the book, so that the halves hold
     // different numbers of entries.
     if (i % 3 != 1) entry.values.emplace_back("legacyExchangeDN", odn);
-    ASSERT_TRUE(directory.Add(entry));
+    ASSERT_EQ(directory.Add(entry), DirectoryData::AddResult::kAdded);
   }
   const MemoryAddressBook book(directory);
   uint32_t expected = 0;

@@ -155,8 +155,10 @@ int32_t RaisedNumber(Call call, std::string* description = nullptr) {
 
 TEST(DirectoryDataTest, AddFillsDerivedFieldsAndRefusesDuplicateDNs) {
   DirectoryData data;
-  ASSERT_TRUE(data.Add(Entry("CN=Lima\\, Ana,OU=Staff,DC=x", {{"Mail", {"A@x"}}})));
-  EXPECT_FALSE(data.Add(Entry("cn=lima\\, ana,ou=staff,dc=X")));
+  ASSERT_EQ(data.Add(Entry("CN=Lima\\, Ana,OU=Staff,DC=x", {{"Mail", {"A@x"}}})),
+            DirectoryData::AddResult::kAdded);
+  EXPECT_EQ(data.Add(Entry("cn=lima\\, ana,ou=staff,dc=X")),
+            DirectoryData::AddResult::kDuplicateDn);
   ASSERT_EQ(data.Entries().size(), 1u);
   const DirEntry& entry = data.Entries().front();
   EXPECT_EQ(entry.dn_key, "cn=lima\\2C ana,ou=staff,dc=x");
@@ -196,21 +198,24 @@ TEST(DirectoryDataTest, IndexSlotsReadTheirKeysThroughTheObjects) {
   constexpr int kObjects = 3000;
   for (int i = 0; i < kObjects; ++i) {
     const std::string n = std::to_string(i);
-    ASSERT_TRUE(data.Add(
-        Entry("CN=P" + n + ",DC=x", {{"cn", {"P" + n}},
-                                     {"proxyAddresses", {"X500:/o=p" + n, "SMTP:Proxy" + n + "@x"}},
-                                     {"mail", {"first" + n + "@x", "Second" + n + "@x"}},
-                                     {"legacyExchangeDN", {"/o=A/cn=" + n, "/o=B/cn=" + n}}})));
+    ASSERT_EQ(data.Add(Entry("CN=P" + n + ",DC=x",
+                             {{"cn", {"P" + n}},
+                              {"proxyAddresses", {"X500:/o=p" + n, "SMTP:Proxy" + n + "@x"}},
+                              {"mail", {"first" + n + "@x", "Second" + n + "@x"}},
+                              {"legacyExchangeDN", {"/o=A/cn=" + n, "/o=B/cn=" + n}}})),
+              DirectoryData::AddResult::kAdded);
   }
   // Holders of one address, in file order: by mail twice in one object,
   // by proxy, and by both in one object.
   data.Add(Entry("CN=S1,DC=x", {{"mail", {"team@x", "TEAM@x"}}}));
   data.Add(Entry("CN=S2,DC=x", {{"proxyAddresses", {"smtp:Team@X"}}}));
   data.Add(Entry("CN=S3,DC=x", {{"mail", {"team@x"}}, {"proxyAddresses", {"smtp:team@x"}}}));
-  // A second object with a taken ODN is not what the ODN finds.
-  data.Add(Entry("CN=L,DC=x", {{"legacyExchangeDN", {"/O=A/CN=7"}}}));
+  // A second object with a taken ODN is refused, and the ODN still finds
+  // the first.
+  EXPECT_EQ(data.Add(Entry("CN=L,DC=x", {{"legacyExchangeDN", {"/O=A/CN=7"}}})),
+            DirectoryData::AddResult::kDuplicateLegacyDn);
   const auto& entries = data.Entries();
-  ASSERT_EQ(entries.size(), static_cast<size_t>(kObjects) + 4);
+  ASSERT_EQ(entries.size(), static_cast<size_t>(kObjects) + 3);
 
   for (const int i : {0, 1, 7, 1234, kObjects - 1}) {
     const std::string n = std::to_string(i);
@@ -279,11 +284,13 @@ TEST(DirectoryDataTest, FoldedHashAgreesWithLowerCasing) {
 
 TEST(DirectoryDataTest, DnsAreKeyedInTheirNormalisedForm) {
   DirectoryData data;
-  ASSERT_TRUE(data.Add(Entry("CN=Smith\\, John,OU=People,DC=harbor,DC=example")));
-  ASSERT_TRUE(
-      data.Add(Entry("CN=P2,OU=People,DC=harbor,DC=example",
-                     {{"distinguishedName", {"CN=P2, OU=People, DC=harbor, DC=example"}}})));
-  ASSERT_TRUE(data.Add(Entry("CN=a;b,DC=x")));  // not a DN: keyed by its lower case
+  ASSERT_EQ(data.Add(Entry("CN=Smith\\, John,OU=People,DC=harbor,DC=example")),
+            DirectoryData::AddResult::kAdded);
+  ASSERT_EQ(data.Add(Entry("CN=P2,OU=People,DC=harbor,DC=example",
+                           {{"distinguishedName", {"CN=P2, OU=People, DC=harbor, DC=example"}}})),
+            DirectoryData::AddResult::kAdded);
+  ASSERT_EQ(data.Add(Entry("CN=a;b,DC=x")),
+            DirectoryData::AddResult::kAdded);  // not a DN: keyed by its lower case
   const DirEntry* smith = &data.Entries()[0];
   const DirEntry* p2 = &data.Entries()[1];
   const DirEntry* odd = &data.Entries()[2];
@@ -300,9 +307,11 @@ TEST(DirectoryDataTest, DnsAreKeyedInTheirNormalisedForm) {
   for (const auto& [dn, expected] : lookups) EXPECT_EQ(data.ByDN(dn), expected) << dn;
 
   // A second spelling of a DN present is a duplicate, whatever its letters.
-  EXPECT_FALSE(data.Add(Entry("cn=smith\\2C john, ou=People,dc=harbor,dc=example")));
-  EXPECT_FALSE(data.Add(Entry("CN=P2 ,OU=People,DC=harbor,DC=example")));
-  EXPECT_FALSE(data.Add(Entry("CN=A;B,DC=X")));
+  EXPECT_EQ(data.Add(Entry("cn=smith\\2C john, ou=People,dc=harbor,dc=example")),
+            DirectoryData::AddResult::kDuplicateDn);
+  EXPECT_EQ(data.Add(Entry("CN=P2 ,OU=People,DC=harbor,DC=example")),
+            DirectoryData::AddResult::kDuplicateDn);
+  EXPECT_EQ(data.Add(Entry("CN=A;B,DC=X")), DirectoryData::AddResult::kDuplicateDn);
   EXPECT_EQ(data.Entries().size(), 3u);
 
   // The DN stays as written, and every object answers for distinguishedName;

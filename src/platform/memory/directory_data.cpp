@@ -414,7 +414,7 @@ void DirectoryData::GroupByName(const NewEntry& in) {
   last_shape_ = shape;
 }
 
-bool DirectoryData::Add(const NewEntry& in) {
+DirectoryData::AddResult DirectoryData::Add(const NewEntry& in) {
   // Objects come in runs of one kind (the persons, the lists), spelt alike:
   // an object whose names are the last one's, byte for byte and in the
   // same order, has its shape, so the grouping is done once per run.
@@ -488,19 +488,33 @@ bool DirectoryData::Add(const NewEntry& in) {
   }
   entry.empty_name_ = in.rdn_value && in.rdn_value->empty();
 
-  // The DN index is asked by inserting: the key is hashed once, and an
-  // object whose DN is taken is taken back out (its arena bytes stay,
-  // unused, which only a failing load pays for).
+  // The unique indexes are asked by inserting: each key is hashed once,
+  // and an object whose legacyExchangeDN or DN is taken is taken back out
+  // (its arena bytes stay, unused, which only a failing load pays for).
   const auto position = static_cast<uint32_t>(entries_.size());
   entries_.push_back(entry);
-  if (!by_dn_.insert(MakeRef(position, kDnKeyRef)).second) {
-    entries_.pop_back();
-    return false;
-  }
   // Slots name a value by its place among all the object's values.
   const auto place = [&](uint32_t value) { return MakeRef(position, value); };
-  for (uint32_t v = last_legacy_dn_.start; v < last_legacy_dn_.start + last_legacy_dn_.count; ++v) {
-    if (!views[v].empty()) by_legacy_dn_.insert(place(v));
+  const uint32_t legacy_end = last_legacy_dn_.start + last_legacy_dn_.count;
+  const auto take_back = [&](uint32_t legacy_before) {
+    for (uint32_t v = last_legacy_dn_.start; v < legacy_before; ++v) {
+      const auto it = by_legacy_dn_.find(place(v));
+      if (it != by_legacy_dn_.end() && *it == place(v)) by_legacy_dn_.erase(it);
+    }
+    entries_.pop_back();
+  };
+  for (uint32_t v = last_legacy_dn_.start; v < legacy_end; ++v) {
+    if (views[v].empty()) continue;
+    const auto [it, inserted] = by_legacy_dn_.insert(place(v));
+    // The same value twice in one object is no conflict.
+    if (!inserted && PositionOf(*it) != position) {
+      take_back(v);
+      return AddResult::kDuplicateLegacyDn;
+    }
+  }
+  if (!by_dn_.insert(MakeRef(position, kDnKeyRef)).second) {
+    take_back(legacy_end);
+    return AddResult::kDuplicateDn;
   }
   for (uint32_t v = last_mail_.start; v < last_mail_.start + last_mail_.count; ++v) {
     if (!views[v].empty()) AddIndex(by_mail_, place(v), position);
@@ -511,26 +525,7 @@ bool DirectoryData::Add(const NewEntry& in) {
       AddIndex(by_proxy_, place(v), position);
     }
   }
-  return true;
-}
-
-void DirectoryData::Prefetch(
-    std::string_view dn, bool plain_dn,
-    std::span<const std::pair<std::string_view, std::string_view>> values) const {
-  // The DN index is keyed by the lower-cased DN; only a plainly written one
-  // hashes to its slot as it stands.
-  if (plain_dn) by_dn_.prefetch(PlainDn{dn});
-  for (const auto& [name, value] : values) {
-    if (value.empty()) continue;
-    if (NameEquals(name, "mail")) {
-      by_mail_.prefetch(value);
-    } else if (NameEquals(name, "legacyExchangeDN")) {
-      by_legacy_dn_.prefetch(value);
-    } else if (NameEquals(name, "proxyAddresses") && value.size() > kSmtpPrefix.size() &&
-               IsSmtpPrefixed(value)) {
-      by_proxy_.prefetch(value.substr(kSmtpPrefix.size()));
-    }
-  }
+  return AddResult::kAdded;
 }
 
 void DirectoryData::Reserve(size_t objects, size_t mails, size_t proxies) {

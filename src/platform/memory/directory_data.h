@@ -203,18 +203,15 @@ class DirectoryData {
   DirectoryData(const DirectoryData&) = delete;
   DirectoryData& operator=(const DirectoryData&) = delete;
 
-  // Adds an object in file order. Returns false (and adds nothing) when an
-  // object with the same DN is present: the same once both are normalised,
-  // so "CN=a, DC=x" duplicates "cn=A,DC=x". A DN that does not parse is
-  // keyed by its lower-cased text.
-  bool Add(const NewEntry& entry);
-  // Asks the processor to fetch the index slots that adding an object with
-  // this DN and these values will touch, and returns at once; adding it
-  // later, after other work, then finds them in the cache. A large
-  // directory's indexes are far larger than the cache, and a miss per
-  // index per object was the better part of adding. Changes nothing.
-  void Prefetch(std::string_view dn, bool plain_dn,
-                std::span<const std::pair<std::string_view, std::string_view>> values) const;
+  // Adds an object in file order, unless (adding nothing) another object
+  // holds one of its legacyExchangeDN values without regard to case, or
+  // has the same DN: the same once both are normalised, so "CN=a, DC=x"
+  // duplicates "cn=A,DC=x". A DN that does not parse is keyed by its
+  // lower-cased text. The entry identifier derives from the
+  // legacyExchangeDN, so a second object with the same one would vanish
+  // behind the first.
+  enum class AddResult { kAdded, kDuplicateLegacyDn, kDuplicateDn };
+  AddResult Add(const NewEntry& entry);
   // Sizes the tables for that many objects in all, holding that many mail
   // and proxy addresses more, so that adding them does not rehash every
   // key again at each doubling (a table of a million keys rehashed costs a

@@ -17,6 +17,13 @@ bool AddObject(DirectoryData& data, const std::string& dn, const Pairs& pairs) {
   DirectoryData::NewEntry entry;
   entry.dn = dn;
   for (const auto& [name, value] : pairs) entry.values.emplace_back(name, value);
+  return data.Add(entry) == DirectoryData::AddResult::kAdded;
+}
+
+DirectoryData::AddResult Add(DirectoryData& data, const std::string& dn, const Pairs& pairs) {
+  DirectoryData::NewEntry entry;
+  entry.dn = dn;
+  for (const auto& [name, value] : pairs) entry.values.emplace_back(name, value);
   return data.Add(entry);
 }
 
@@ -206,6 +213,31 @@ TEST(DirectoryDataTest, KeysOfEveryLengthAreFoundByTheirOwnBytesOnly) {
       EXPECT_EQ(data.ByDN("C=" + other), nullptr) << other;
     }
   }
+}
+
+// A legacyExchangeDN that another object holds, in any letter case, refuses
+// the object, before its DN is looked at; the same value twice in one
+// object does not. A refused object leaves no slot behind in any index.
+TEST(DirectoryDataTest, DuplicateLegacyDnAddsNothing) {
+  using Result = DirectoryData::AddResult;
+  DirectoryData data;
+  ASSERT_EQ(Add(data, "CN=A,DC=x", {{"legacyExchangeDN", "/o=a"}, {"legacyExchangeDN", "/O=A"}}),
+            Result::kAdded);
+  EXPECT_EQ(Add(data, "CN=B,DC=x",
+                {{"legacyExchangeDN", "/o=b"}, {"mail", "b@x"}, {"legacyExchangeDN", "/O=a"}}),
+            Result::kDuplicateLegacyDn);
+  EXPECT_EQ(Add(data, "cn=a,dc=x", {{"legacyExchangeDN", "/o=a"}}), Result::kDuplicateLegacyDn);
+  EXPECT_EQ(Add(data, "cn=a,dc=x", {{"legacyExchangeDN", "/o=c"}}), Result::kDuplicateDn);
+  EXPECT_EQ(data.Entries().size(), 1u);
+  EXPECT_EQ(data.ByLegacyDN("/o=a"), &data.Entries()[0]);
+  EXPECT_EQ(data.ByLegacyDN("/o=b"), nullptr);
+  EXPECT_EQ(data.ByLegacyDN("/o=c"), nullptr);
+  EXPECT_TRUE(data.ByMail("b@x").empty());
+  EXPECT_EQ(data.ByDN("CN=B,DC=x"), nullptr);
+  ASSERT_EQ(Add(data, "CN=B,DC=x", {{"legacyExchangeDN", "/o=b"}, {"legacyExchangeDN", "/o=c"}}),
+            Result::kAdded);
+  EXPECT_EQ(data.ByLegacyDN("/O=C"), &data.Entries()[1]);
+  EXPECT_EQ(data.ByLegacyDN("/o=a"), &data.Entries()[0]);
 }
 
 // Only "smtp:" proxies in any letter case, with an address after the

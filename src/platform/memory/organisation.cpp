@@ -385,16 +385,7 @@ class LdifLoader {
 
   // Adds the batch's records in order, then raises the batch's error.
   void AddBatch(const LdifBatch& batch) {
-    const auto values_of = [&batch](const LdifBatch::Record& record) {
-      return std::span(batch.values).subspan(record.first_value, record.value_count);
-    };
-    for (size_t r = 0; r < batch.records.size(); ++r) {
-      const LdifBatch::Record& record = batch.records[r];
-      // The next record's index slots are fetched while this one is added.
-      if (r + 1 < batch.records.size()) {
-        const LdifBatch::Record& next = batch.records[r + 1];
-        directory_.Prefetch(next.dn, next.dn_parts.rdn_offset.has_value(), values_of(next));
-      }
+    for (const LdifBatch::Record& record : batch.records) {
       if (stop_ && ++records_ % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
@@ -402,7 +393,7 @@ class LdifLoader {
       const DnParts& parts = record.dn_parts;
       entry_.dn = record.dn;
       entry_.line = start;
-      const auto values = values_of(record);
+      const auto values = std::span(batch.values).subspan(record.first_value, record.value_count);
       entry_.values.assign(values.begin(), values.end());
       // A view into the record, not into a copy, spares the directory a
       // copy of its own.
@@ -413,8 +404,9 @@ class LdifLoader {
         best_components_ = parts.components;
         *root_dn_ = std::string(entry_.dn);
       }
-      RefuseDuplicateLegacyDn(start);
-      if (!directory_.Add(entry_)) {
+      const DirectoryData::AddResult added = directory_.Add(entry_);
+      if (added == DirectoryData::AddResult::kDuplicateLegacyDn) RefuseDuplicateLegacyDn(start);
+      if (added != DirectoryData::AddResult::kAdded) {
         const DirEntry* first = directory_.ByDN(entry_.dn);
         Fail(start, "duplicate dn '" + std::string(entry_.dn) + "'" + FirstAt(first));
       }
@@ -447,7 +439,9 @@ class LdifLoader {
   }
 
   // The entry identifier derives from the legacyExchangeDN, so a second
-  // object with the same one would vanish behind the first, members and all.
+  // object with the same one would vanish behind the first, members and
+  // all. Raises the fault for the first value of the entry that another
+  // object holds (the directory refused the entry for one).
   void RefuseDuplicateLegacyDn(size_t start) const {
     for (const auto& [name, odn] : entry_.values) {
       if (!text::AsciiEqualsNoCase(name, "legacyExchangeDN")) continue;
