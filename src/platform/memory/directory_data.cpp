@@ -206,7 +206,9 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
   const std::string_view* values = values_;
   for (uint32_t i = 0; i < shape_size_; ++i) {
     const DirShapeSlot& slot = shape_[i];
-    if (NameEquals(*slot.name, attribute)) return {values, slot.count};
+    if (slot.name_size == attribute.size() && NameEquals(*slot.name, attribute)) {
+      return {values, slot.count};
+    }
     values += slot.count;
   }
   if ((empty_name_ || !rdn_value_.empty()) && NameEquals(attribute, "name")) {
@@ -390,7 +392,8 @@ void DirectoryData::GroupByName(const NewEntry& in) {
   uint32_t start = 0;
   for (size_t s = 0; s < slot_names_.size(); ++s) {
     const uint32_t count = fill[s];
-    slot_shape_.push_back(DirShapeSlot{InternName(slot_names_[s]), count});
+    const std::string_view* name = InternName(slot_names_[s]);
+    slot_shape_.push_back(DirShapeSlot{name, count, static_cast<uint32_t>(name->size())});
     fill[s] = start;
     start += count;
   }

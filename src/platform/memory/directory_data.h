@@ -96,6 +96,10 @@ class DirAttribute {
 struct DirShapeSlot {
   const std::string_view* name = nullptr;  // interned
   uint32_t count = 0;
+  // The name's size, beside the count where the struct had padding: a
+  // look-up by name passes the slots of other sizes without reading
+  // their names.
+  uint32_t name_size = 0;
 };
 
 // An object's attributes, in order of first appearance, one per name in any

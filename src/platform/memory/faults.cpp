@@ -23,7 +23,7 @@ int FaultPlan::Calls(const std::string& operation) const {
   return it == calls_.end() ? 0 : it->second;
 }
 
-bool FaultPlan::Hit(const std::string& operation) {
+bool FaultPlan::HitPlanned(const std::string& operation) {
   if (!calls_.empty()) {
     if (const auto counted = calls_.find(operation); counted != calls_.end()) ++counted->second;
   }

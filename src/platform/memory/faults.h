@@ -78,10 +78,16 @@ class FaultPlan {
 
   // Consulted through FaultHit only. Raises the injected error when the
   // fault hits; true when the call must give no object; false when the call
-  // proceeds normally.
-  bool Hit(const std::string& operation);
+  // proceeds normally. A plan with nothing injected and nothing counted
+  // (every run but a test's) answers inline: the walk asks several times
+  // per object.
+  bool Hit(const std::string& operation) {
+    return (!faults_.empty() || !calls_.empty()) && HitPlanned(operation);
+  }
 
  private:
+  bool HitPlanned(const std::string& operation);
+
   std::map<std::string, Fault> faults_;
   std::map<std::string, int> calls_;
 };
