@@ -570,6 +570,10 @@ const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
   return ByDnKey(DnKey(dn));
 }
 
+void DirectoryData::PrefetchDn(std::string_view dn) const {
+  if (IsAscii(dn)) by_dn_.prefetch(PlainDn{dn});
+}
+
 const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {
   const auto it = by_dn_.find(dn_key);
   return it == by_dn_.end() ? nullptr : &entries_[PositionOf(*it)];

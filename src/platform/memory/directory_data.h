@@ -226,6 +226,11 @@ class DirectoryData {
   // The object with that DN in any spelling of it (blanks, escapes, letter
   // case); nullptr when there is none.
   const DirEntry* ByDN(std::string_view dn) const;
+  // Asks the processor to fetch the DN index slot that ByDN(dn) will read,
+  // and returns at once: a caller about to look up many DNs (a list's
+  // members) asks a few ahead, so that the look-ups do not wait for
+  // memory one after the other. Changes nothing.
+  void PrefetchDn(std::string_view dn) const;
   // The same for a DN already in its DnKey form.
   const DirEntry* ByDnKey(std::string_view dn_key) const;
   // Look-ups without regard to case; nullptr or empty when nothing matches.
