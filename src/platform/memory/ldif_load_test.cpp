@@ -115,6 +115,36 @@ TEST(LdifLoadTest, TheFirstFaultOfALargeTextIsReportedWithItsLine) {
   }
 }
 
+// A file of 8 MiB and more is read in two halves at once: the record that
+// spans the middle, and every other, loads whole.
+TEST(LdifLoadTest, ALargeFileReadInTwoHalvesLoadsWhole) {
+  char folder[] = "/tmp/ldif_load_test.XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::filesystem::path dir(folder);
+  constexpr int kLong = 20000;
+  std::string ldif;
+  for (int i = 0; i < kLong; ++i) {
+    const std::string n = std::to_string(i);
+    ldif += "dn: CN=P" + n +
+            ",DC=x\ndescription: " + std::string(420, static_cast<char>('a' + i % 26)) +
+            "\nmail: p" + n + "@x\n\n";
+  }
+  ASSERT_GT(ldif.size(), size_t{8} << 20);
+  std::ofstream(dir / "big.ldif") << ldif;
+  std::ofstream(dir / "p.json") << R"({"directory": "big.ldif"})";
+  const auto organisation = LoadOrganisationFile((dir / "p.json").string(), nullptr);
+  const auto& objects = organisation->directory().Entries();
+  ASSERT_EQ(objects.size(), size_t{kLong});
+  for (int i = 0; i < kLong; ++i) {
+    const std::string n = std::to_string(i);
+    const DirEntry& object = objects[static_cast<size_t>(i)];
+    ASSERT_EQ(object.dn, "CN=P" + n + ",DC=x");
+    ASSERT_EQ(object.First("description"), std::string(420, static_cast<char>('a' + i % 26))) << n;
+    ASSERT_EQ(object.First("mail"), "p" + n + "@x");
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(LdifLoadTest, AStopRequestAbandonsALargeLoadOnTheCallingThread) {
   char folder[] = "/tmp/ldif_load_test.XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
