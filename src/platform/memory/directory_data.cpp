@@ -570,6 +570,38 @@ const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
   return ByDnKey(DnKey(dn));
 }
 
+void DirectoryData::HashKeys(std::string_view dn, bool plain_dn,
+                             std::span<const std::pair<std::string_view, std::string_view>> values,
+                             KeyHashes& out) {
+  out.count = 0;
+  const auto add = [&out](uint8_t index, std::string_view key) {
+    if (out.count == KeyHashes::kMax) return;
+    out.hash[out.count] = FoldedHashOf(key, true);
+    out.index[out.count] = index;
+    ++out.count;
+  };
+  // A plain DN's key is its ASCII-lower-cased text: its folded hash.
+  if (plain_dn) add(0, dn);
+  for (const auto& [name, value] : values) {
+    if (value.empty()) continue;
+    if (NameEquals(name, "legacyExchangeDN")) {
+      add(1, value);
+    } else if (NameEquals(name, "mail")) {
+      add(2, value);
+    } else if (NameEquals(name, "proxyAddresses") && value.size() > kSmtpPrefix.size() &&
+               IsSmtpPrefixed(value)) {
+      add(3, value.substr(kSmtpPrefix.size()));
+    }
+  }
+}
+
+void DirectoryData::Prefetch(const KeyHashes& keys) const {
+  const std::array<const RefIndex*, 4> indexes = {&by_dn_, &by_legacy_dn_, &by_mail_, &by_proxy_};
+  for (size_t i = 0; i < keys.count; ++i) {
+    indexes[keys.index[i]]->prefetch(HashedKey{keys.hash[i]});
+  }
+}
+
 void DirectoryData::PrefetchDn(std::string_view dn) const {
   if (IsAscii(dn)) by_dn_.prefetch(PlainDn{dn});
 }

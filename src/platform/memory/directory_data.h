@@ -20,6 +20,7 @@
 #ifndef TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 #define TARNWICK_PLATFORM_MEMORY_DIRECTORY_DATA_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -184,6 +185,26 @@ struct FoldedEq {
 
 class DirectoryData {
  public:
+  // The hashes of the keys an object is indexed under (its DN when written
+  // plainly, its legacyExchangeDN, mail and SMTP proxy values), worked out
+  // ahead of adding it, on any thread (HashKeys is a pure function), so
+  // that Prefetch can fetch its index slots without hashing again. Keys
+  // past the first kMax are left out.
+  struct KeyHashes {
+    static constexpr size_t kMax = 8;
+    std::array<uint64_t, kMax> hash{};
+    std::array<uint8_t, kMax> index{};  // which index: 0 DN, 1 ODN, 2 mail, 3 proxy
+    size_t count = 0;
+  };
+  static void HashKeys(std::string_view dn, bool plain_dn,
+                       std::span<const std::pair<std::string_view, std::string_view>> values,
+                       KeyHashes& out);
+  // Asks the processor to fetch the index slots of those keys, and returns
+  // at once: adding the object a little later then finds them in the
+  // cache. A large directory's indexes are far larger than the cache, and
+  // a miss per key was the better part of adding. Changes nothing.
+  void Prefetch(const KeyHashes& keys) const;
+
   // An object to add: its DN and its (name, value) pairs in file order,
   // views the caller keeps alive for the call only (Add copies what it
   // keeps). Values under one name in any letter case form one attribute,
@@ -274,6 +295,10 @@ class DirectoryData {
   struct PlainDn {
     std::string_view dn;
   };
+  // A key known by its hash alone: enough to find where it would sit.
+  struct HashedKey {
+    uint64_t hash;
+  };
   struct RefHash {
     using is_transparent = void;
     const std::vector<DirEntry>* entries;
@@ -282,6 +307,7 @@ class DirectoryData {
     size_t operator()(KeyRef ref) const;
     size_t operator()(std::string_view key) const;
     size_t operator()(PlainDn probe) const;
+    size_t operator()(HashedKey key) const { return static_cast<size_t>(key.hash); }
   };
   struct RefEq {
     using is_transparent = void;

@@ -240,6 +240,42 @@ TEST(DirectoryDataTest, DuplicateLegacyDnAddsNothing) {
   EXPECT_EQ(data.ByLegacyDN("/o=a"), &data.Entries()[0]);
 }
 
+// The keys hashed ahead of adding are the ones the indexes take: a plain DN,
+// non-empty ODN and mail values, SMTP proxies after their prefix; each as
+// its folded form hashes, so that a key in other letter case lands alike.
+TEST(DirectoryDataTest, KeysAreHashedAheadAsTheIndexesTakeThem) {
+  using Hashes = DirectoryData::KeyHashes;
+  const std::vector<std::pair<std::string_view, std::string_view>> values = {
+      {"cn", "A"},
+      {"mail", "A@X"},
+      {"legacyExchangeDN", ""},
+      {"proxyAddresses", "X500:/o=a"},
+      {"proxyAddresses", "SMTP:a@x"},
+      {"proxyAddresses", "smtp:"},
+      {"LEGACYEXCHANGEDN", "/o=A"}};
+  Hashes plain;
+  DirectoryData::HashKeys("CN=A,DC=x", true, values, plain);
+  ASSERT_EQ(plain.count, 4u);
+  EXPECT_EQ(std::vector<int>(plain.index.begin(), plain.index.begin() + 4),
+            (std::vector<int>{0, 2, 3, 1}));
+  Hashes lower;
+  const std::vector<std::pair<std::string_view, std::string_view>> lowered = {
+      {"mail", "a@x"}, {"proxyAddresses", "smtp:A@X"}, {"legacyExchangeDN", "/O=a"}};
+  DirectoryData::HashKeys("cn=a,dc=X", true, lowered, lower);
+  ASSERT_EQ(lower.count, 4u);
+  EXPECT_EQ(plain.hash[0], lower.hash[0]);
+  EXPECT_EQ(plain.hash[1], lower.hash[1]);
+  EXPECT_EQ(plain.hash[2], lower.hash[2]);
+  EXPECT_EQ(plain.hash[3], lower.hash[3]);
+  EXPECT_EQ(plain.hash[1], plain.hash[2]);  // the mail and the proxy's address
+  // A DN not written plainly is left out; more keys than fit are dropped.
+  Hashes other;
+  const std::vector<std::pair<std::string_view, std::string_view>> many(20, {"mail", "m@x"});
+  DirectoryData::HashKeys("CN = A , DC = x", false, many, other);
+  EXPECT_EQ(other.count, Hashes::kMax);
+  EXPECT_EQ(other.index[0], 2);
+}
+
 // Only "smtp:" proxies in any letter case, with an address after the
 // prefix, are indexed; other proxy types and a bare prefix are not.
 TEST(DirectoryDataTest, OnlySmtpProxiesWithAnAddressAreIndexed) {

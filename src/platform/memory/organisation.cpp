@@ -201,6 +201,7 @@ struct LdifBatch {
     DnParts dn_parts;
     size_t first_value = 0;  // into `values`
     size_t value_count = 0;
+    DirectoryData::KeyHashes key_hashes;
     std::unique_ptr<char[]> copy;
   };
   std::vector<Record> records;
@@ -385,7 +386,16 @@ class LdifLoader {
 
   // Adds the batch's records in order, then raises the batch's error.
   void AddBatch(const LdifBatch& batch) {
-    for (const LdifBatch::Record& record : batch.records) {
+    // The index slots of the records a little ahead are fetched while
+    // this one is added.
+    constexpr size_t kAhead = 2;
+    const auto& records = batch.records;
+    for (size_t r = 0; r < std::min(kAhead, records.size()); ++r) {
+      directory_.Prefetch(records[r].key_hashes);
+    }
+    for (size_t r = 0; r < records.size(); ++r) {
+      if (r + kAhead < records.size()) directory_.Prefetch(records[r + kAhead].key_hashes);
+      const LdifBatch::Record& record = records[r];
       if (stop_ && ++records_ % kRecordsPerStopCheck == 0 && stop_()) {
         throw ProfileError(file_ + ": loading stopped by a stop request");
       }
@@ -551,6 +561,9 @@ class LdifLoader {
     auto parts = SplitDn(record.dn);
     if (!parts) Fail(start, "'" + std::string(record.dn) + "' is not a valid DN");
     record.dn_parts = std::move(*parts);
+    DirectoryData::HashKeys(record.dn, record.dn_parts.rdn_offset.has_value(),
+                            std::span(batch.values).subspan(record.first_value, record.value_count),
+                            record.key_hashes);
     return true;
   }
 
