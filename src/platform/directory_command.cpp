@@ -87,15 +87,21 @@ DirectoryCommand ParseDirectoryCommand(std::string_view command_text) {
 
   const std::string_view attributes = TrimBlanks(middle.substr(separator + 1));
   if (attributes.empty()) BadCommand(command_text, "no attributes are listed");
-  for (const std::string& piece : text::Split(attributes, ",")) {
-    const std::string name = text::Trim(piece);
+  // Every query-based list runs a command: the pieces are looked at where
+  // they stand, and only the names kept are copied.
+  for (size_t start = 0; start <= attributes.size();) {
+    const size_t comma = std::min(attributes.find(',', start), attributes.size());
+    const std::string_view name = TrimBlanks(attributes.substr(start, comma - start));
     if (name.empty()) {
       BadCommand(command_text, "empty attribute name in '" + std::string(attributes) + "'");
     }
     for (const char c : name) {
-      if (!IsAttributeNameChar(c)) BadCommand(command_text, "bad attribute name '" + name + "'");
+      if (!IsAttributeNameChar(c)) {
+        BadCommand(command_text, "bad attribute name '" + std::string(name) + "'");
+      }
     }
-    parsed.attributes.push_back(name);
+    parsed.attributes.emplace_back(name);
+    start = comma + 1;
   }
 
   if (text::EqualsNoCase(scope, "subTree")) {

@@ -1,5 +1,8 @@
 #include "platform/text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -22,7 +25,32 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(first, last - first + 1));
 }
 
+namespace {
+
+// Whether every byte is below 0x80, eight at a time.
+bool IsAsciiText(std::string_view s) {
+  uint64_t seen = 0;
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, s.data() + i, sizeof word);
+    seen |= word;
+  }
+  for (; i < s.size(); ++i) seen |= static_cast<unsigned char>(s[i]);
+  return (seen & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
+
 std::string LCase(std::string_view s) {
+  // Nearly every text is ASCII: copied whole and lowered in place, in a
+  // loop the compiler can widen, where a character at a time through
+  // push_back cost a check per byte.
+  if (IsAsciiText(s)) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26) * 32);
+    return out;
+  }
   std::string out;
   out.reserve(s.size());
   const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
@@ -52,19 +80,13 @@ std::string LCase(std::string_view s) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() == b.size() && a == b) return true;
+  // Two ASCII texts are equal under LCase exactly when they are equal with
+  // ASCII letters folded; a text beyond ASCII may lower-case into ASCII
+  // (KELVIN SIGN to "k"), so it takes the long way.
+  if (IsAsciiText(a) && IsAsciiText(b)) return AsciiEqualsNoCase(a, b);
   return LCase(a) == LCase(b);
 }
 
-namespace {
-
-bool IsAsciiText(std::string_view t) {
-  for (const char c : t) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   // When the prefix and as many leading bytes of s are ASCII, lower-casing

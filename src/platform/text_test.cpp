@@ -41,6 +41,29 @@ TEST(TextTest, NoCaseSearchesAnswerAsLowerCasing) {
       const std::string lt = text::LCase(t);
       EXPECT_EQ(text::StartsWithNoCase(s, t), ls.rfind(lt, 0) == 0) << s << " / " << t;
       EXPECT_EQ(text::ContainsNoCase(s, t), ls.find(lt) != std::string::npos) << s << " / " << t;
+      EXPECT_EQ(text::EqualsNoCase(s, t), ls == lt) << s << " / " << t;
+    }
+  }
+}
+
+// LCase takes ASCII texts a word at a time: every ASCII byte, wherever it
+// stands in a text of any length, changes only when it is A-Z; a text with
+// one byte beyond ASCII anywhere is still lowered as a whole.
+TEST(TextTest, LCaseLowersOnlyLettersAtEveryPlace) {
+  for (size_t length = 1; length <= 19; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      for (int byte = 1; byte < 0x80; ++byte) {
+        std::string s(length, 'Q');
+        s[at] = static_cast<char>(byte);
+        std::string expected(length, 'q');
+        expected[at] = static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte);
+        ASSERT_EQ(text::LCase(s), expected) << length << " " << at << " " << byte;
+      }
+      std::string mixed(length, 'Q');
+      mixed.replace(at, 1, "\xC3\x96");  // Ö
+      std::string lowered(length, 'q');
+      lowered.replace(at, 1, "\xC3\xB6");
+      ASSERT_EQ(text::LCase(mixed), lowered) << length << " " << at;
     }
   }
 }
