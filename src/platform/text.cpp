@@ -87,7 +87,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return LCase(a) == LCase(b);
 }
 
-
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   // When the prefix and as many leading bytes of s are ASCII, lower-casing
   // maps them byte for byte, so they can be compared in place; anything
@@ -154,12 +153,14 @@ bool Contains(std::string_view s, std::string_view needle) {
 
 std::string HexOfBytes(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
+  // Written into place: a query-based list makes an entry identifier of
+  // every member, and a check per pushed character was most of it.
+  std::string out(bytes.size() * 2, '\0');
+  char* to = out.data();
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0xF]);
+    *to++ = kDigits[b >> 4];
+    *to++ = kDigits[b & 0xF];
   }
   return out;
 }

@@ -1,6 +1,7 @@
 #include "platform/memory/directory_data.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <functional>
@@ -37,21 +38,78 @@ bool IsAscii(std::string_view text) {
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+uint64_t LoadWord(const char* at) {
+  uint64_t word = 0;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// The bytes text[at, size) (one to seven of them) as LoadWord would give
+// them from a zero-padded copy: the first in the lowest byte. A copy of a
+// variable length is a call and a stalled load, and the tail of every key
+// comes this way; here it is one or two loads within the text. Little
+// endian only, where the last bytes of a word are its highest.
+uint64_t LoadTail(const char* text, size_t at, size_t size) {
+  static_assert(std::endian::native == std::endian::little);
+  const size_t rest = size - at;
+  if (size >= 8) return LoadWord(text + size - 8) >> (8 * (8 - rest));
+  if (rest >= 4) {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    std::memcpy(&low, text + at, sizeof low);
+    std::memcpy(&high, text + size - 4, sizeof high);
+    // The two overlap where rest < 8; the bytes there agree.
+    return low | (uint64_t{high} << (8 * (rest - 4)));
+  }
+  const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(text[at + i])}; };
+  return byte(0) | (byte(rest / 2) << (8 * (rest / 2))) | (byte(rest - 1) << (8 * (rest - 1)));
+}
+
+// ASCII upper-case letters of a word of ASCII bytes to lower case, all
+// eight at once: a byte gets 0x20 when it is at least 'A' and not above 'Z'.
+// Whether n bytes at a and b are the same, for the short texts of one
+// object (names, values): a word at a time, inline, where memcmp is a call
+// that costs more than the comparison.
+bool SameBytes(const char* a, const char* b, size_t n) {
+  if (n < 8) return n == 0 || LoadTail(a, 0, n) == LoadTail(b, 0, n);
+  for (size_t i = 0; i + 8 < n; i += 8) {
+    if (LoadWord(a + i) != LoadWord(b + i)) return false;
+  }
+  return LoadWord(a + n - 8) == LoadWord(b + n - 8);
+}
+
+uint64_t LowerAsciiWord(uint64_t word) {
+  const uint64_t at_least_a = word + 0x3F3F3F3F3F3F3F3FULL;  // 'A' + 0x3F = 0x80
+  const uint64_t above_z = word + 0x2525252525252525ULL;     // 'Z' + 1 + 0x25 = 0x80
+  return word | ((at_least_a & ~above_z & kHighBits) >> 2);
+}
+
 // Runs for every item of a filter on every object of a query, so it must
 // not touch more memory than it needs: attribute names are ASCII (RFC 4512
 // keystrings), so names of different lengths differ, and a long name's
-// text is read only when the lengths agree. A non-ASCII name of the same
-// length still gets the Unicode comparison.
+// text is read only when the lengths agree, eight bytes at a time with
+// their letters folded. A non-ASCII name of the same length still gets
+// the Unicode comparison.
 bool NameEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if ((x | y) >= 0x80) return text::EqualsNoCase(a, b);
-    if (x == y) continue;
-    if (AsciiLower(static_cast<char>(x)) != AsciiLower(static_cast<char>(y))) return false;
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  const auto same = [&](uint64_t x, uint64_t y) {
+    return x == y || LowerAsciiWord(x) == LowerAsciiWord(y);
+  };
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const uint64_t x = LoadWord(a.data() + i);
+    const uint64_t y = LoadWord(b.data() + i);
+    if (((x | y) & kHighBits) != 0) return text::EqualsNoCase(a, b);
+    if (!same(x, y)) return false;
   }
-  return true;
+  if (i == n) return true;
+  const uint64_t x = LoadTail(a.data(), i, n);
+  const uint64_t y = LoadTail(b.data(), i, n);
+  if (((x | y) & kHighBits) != 0) return text::EqualsNoCase(a, b);
+  return same(x, y);
 }
 
 // "smtp:" in any case at the start, as text::StartsWithNoCase sees it: no
@@ -108,54 +166,6 @@ std::string_view Arena::Copy(std::string_view text) {
 
 namespace {
 
-constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-
-uint64_t LoadWord(const char* at) {
-  uint64_t word = 0;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-// The bytes text[at, size) (one to seven of them) as LoadWord would give
-// them from a zero-padded copy: the first in the lowest byte. A copy of a
-// variable length is a call and a stalled load, and the tail of every key
-// comes this way; here it is one or two loads within the text. Little
-// endian only, where the last bytes of a word are its highest.
-uint64_t LoadTail(const char* text, size_t at, size_t size) {
-  static_assert(std::endian::native == std::endian::little);
-  const size_t rest = size - at;
-  if (size >= 8) return LoadWord(text + size - 8) >> (8 * (8 - rest));
-  if (rest >= 4) {
-    uint32_t low = 0;
-    uint32_t high = 0;
-    std::memcpy(&low, text + at, sizeof low);
-    std::memcpy(&high, text + size - 4, sizeof high);
-    // The two overlap where rest < 8; the bytes there agree.
-    return low | (uint64_t{high} << (8 * (rest - 4)));
-  }
-  const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(text[at + i])}; };
-  return byte(0) | (byte(rest / 2) << (8 * (rest / 2))) | (byte(rest - 1) << (8 * (rest - 1)));
-}
-
-// ASCII upper-case letters of a word of ASCII bytes to lower case, all
-// eight at once: a byte gets 0x20 when it is at least 'A' and not above 'Z'.
-// Whether n bytes at a and b are the same, for the short texts of one
-// object (names, values): a word at a time, inline, where memcmp is a call
-// that costs more than the comparison.
-bool SameBytes(const char* a, const char* b, size_t n) {
-  if (n < 8) return n == 0 || LoadTail(a, 0, n) == LoadTail(b, 0, n);
-  for (size_t i = 0; i + 8 < n; i += 8) {
-    if (LoadWord(a + i) != LoadWord(b + i)) return false;
-  }
-  return LoadWord(a + n - 8) == LoadWord(b + n - 8);
-}
-
-uint64_t LowerAsciiWord(uint64_t word) {
-  const uint64_t at_least_a = word + 0x3F3F3F3F3F3F3F3FULL;  // 'A' + 0x3F = 0x80
-  const uint64_t above_z = word + 0x2525252525252525ULL;     // 'Z' + 1 + 0x25 = 0x80
-  return word | ((at_least_a & ~above_z & kHighBits) >> 2);
-}
-
 uint64_t MixWord(uint64_t hash, uint64_t word) {
   hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
   return hash ^ (hash >> 31);
@@ -203,10 +213,35 @@ bool FoldedEq::operator()(std::string_view a, std::string_view b) const {
 // DirEntry
 
 std::span<const std::string_view> DirEntry::Values(std::string_view attribute) const {
+  // A filter asks every object of a search for the same few names, and the
+  // objects share a handful of shapes: where the name was found in this
+  // shape last time is remembered, per thread, by the shape and the name's
+  // address, and checked against the name before it is used (an address
+  // may come back holding another name).
+  struct Found {
+    const DirShapeSlot* shape = nullptr;
+    const char* name = nullptr;
+    size_t size = 0;
+    uint32_t slot = 0;
+    uint32_t offset = 0;
+  };
+  thread_local std::array<Found, 16> found;
+  // Names sit a string's size apart in a parsed filter: mixed, so that
+  // they fall on different places.
+  const uint64_t key =
+      (reinterpret_cast<uintptr_t>(shape_) ^ reinterpret_cast<uintptr_t>(attribute.data())) *
+      0x9E3779B97F4A7C15ULL;
+  Found& memo = found[key >> 60];
+  if (memo.shape == shape_ && memo.name == attribute.data() && memo.size == attribute.size() &&
+      shape_ != nullptr && NameEquals(*shape_[memo.slot].name, attribute)) {
+    return {values_ + memo.offset, shape_[memo.slot].count};
+  }
   const std::string_view* values = values_;
   for (uint32_t i = 0; i < shape_size_; ++i) {
     const DirShapeSlot& slot = shape_[i];
     if (slot.name_size == attribute.size() && NameEquals(*slot.name, attribute)) {
+      memo = Found{shape_, attribute.data(), attribute.size(), i,
+                   static_cast<uint32_t>(values - values_)};
       return {values, slot.count};
     }
     values += slot.count;

@@ -240,6 +240,34 @@ TEST(DirectoryDataTest, DuplicateLegacyDnAddsNothing) {
   EXPECT_EQ(data.ByLegacyDN("/o=a"), &data.Entries()[0]);
 }
 
+// Where a name was found in an object's shape is remembered by the name's
+// address: a name written over in place, another name of the same size or
+// the same name in other letter case, must still find its own values, and
+// an object of another shape its own.
+TEST(DirectoryDataTest, NamesAreFoundByTheirTextWhateverTheirAddress) {
+  DirectoryData data;
+  ASSERT_TRUE(AddObject(data, "CN=A,DC=x", {{"mail", "a@x"}, {"dept", "Sales"}, {"cn", "A"}}));
+  ASSERT_TRUE(AddObject(data, "CN=B,DC=x", {{"dept", "Ops"}, {"cn", "B"}}));
+  const DirEntry& a = data.Entries()[0];
+  const DirEntry& b = data.Entries()[1];
+  std::string name = "mail";
+  for (int round = 0; round < 2; ++round) {
+    name = "mail";
+    EXPECT_EQ(a.First(name), "a@x");
+    name = "dept";
+    EXPECT_EQ(a.First(name), "Sales");
+    EXPECT_EQ(b.First(name), "Ops");
+    name = "DEPT";
+    EXPECT_EQ(b.First(name), "Ops");
+    name = "mail";
+    EXPECT_TRUE(b.Values(name).empty());
+    name = "Mail";
+    EXPECT_EQ(a.First(name), "a@x");
+    name = "cn\xC3\x96";  // a name beyond ASCII of the same size
+    EXPECT_TRUE(a.Values(name).empty());
+  }
+}
+
 // The keys hashed ahead of adding are the ones the indexes take: a plain DN,
 // non-empty ODN and mail values, SMTP proxies after their prefix; each as
 // its folded form hashes, so that a key in other letter case lands alike.
