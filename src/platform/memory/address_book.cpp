@@ -1,6 +1,7 @@
 #include "platform/memory/address_book.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <span>
 #include <string_view>
@@ -145,15 +146,19 @@ void MemoryAddressBook::BuildKeys() const {
   for (uint32_t index = 0; index < entries_.size(); ++index) {
     const auto& object = static_cast<const DirEntry&>(*entries_[index].object);
     const Attributes attributes(object);
+    // The display name and the alias are keys of both kinds: their text
+    // is kept once.
     const std::string_view* display = FirstOf(attributes.book.display_name);
-    const std::string lowered_display = display != nullptr ? text::LCase(*display) : "";
+    const Key lowered_display = AddText(display != nullptr ? *display : std::string_view(), index);
     const std::string_view* nickname = FirstOf(attributes.nickname);
-    const std::string lowered_nickname = nickname != nullptr ? text::LCase(*nickname) : "";
-    AddKey(exact_keys_, lowered_display, index);
-    AddKey(exact_keys_, lowered_nickname, index);
+    const Key lowered_nickname =
+        AddText(nickname != nullptr ? *nickname : std::string_view(), index);
+    for (const Key& key : {lowered_display, lowered_nickname}) {
+      if (key.length == 0) continue;
+      exact_keys_.push_back(key);
+      prefix_keys_.push_back(key);
+    }
     AddKey(exact_keys_, text::LCase(object.RdnValue()), index);
-    AddKey(prefix_keys_, lowered_display, index);
-    AddKey(prefix_keys_, lowered_nickname, index);
     if (const std::string_view* given = FirstOf(attributes.given_name)) {
       AddKey(prefix_keys_, text::LCase(*given), index);
     }
@@ -165,6 +170,14 @@ void MemoryAddressBook::BuildKeys() const {
   SortKeys(prefix_keys_);
 }
 
+MemoryAddressBook::Key MemoryAddressBook::AddText(std::string_view name, uint32_t entry) const {
+  const std::string lowered = text::LCase(name);
+  const Key key{static_cast<uint32_t>(keys_text_.size()), static_cast<uint32_t>(lowered.size()),
+                entry};
+  keys_text_.append(lowered);
+  return key;
+}
+
 void MemoryAddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered,
                                uint32_t entry) const {
   if (lowered.empty()) return;
@@ -174,10 +187,33 @@ void MemoryAddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered,
 }
 
 void MemoryAddressBook::SortKeys(std::vector<Key>& keys) const {
-  std::sort(keys.begin(), keys.end(), [this](const Key& a, const Key& b) {
-    const int order = KeyText(a).compare(KeyText(b));
-    return order != 0 ? order < 0 : a.entry < b.entry;
+  // Texts in byte order (as string_view::compare has it), then entries. A
+  // large book sorts millions of pairs of names: they are compared eight
+  // bytes at a time as big-endian numbers, which orders them as their
+  // bytes do, and the text is padded for the duration so that a word may
+  // reach past the last key.
+  constexpr size_t kWord = sizeof(uint64_t);
+  keys_text_.append(kWord, '\0');
+  const char* const text = keys_text_.data();
+  const auto word = [](const char* at, size_t bytes) {
+    uint64_t value = 0;
+    std::memcpy(&value, at, sizeof value);
+    value = __builtin_bswap64(value);
+    return bytes >= kWord ? value : value & ~(~uint64_t{0} >> (8 * bytes));
+  };
+  std::sort(keys.begin(), keys.end(), [text, &word](const Key& a, const Key& b) {
+    const char* x = text + a.offset;
+    const char* y = text + b.offset;
+    const size_t common = std::min(a.length, b.length);
+    for (size_t at = 0; at < common; at += kWord) {
+      const uint64_t u = word(x + at, common - at);
+      const uint64_t v = word(y + at, common - at);
+      if (u != v) return u < v;
+    }
+    if (a.length != b.length) return a.length < b.length;
+    return a.entry < b.entry;
   });
+  keys_text_.resize(keys_text_.size() - kWord);
   keys.shrink_to_fit();
 }
 

@@ -59,6 +59,9 @@ class MemoryAddressBook final : public AddressBook {
     return std::string_view(keys_text_).substr(key.offset, key.length);
   }
   void AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) const;
+  // Appends the name lower-cased to keys_text_ (nothing for an empty one)
+  // and returns its key, to be added to one or more key lists.
+  Key AddText(std::string_view name, uint32_t entry) const;
   void SortKeys(std::vector<Key>& keys) const;
   // The name keys, made on the first look-up by name: a run that resolves
   // addresses only never pays for lower-casing and sorting every name.

@@ -260,9 +260,22 @@ TEST(MemoryAddressBookScaleTest, LargeDirectoryResolvesEveryForm) {
             "\nmailNickname: u" + n + "\nlegacyExchangeDN: /o=x/cn=u" + n + "\nmail: u" + n +
             "@x.example\n\n";
   }
+  // Names beyond ASCII sort by their bytes among the others.
+  for (int i = 10; i < 110; ++i) {
+    const std::string n = std::to_string(i);
+    ldif += "dn: CN=E" + n + ",DC=x\nobjectClass: user\ndisplayName: \xC3\x89mile " + n +
+            "\nlegacyExchangeDN: /o=x/cn=e" + n + "\n\n";
+  }
   const auto organisation = LoadFromText("{}", ldif, "big");
   const AddressBook& book = organisation->address_book();
-  ASSERT_EQ(book.size(), 20000u);
+  ASSERT_EQ(book.size(), 20100u);
+  EXPECT_EQ(book.Name(book.Resolve("\xC3\xA9mile 42")), "\xC3\x89mile 42");
+  EXPECT_EQ(book.Candidates("\xC3\xA9mile 4", 100).matches.size(), 10u);
+  EXPECT_EQ(book.Candidates("\xC3\xA9mile 10", 100).matches.size(), 1u);
+  EXPECT_EQ(book.Candidates("\xC3\xA9mile 1", 100).matches.size(), 20u);  // 10-19, 100-109
+  EXPECT_EQ(book.Candidates("user 1999", 100).matches.size(), 1u);
+  EXPECT_EQ(book.Candidates("user 199", 100).matches.size(), 1u) << "exact name first";
+  EXPECT_EQ(book.Candidates("user 19", 1000).matches.size(), 1u);
   EXPECT_EQ(book.Name(book.Resolve("user 12345")), "User 12345");
   EXPECT_EQ(book.Name(book.Resolve("U19999")), "User 19999");
   EXPECT_EQ(book.Name(book.Resolve("u7@x.example")), "User 7");
