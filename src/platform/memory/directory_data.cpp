@@ -51,7 +51,7 @@ uint64_t LoadWord(const char* at) {
 // variable length is a call and a stalled load, and the tail of every key
 // comes this way; here it is one or two loads within the text. Little
 // endian only, where the last bytes of a word are its highest.
-uint64_t LoadTail(const char* text, size_t at, size_t size) {
+[[gnu::always_inline]] inline uint64_t LoadTail(const char* text, size_t at, size_t size) {
   static_assert(std::endian::native == std::endian::little);
   const size_t rest = size - at;
   if (size >= 8) return LoadWord(text + size - 8) >> (8 * (8 - rest));
@@ -72,7 +72,7 @@ uint64_t LoadTail(const char* text, size_t at, size_t size) {
 // Whether n bytes at a and b are the same, for the short texts of one
 // object (names, values): a word at a time, inline, where memcmp is a call
 // that costs more than the comparison.
-bool SameBytes(const char* a, const char* b, size_t n) {
+[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t n) {
   if (n < 8) return n == 0 || LoadTail(a, 0, n) == LoadTail(b, 0, n);
   for (size_t i = 0; i + 8 < n; i += 8) {
     if (LoadWord(a + i) != LoadWord(b + i)) return false;
