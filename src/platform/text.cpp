@@ -25,9 +25,6 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(first, last - first + 1));
 }
 
-namespace {
-
-// Whether every byte is below 0x80, eight at a time.
 bool IsAsciiText(std::string_view s) {
   uint64_t seen = 0;
   size_t i = 0;
@@ -39,8 +36,6 @@ bool IsAsciiText(std::string_view s) {
   for (; i < s.size(); ++i) seen |= static_cast<unsigned char>(s[i]);
   return (seen & 0x8080808080808080ULL) == 0;
 }
-
-}  // namespace
 
 std::string LCase(std::string_view s) {
   // Nearly every text is ASCII: copied whole and lowered in place, in a

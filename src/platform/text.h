@@ -34,6 +34,9 @@ std::string LCase(std::string_view s);
 // The bytes as upper-case hexadecimal text, two digits a byte.
 std::string HexOfBytes(std::string_view bytes);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// Whether every byte of the text is below 0x80 (looked at eight at a time).
+bool IsAsciiText(std::string_view s);
+
 // Equality that folds only the ASCII letters: for names that are ASCII by
 // their grammar (LDAP attribute types, LDIF keywords), where it costs no
 // copy. Inline: the loader asks it for every line and attribute, and most

@@ -24,18 +24,6 @@ constexpr size_t kLargestBlock = 4 * 1024 * 1024;
 // many still groups in linear time.
 constexpr size_t kScanLimit = 32;
 
-bool IsAscii(std::string_view text) {
-  uint64_t seen = 0;
-  size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, text.data() + at, sizeof word);
-    seen |= word;
-  }
-  for (; at < text.size(); ++at) seen |= static_cast<unsigned char>(text[at]);
-  return (seen & 0x8080808080808080ULL) == 0;
-}
-
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 constexpr uint64_t kHighBits = 0x8080808080808080ULL;
@@ -204,7 +192,7 @@ size_t FoldedHash::operator()(std::string_view text) const {
 }
 
 bool FoldedEq::operator()(std::string_view a, std::string_view b) const {
-  if (IsAscii(a) && IsAscii(b)) return text::AsciiEqualsNoCase(a, b);
+  if (text::IsAsciiText(a) && text::IsAsciiText(b)) return text::AsciiEqualsNoCase(a, b);
   // A non-ASCII letter may fold to an ASCII one (KELVIN SIGN to "k").
   return text::LCase(a) == text::LCase(b);
 }
@@ -597,7 +585,7 @@ const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
   // not matter in a DN, and a text that is no DN is keyed by its text
   // lower-cased). A miss is final for a plainly written DN only; any
   // other is normalised and looked for again.
-  if (IsAscii(dn)) {
+  if (text::IsAsciiText(dn)) {
     const auto it = by_dn_.find(PlainDn{dn});
     if (it != by_dn_.end()) return &entries_[PositionOf(*it)];
     if (IsPlainDn(dn)) return nullptr;
@@ -638,7 +626,7 @@ void DirectoryData::Prefetch(const KeyHashes& keys) const {
 }
 
 void DirectoryData::PrefetchDn(std::string_view dn) const {
-  if (IsAscii(dn)) by_dn_.prefetch(PlainDn{dn});
+  if (text::IsAsciiText(dn)) by_dn_.prefetch(PlainDn{dn});
 }
 
 const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {
