@@ -166,8 +166,39 @@ void MemoryAddressBook::BuildKeys() const {
       AddKey(prefix_keys_, text::LCase(*surname), index);
     }
   }
-  SortKeys(exact_keys_);
-  SortKeys(prefix_keys_);
+  // The text is padded while the keys are sorted, so that a comparison may
+  // load a whole word past the last key. The two lists are sorted at once,
+  // the exact keys on a thread of their own when one is to be had (a large
+  // book's sort was most of its first look-up by name); only the lists are
+  // written meanwhile.
+  keys_text_.append(kKeyPadding, '\0');
+  const char* const text = keys_text_.data();
+  std::exception_ptr failed;
+  std::thread helper;
+  if (exact_keys_.size() >= kSortApartFrom) {
+    try {
+      helper = std::thread([&] {
+        try {
+          SortKeys(exact_keys_, text);
+        } catch (...) {
+          failed = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: both lists are sorted here.
+    }
+  }
+  struct Joiner {
+    std::thread& helper;
+    ~Joiner() {
+      if (helper.joinable()) helper.join();
+    }
+  } joiner{helper};
+  if (!helper.joinable()) SortKeys(exact_keys_, text);
+  SortKeys(prefix_keys_, text);
+  if (helper.joinable()) helper.join();
+  if (failed) std::rethrow_exception(failed);
+  keys_text_.resize(keys_text_.size() - kKeyPadding);
 }
 
 MemoryAddressBook::Key MemoryAddressBook::AddText(std::string_view name, uint32_t entry) const {
@@ -186,15 +217,13 @@ void MemoryAddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered,
   keys_text_.append(lowered);
 }
 
-void MemoryAddressBook::SortKeys(std::vector<Key>& keys) const {
+void MemoryAddressBook::SortKeys(std::vector<Key>& keys, const char* text) {
   // Texts in byte order (as string_view::compare has it), then entries. A
   // large book sorts millions of pairs of names: they are compared eight
   // bytes at a time as big-endian numbers, which orders them as their
-  // bytes do, and the text is padded for the duration so that a word may
-  // reach past the last key.
+  // bytes do.
   constexpr size_t kWord = sizeof(uint64_t);
-  keys_text_.append(kWord, '\0');
-  const char* const text = keys_text_.data();
+  static_assert(kKeyPadding >= kWord);
   const auto word = [](const char* at, size_t bytes) {
     uint64_t value = 0;
     std::memcpy(&value, at, sizeof value);
@@ -213,7 +242,6 @@ void MemoryAddressBook::SortKeys(std::vector<Key>& keys) const {
     if (a.length != b.length) return a.length < b.length;
     return a.entry < b.entry;
   });
-  keys_text_.resize(keys_text_.size() - kWord);
   keys.shrink_to_fit();
 }
 

@@ -62,7 +62,13 @@ class MemoryAddressBook final : public AddressBook {
   // Appends the name lower-cased to keys_text_ (nothing for an empty one)
   // and returns its key, to be added to one or more key lists.
   Key AddText(std::string_view name, uint32_t entry) const;
-  void SortKeys(std::vector<Key>& keys) const;
+  // Sorts keys whose texts are in `text` (keys_text_ with kKeyPadding
+  // bytes after its last key); touches nothing else, so that two lists
+  // can be sorted at once.
+  static void SortKeys(std::vector<Key>& keys, const char* text);
+  static constexpr size_t kKeyPadding = 8;
+  // From this many exact keys on, the two lists are sorted on two threads.
+  static constexpr size_t kSortApartFrom = 1 << 16;
   // The name keys, made on the first look-up by name: a run that resolves
   // addresses only never pays for lower-casing and sorting every name.
   void RequireKeys() const;
