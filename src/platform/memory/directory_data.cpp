@@ -202,16 +202,17 @@ bool FoldedEq::operator()(std::string_view a, std::string_view b) const {
 
 std::span<const std::string_view> DirEntry::Values(std::string_view attribute) const {
   // A filter asks every object of a search for the same few names, and the
-  // objects share a handful of shapes: where the name was found in this
-  // shape last time is remembered, per thread, by the shape and the name's
-  // address, and checked against the name before it is used (an address
-  // may come back holding another name).
+  // objects share a handful of shapes: the slot where the name was found in
+  // this shape last time is remembered, per thread, by the shape and the
+  // name's address. Either address may since hold something else (another
+  // directory's shape, another name), so a remembered slot is used only
+  // when it lies within this shape and holds this name, and what it gives
+  // is read from this shape: the one slot that holds the name.
   struct Found {
     const DirShapeSlot* shape = nullptr;
     const char* name = nullptr;
     size_t size = 0;
     uint32_t slot = 0;
-    uint32_t offset = 0;
   };
   thread_local std::array<Found, 16> found;
   // Names sit a string's size apart in a parsed filter: mixed, so that
@@ -221,18 +222,16 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
       0x9E3779B97F4A7C15ULL;
   Found& memo = found[key >> 60];
   if (memo.shape == shape_ && memo.name == attribute.data() && memo.size == attribute.size() &&
-      shape_ != nullptr && NameEquals(*shape_[memo.slot].name, attribute)) {
-    return {values_ + memo.offset, shape_[memo.slot].count};
+      memo.slot < shape_size_ && NameEquals(*shape_[memo.slot].name, attribute)) {
+    const DirShapeSlot& slot = shape_[memo.slot];
+    return {values_ + slot.first, slot.count};
   }
-  const std::string_view* values = values_;
   for (uint32_t i = 0; i < shape_size_; ++i) {
     const DirShapeSlot& slot = shape_[i];
     if (slot.name_size == attribute.size() && NameEquals(*slot.name, attribute)) {
-      memo = Found{shape_, attribute.data(), attribute.size(), i,
-                   static_cast<uint32_t>(values - values_)};
-      return {values, slot.count};
+      memo = Found{shape_, attribute.data(), attribute.size(), i};
+      return {values_ + slot.first, slot.count};
     }
-    values += slot.count;
   }
   if ((empty_name_ || !rdn_value_.empty()) && NameEquals(attribute, "name")) {
     static constexpr std::string_view kEmptyName;
@@ -416,7 +415,7 @@ void DirectoryData::GroupByName(const NewEntry& in) {
   for (size_t s = 0; s < slot_names_.size(); ++s) {
     const uint32_t count = fill[s];
     const std::string_view* name = InternName(slot_names_[s]);
-    slot_shape_.push_back(DirShapeSlot{name, count, static_cast<uint32_t>(name->size())});
+    slot_shape_.push_back(DirShapeSlot{name, count, static_cast<uint32_t>(name->size()), start});
     fill[s] = start;
     start += count;
   }

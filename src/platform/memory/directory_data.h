@@ -101,6 +101,9 @@ struct DirShapeSlot {
   // look-up by name passes the slots of other sizes without reading
   // their names.
   uint32_t name_size = 0;
+  // Where the attribute's values start among the object's values (the
+  // counts of the slots before it, the same for every object of the shape).
+  uint32_t first = 0;
 };
 
 // An object's attributes, in order of first appearance, one per name in any

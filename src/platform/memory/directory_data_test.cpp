@@ -1,6 +1,7 @@
 #include "platform/memory/directory_data.h"
 
 #include <cctype>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -265,6 +266,29 @@ TEST(DirectoryDataTest, NamesAreFoundByTheirTextWhateverTheirAddress) {
     EXPECT_EQ(a.First(name), "a@x");
     name = "cn\xC3\x96";  // a name beyond ASCII of the same size
     EXPECT_TRUE(a.Values(name).empty());
+  }
+}
+
+// A directory made after another one is gone may get the same addresses
+// for its shapes: what was remembered of the first must not answer for
+// the second, whose attributes stand elsewhere.
+TEST(DirectoryDataTest, NamesAreFoundInADirectoryMadeWhereAnotherWas) {
+  for (int round = 0; round < 4; ++round) {
+    {
+      auto first = std::make_unique<DirectoryData>();
+      ASSERT_TRUE(AddObject(*first, "CN=X,DC=a", {{"aa", "one"}, {"member", "CN=M,DC=a"}}));
+      EXPECT_EQ(first->Entries()[0].First("member"), "CN=M,DC=a");
+      EXPECT_EQ(first->Entries()[0].Values("aa").size(), 1u);
+    }
+    auto second = std::make_unique<DirectoryData>();
+    ASSERT_TRUE(
+        AddObject(*second, "CN=X,DC=a", {{"aa", "one"}, {"aa", "two"}, {"member", "CN=M,DC=a"}}));
+    EXPECT_EQ(second->Entries()[0].First("member"), "CN=M,DC=a");
+    EXPECT_EQ(second->Entries()[0].Values("aa").size(), 2u);
+    auto third = std::make_unique<DirectoryData>();
+    ASSERT_TRUE(AddObject(*third, "CN=X,DC=a", {{"member", "CN=N,DC=a"}}));
+    EXPECT_EQ(third->Entries()[0].First("member"), "CN=N,DC=a");
+    EXPECT_TRUE(third->Entries()[0].Values("aa").empty());
   }
 }
 

@@ -34,6 +34,17 @@ bool IsAsciiSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// "include:" in any letter case at the start.
+bool StartsInclude(const char* at, size_t size) {
+  constexpr std::string_view kInclude = "include:";
+  if (size < kInclude.size()) return false;
+  for (size_t i = 0; i < kInclude.size(); ++i) {
+    const char c = at[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kInclude[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseLdifLine(char* line, LdifLine& out) {
@@ -107,8 +118,9 @@ bool LdifRecordReader::NextInPlace(LdifRecord& record) {
   }
   if (at_ >= size) return false;
   // Whatever the reader treats otherwise at a record's start (a comment, a
-  // line number, an include line, a continuation) starts with no letter.
-  if (!IsAsciiLetter(text[at_])) {
+  // line number, a continuation) starts with no letter, or is an include
+  // line (which the reader refuses here, as the last line of defence).
+  if (!IsAsciiLetter(text[at_]) || StartsInclude(text + at_, size - at_)) {
     in_place_ = false;
     return NextFromLibldap(record);
   }

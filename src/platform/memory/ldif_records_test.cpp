@@ -87,9 +87,20 @@ TEST(LdifRecordsTest, PlainRecordsAreCutInPlaceWithTheirLineNumbers) {
 TEST(LdifRecordsTest, CutsEveryTextAsLibldapsReaderDoes) {
   std::mt19937 random(20261208);
   const auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
-  const std::vector<std::string> first_lines = {
-      "dn: cn=a,dc=x", "DN: cn=b,dc=x", "version: 1", "# a comment",   "#", "1",
-      "12 dn: cn=c",   " continued",    "-dn: cn=d",  "dn:: Y249ZQ==", "x"};
+  const std::vector<std::string> first_lines = {"dn: cn=a,dc=x",
+                                                "DN: cn=b,dc=x",
+                                                "version: 1",
+                                                "# a comment",
+                                                "#",
+                                                "1",
+                                                "12 dn: cn=c",
+                                                " continued",
+                                                "-dn: cn=d",
+                                                "dn:: Y249ZQ==",
+                                                "x",
+                                                "Include: file:///nonexistent/x",
+                                                "include:file:///nonexistent/y",
+                                                "includes: x"};
   const std::vector<std::string> lines = {"mail: a@x",
                                           " folded",
                                           "# comment",

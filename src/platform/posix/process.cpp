@@ -103,12 +103,13 @@ std::string FindProgramDirectory() {
 
 class PosixProcessServices final : public ProcessServices {
  public:
-  PosixProcessServices() { ::signal(SIGPIPE, SIG_IGN); }
-
-  const std::string& ProgramDirectory() override {
-    if (program_directory_.empty()) program_directory_ = FindProgramDirectory();
-    return program_directory_;
+  // The directory is found here, once: handed out by reference, it must
+  // never change under a caller.
+  PosixProcessServices() : program_directory_(FindProgramDirectory()) {
+    ::signal(SIGPIPE, SIG_IGN);
   }
+
+  const std::string& ProgramDirectory() override { return program_directory_; }
 
   // The run asks the time for every log line; the conversion to local time
   // is made once per second, per thread (a zone change takes effect at the
