@@ -235,10 +235,10 @@ class LdifLoader {
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
   //
-  // Reading (cutting records, unfolding, libldap's line parser, the DN)
-  // and adding (the duplicate checks, the directory) take turns batch by
-  // batch, or, for a
-  // large text, run at once on two threads. Either way records are added
+  // Reading (cutting records, unfolding, taking lines apart, the DN, the
+  // hashes of the index keys) and adding (the duplicate checks, the
+  // directory) take turns batch by batch, or, for a large text, run at
+  // once on two threads. Either way records are added
   // in file order, and the first fault in file order is the one raised: a
   // fault the reader meets travels behind the records read before it, and
   // a fault in adding ends the reader before it is raised. The stop
