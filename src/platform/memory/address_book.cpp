@@ -134,96 +134,53 @@ MemoryAddressBook::MemoryAddressBook(const DirectoryData& directory) : directory
   entries_.insert(entries_.end(), second.begin(), second.end());
 }
 
-void MemoryAddressBook::RequireKeys() const {
-  std::call_once(keys_once_, [this] { BuildKeys(); });
+const MemoryAddressBook::KeyList& MemoryAddressBook::Keys(KeyKind kind) const {
+  KeyList& list = kind == KeyKind::kExact ? exact_ : prefix_;
+  std::call_once(list.once, [&] { BuildKeys(kind, list); });
+  return list;
 }
 
-void MemoryAddressBook::BuildKeys() const {
+void MemoryAddressBook::BuildKeys(KeyKind kind, KeyList& list) const {
   // A failed attempt (out of memory) leaves call_once to try again afresh.
-  keys_text_.clear();
-  exact_keys_.clear();
-  prefix_keys_.clear();
+  list.text.clear();
+  list.keys.clear();
   for (uint32_t index = 0; index < entries_.size(); ++index) {
     const auto& object = static_cast<const DirEntry&>(*entries_[index].object);
     const Attributes attributes(object);
-    // The display name and the alias are keys of both kinds: their text
-    // is kept once.
-    const std::string_view* display = FirstOf(attributes.book.display_name);
-    const Key lowered_display = AddText(display != nullptr ? *display : std::string_view(), index);
-    const std::string_view* nickname = FirstOf(attributes.nickname);
-    const Key lowered_nickname =
-        AddText(nickname != nullptr ? *nickname : std::string_view(), index);
-    for (const Key& key : {lowered_display, lowered_nickname}) {
-      if (key.length == 0) continue;
-      exact_keys_.push_back(key);
-      prefix_keys_.push_back(key);
+    for (const std::string_view* name :
+         {FirstOf(attributes.book.display_name), FirstOf(attributes.nickname)}) {
+      if (name != nullptr) AddKey(list, *name, index);
     }
-    AddKey(exact_keys_, text::LCase(object.RdnValue()), index);
-    if (const std::string_view* given = FirstOf(attributes.given_name)) {
-      AddKey(prefix_keys_, text::LCase(*given), index);
+    if (kind == KeyKind::kExact) {
+      AddKey(list, object.RdnValue(), index);
+      continue;
     }
-    if (const std::string_view* surname = FirstOf(attributes.surname)) {
-      AddKey(prefix_keys_, text::LCase(*surname), index);
+    for (const std::string_view* name :
+         {FirstOf(attributes.given_name), FirstOf(attributes.surname)}) {
+      if (name != nullptr) AddKey(list, *name, index);
     }
   }
-  // The text is padded while the keys are sorted, so that a comparison may
-  // load a whole word past the last key. The two lists are sorted at once,
-  // the exact keys on a thread of their own when one is to be had (a large
-  // book's sort was most of its first look-up by name); only the lists are
-  // written meanwhile.
-  keys_text_.append(kKeyPadding, '\0');
-  const char* const text = keys_text_.data();
-  std::exception_ptr failed;
-  std::thread helper;
-  if (exact_keys_.size() >= kSortApartFrom) {
-    try {
-      helper = std::thread([&] {
-        try {
-          SortKeys(exact_keys_, text);
-        } catch (...) {
-          failed = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: both lists are sorted here.
-    }
-  }
-  struct Joiner {
-    std::thread& helper;
-    ~Joiner() {
-      if (helper.joinable()) helper.join();
-    }
-  } joiner{helper};
-  if (!helper.joinable()) SortKeys(exact_keys_, text);
-  SortKeys(prefix_keys_, text);
-  if (helper.joinable()) helper.join();
-  if (failed) std::rethrow_exception(failed);
-  keys_text_.resize(keys_text_.size() - kKeyPadding);
+  SortKeys(list);
 }
 
-MemoryAddressBook::Key MemoryAddressBook::AddText(std::string_view name, uint32_t entry) const {
+void MemoryAddressBook::AddKey(KeyList& list, std::string_view name, uint32_t entry) {
   const std::string lowered = text::LCase(name);
-  const Key key{static_cast<uint32_t>(keys_text_.size()), static_cast<uint32_t>(lowered.size()),
-                entry};
-  keys_text_.append(lowered);
-  return key;
-}
-
-void MemoryAddressBook::AddKey(std::vector<Key>& keys, std::string_view lowered,
-                               uint32_t entry) const {
   if (lowered.empty()) return;
-  keys.push_back(
-      Key{static_cast<uint32_t>(keys_text_.size()), static_cast<uint32_t>(lowered.size()), entry});
-  keys_text_.append(lowered);
+  list.keys.push_back(
+      Key{static_cast<uint32_t>(list.text.size()), static_cast<uint32_t>(lowered.size()), entry});
+  list.text.append(lowered);
 }
 
-void MemoryAddressBook::SortKeys(std::vector<Key>& keys, const char* text) {
+void MemoryAddressBook::SortKeys(KeyList& list) {
   // Texts in byte order (as string_view::compare has it), then entries. A
   // large book sorts millions of pairs of names: they are compared eight
   // bytes at a time as big-endian numbers, which orders them as their
-  // bytes do.
+  // bytes do, and the text is padded for the duration so that a word may
+  // reach past the last key.
   constexpr size_t kWord = sizeof(uint64_t);
-  static_assert(kKeyPadding >= kWord);
+  list.text.append(kWord, '\0');
+  const char* const text = list.text.data();
+  std::vector<Key>& keys = list.keys;
   const auto word = [](const char* at, size_t bytes) {
     uint64_t value = 0;
     std::memcpy(&value, at, sizeof value);
@@ -242,6 +199,7 @@ void MemoryAddressBook::SortKeys(std::vector<Key>& keys, const char* text) {
     if (a.length != b.length) return a.length < b.length;
     return a.entry < b.entry;
   });
+  list.text.resize(list.text.size() - kWord);
   keys.shrink_to_fit();
 }
 
@@ -274,13 +232,13 @@ std::vector<uint32_t> MemoryAddressBook::MatchAddress(std::string_view address,
 }
 
 std::vector<uint32_t> MemoryAddressBook::MatchName(std::string_view lowered, size_t limit) const {
-  RequireKeys();
+  const KeyList& list = Keys(KeyKind::kExact);
   std::vector<uint32_t> matches;
-  const auto by_text = [this](const Key& key, std::string_view wanted) {
-    return KeyText(key) < wanted;
+  const auto by_text = [&list](const Key& key, std::string_view wanted) {
+    return list.TextOf(key) < wanted;
   };
-  for (auto it = std::lower_bound(exact_keys_.begin(), exact_keys_.end(), lowered, by_text);
-       it != exact_keys_.end() && KeyText(*it) == lowered; ++it) {
+  for (auto it = std::lower_bound(list.keys.begin(), list.keys.end(), lowered, by_text);
+       it != list.keys.end() && list.TextOf(*it) == lowered; ++it) {
     if (AddMatch(matches, it->entry, limit)) break;
   }
   std::sort(matches.begin(), matches.end());
@@ -290,13 +248,13 @@ std::vector<uint32_t> MemoryAddressBook::MatchName(std::string_view lowered, siz
 
 std::vector<uint32_t> MemoryAddressBook::MatchNamePrefix(std::string_view lowered,
                                                          size_t limit) const {
-  RequireKeys();
+  const KeyList& list = Keys(KeyKind::kPrefix);
   std::vector<uint32_t> matches;
-  const auto by_text = [this](const Key& key, std::string_view wanted) {
-    return KeyText(key) < wanted;
+  const auto by_text = [&list](const Key& key, std::string_view wanted) {
+    return list.TextOf(key) < wanted;
   };
-  for (auto it = std::lower_bound(prefix_keys_.begin(), prefix_keys_.end(), lowered, by_text);
-       it != prefix_keys_.end() && text::StartsWith(KeyText(*it), lowered); ++it) {
+  for (auto it = std::lower_bound(list.keys.begin(), list.keys.end(), lowered, by_text);
+       it != list.keys.end() && text::StartsWith(list.TextOf(*it), lowered); ++it) {
     if (AddMatch(matches, it->entry, limit)) break;
   }
   std::sort(matches.begin(), matches.end());

@@ -49,41 +49,43 @@ class MemoryAddressBook final : public AddressBook {
   std::vector<uint32_t> MatchNamePrefix(std::string_view lowered, size_t limit) const override;
 
  private:
-  // A lower-cased name key: bytes in keys_text_, and the entry it names.
+  // A lower-cased name key: bytes in its list's text, and the entry it
+  // names.
   struct Key {
     uint32_t offset;
     uint32_t length;
     uint32_t entry;
   };
-  std::string_view KeyText(const Key& key) const {
-    return std::string_view(keys_text_).substr(key.offset, key.length);
-  }
-  void AddKey(std::vector<Key>& keys, std::string_view lowered, uint32_t entry) const;
-  // Appends the name lower-cased to keys_text_ (nothing for an empty one)
-  // and returns its key, to be added to one or more key lists.
-  Key AddText(std::string_view name, uint32_t entry) const;
-  // Sorts keys whose texts are in `text` (keys_text_ with kKeyPadding
-  // bytes after its last key); touches nothing else, so that two lists
-  // can be sorted at once.
-  static void SortKeys(std::vector<Key>& keys, const char* text);
-  static constexpr size_t kKeyPadding = 8;
-  // From this many exact keys on, the two lists are sorted on two threads.
-  static constexpr size_t kSortApartFrom = 1 << 16;
-  // The name keys, made on the first look-up by name: a run that resolves
-  // addresses only never pays for lower-casing and sorting every name.
-  void RequireKeys() const;
-  void BuildKeys() const;
+  // One list of name keys, sorted by text (in byte order), then entry.
+  // Each list is made on the first look-up that needs it, so a run that
+  // resolves addresses only pays for neither, and one that finds names
+  // whole never pays for the prefix list. Written once, under `once`;
+  // read-only afterwards.
+  struct KeyList {
+    std::once_flag once;
+    std::string text;
+    std::vector<Key> keys;
+    std::string_view TextOf(const Key& key) const {
+      return std::string_view(text).substr(key.offset, key.length);
+    }
+  };
+  enum class KeyKind {
+    kExact,   // displayName, mailNickname, RDN value
+    kPrefix,  // displayName, mailNickname, givenName, sn
+  };
+  const KeyList& Keys(KeyKind kind) const;
+  void BuildKeys(KeyKind kind, KeyList& list) const;
+  // Adds the name lower-cased (nothing for an empty one).
+  static void AddKey(KeyList& list, std::string_view name, uint32_t entry);
+  static void SortKeys(KeyList& list);
 
   const DirectoryData& directory_;
   std::vector<BookEntry> entries_;
   // Directory position -> book position, or kNotInBook.
   static constexpr uint32_t kNotInBook = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> book_position_;
-  // Written once, under keys_once_; read-only afterwards.
-  mutable std::once_flag keys_once_;
-  mutable std::string keys_text_;
-  mutable std::vector<Key> exact_keys_;   // displayName, mailNickname, RDN value
-  mutable std::vector<Key> prefix_keys_;  // displayName, givenName, sn, mailNickname
+  mutable KeyList exact_;
+  mutable KeyList prefix_;
 };
 
 // Session objects over the book. Every member raises MAPI_E_NOT_INITIALIZED
