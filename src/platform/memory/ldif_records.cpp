@@ -12,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace platform::memory {
 namespace {
 
@@ -37,12 +39,8 @@ bool IsAsciiSpace(unsigned char c) {
 // "include:" in any letter case at the start.
 bool StartsInclude(const char* at, size_t size) {
   constexpr std::string_view kInclude = "include:";
-  if (size < kInclude.size()) return false;
-  for (size_t i = 0; i < kInclude.size(); ++i) {
-    const char c = at[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kInclude[i]) return false;
-  }
-  return true;
+  return size >= kInclude.size() &&
+         text::AsciiEqualsNoCase(std::string_view(at, kInclude.size()), kInclude);
 }
 
 }  // namespace
