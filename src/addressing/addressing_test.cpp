@@ -68,6 +68,16 @@ TEST(PrimarySMTPfromAE, ExchangeEntriesGiveTheirFirstPrimaryProxy) {
   EXPECT_EQ(Smtp("EX", "/o=x/cn=a", Variant("SMTP:a@x.example")), "");  // not an array
   EXPECT_EQ(Smtp("ex", "/o=x/cn=a", Variant::TextArray({"SMTP:a@x.example"})), "");
   EXPECT_EQ(Smtp("X400", "c=x;a=y"), "");
+  // Elements that are not texts are read through their conversion, and one
+  // that does not convert is passed over, not taken for the end.
+  platform::VariantArray mixed;
+  mixed.items = {Variant(int32_t{5}), Variant(platform::VariantArray{}),
+                 Variant("SMTP:mixed@x.example")};
+  EXPECT_EQ(Smtp("EX", "/o=x/cn=a", Variant(std::move(mixed))), "mixed@x.example");
+  platform::VariantArray unsized;
+  unsized.items = {Variant("SMTP:unsized@x.example")};
+  unsized.sized = false;
+  EXPECT_EQ(Smtp("EX", "/o=x/cn=a", Variant(std::move(unsized))), "");
   EXPECT_EQ(basCDO::PrimarySMTPfromAE(nullptr), "");
 }
 

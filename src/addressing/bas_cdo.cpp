@@ -4,7 +4,6 @@
 
 #include "driver/globals.h"
 #include "driver/run_log.h"
-#include "driver/value_helpers.h"
 #include "platform/on_error.h"
 #include "platform/text.h"
 
@@ -24,20 +23,11 @@ std::string PrimarySMTPfromAE(const std::shared_ptr<platform::AddressEntry>& ent
     return address;
   }
   if (type != "EX") return {};
-  const platform::Variant proxies =
-      err.Run([&] { return entry->Field(platform::tag::kProxyAddresses); });
-  if (!modTest::IsValidArray(proxies)) return {};
-  for (const auto& element : proxies.Array()->items) {
-    // A text is looked at where it is; anything else goes through the
-    // conversion, which may raise.
-    if (const std::string* held = element.Text()) {
-      if (text::StartsWith(*held, "SMTP:")) return held->substr(5);
-      continue;
-    }
-    const std::string proxy = err.Run([&] { return element.ToText(); });
-    if (text::StartsWith(proxy, "SMTP:")) return proxy.substr(5);
-  }
-  return {};
+  // The first proxy that starts with "SMTP:" exactly (the primary one); no
+  // proxy field, or one that is not an array, gives nothing.
+  return err
+      .Run([&] { return entry->FirstTextWithPrefix(platform::tag::kProxyAddresses, "SMTP:"); })
+      .value_or(std::string());
 }
 
 namespace {

@@ -201,6 +201,23 @@ Variant AddressBook::Field(const EntryRef& ref, int32_t property_tag) const {
   }
 }
 
+std::optional<std::string> AddressBook::FirstTextWithPrefix(const EntryRef& ref,
+                                                            int32_t property_tag,
+                                                            std::string_view prefix) const {
+  if (property_tag != tag::kProxyAddresses) {
+    // Every other field holds a single value, never an array.
+    (void)Field(ref, property_tag);
+    return std::nullopt;
+  }
+  if (ref.one_off()) throw PlatformError(errnum::kNotFound);
+  const auto proxies = entry(ref.index).object->Values("proxyAddresses");
+  if (proxies.empty()) throw PlatformError(errnum::kNotFound);
+  for (const std::string_view proxy : proxies) {
+    if (proxy.starts_with(prefix)) return std::string(proxy.substr(prefix.size()));
+  }
+  return std::nullopt;
+}
+
 std::string AddressBook::EntryId(const EntryRef& ref) const {
   if (ref.one_off()) return text::HexOfBytes("SMTP:" + ref.address);
   return text::HexOfBytes("EX:" + text::LCase(entry(ref.index).odn));

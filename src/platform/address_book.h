@@ -144,6 +144,10 @@ class AddressBook {
   int32_t DisplayType(const EntryRef& ref) const;
   // Raises MAPI_E_NOT_FOUND for a tag the entry has no value for.
   Variant Field(const EntryRef& ref, int32_t property_tag) const;
+  // AddressEntry::FirstTextWithPrefix over Field, without building the
+  // array for the proxy addresses.
+  std::optional<std::string> FirstTextWithPrefix(const EntryRef& ref, int32_t property_tag,
+                                                 std::string_view prefix) const;
   // The "SMTP:" proxy (upper-case prefix) without its prefix, else mail;
   // the address of a one-off; "" when there is none.
   std::string SmtpAddress(const EntryRef& ref) const;

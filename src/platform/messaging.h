@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/object.h"
 #include "platform/variant.h"
@@ -65,6 +66,17 @@ class AddressEntry : public AutomationObject {
   // The value of the field with that property tag; raises MAPI_E_NOT_FOUND
   // when the entry has no such field.
   virtual Variant Field(int32_t property_tag) = 0;
+  // Of a field that holds an array, the first element whose text starts
+  // with `prefix` (compared exactly), without the prefix (an element that
+  // does not convert to a text is passed over);
+  // std::nullopt when no element is, or the field holds no array (or an
+  // unsized one). Raises as Field does, and is the same call for a backend
+  // that counts or fails calls. This one reads Field; a backend that holds
+  // the values overrides it to look at them where they are, sparing the
+  // array and a copy of every element (the walk reads the primary SMTP
+  // proxy of every person it meets).
+  virtual std::optional<std::string> FirstTextWithPrefix(int32_t property_tag,
+                                                         std::string_view prefix);
 };
 
 class AddressEntries : public AutomationObject {

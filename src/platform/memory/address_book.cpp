@@ -1,6 +1,7 @@
 #include "platform/memory/address_book.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <span>
@@ -270,10 +271,14 @@ std::vector<uint32_t> MemoryAddressBook::Members(const EntryRef& ref) const {
   // Each look-up is a miss in a large directory's DN index; fetched this
   // many members ahead, the misses overlap.
   constexpr size_t kAhead = 8;
-  for (size_t i = 0; i < std::min(kAhead, values.size()); ++i) directory_.PrefetchDn(values[i]);
+  std::array<DirectoryData::DnProbe, kAhead> ahead;
+  for (size_t i = 0; i < std::min(kAhead, values.size()); ++i) {
+    ahead[i] = directory_.PrefetchDn(values[i]);
+  }
   for (size_t i = 0; i < values.size(); ++i) {
-    if (i + kAhead < values.size()) directory_.PrefetchDn(values[i + kAhead]);
-    const DirEntry* object = directory_.ByDN(values[i]);
+    const DirectoryData::DnProbe probe = ahead[i % kAhead];
+    if (i + kAhead < values.size()) ahead[i % kAhead] = directory_.PrefetchDn(values[i + kAhead]);
+    const DirEntry* object = directory_.ByDN(probe);
     if (object == nullptr) continue;
     if (auto index = IndexOf(*object)) members.push_back(*index);
   }
@@ -314,6 +319,12 @@ class MemoryAddressEntry final : public platform::AddressEntry {
   Variant Field(int32_t property_tag) override {
     if (Enter<"AddressEntry.Field">(logon_.get())) return {};
     return Book().Field(ref_, property_tag);
+  }
+  std::optional<std::string> FirstTextWithPrefix(int32_t property_tag,
+                                                 std::string_view prefix) override {
+    // The same call as Field for the fault plan.
+    if (Enter<"AddressEntry.Field">(logon_.get())) return std::nullopt;
+    return Book().FirstTextWithPrefix(ref_, property_tag, prefix);
   }
 
  private:

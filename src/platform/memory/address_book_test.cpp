@@ -113,6 +113,47 @@ TEST_F(MemoryAddressBookTest, FieldsGiveAddressesAndRaiseForWhatIsMissing) {
   EXPECT_EQ(ErrorOf([&] { book().Field(one_off, tag::kProxyAddresses); }), errnum::kNotFound);
 }
 
+// The look-up of a prefixed array element reads the values where they lie;
+// it must answer, and fail, exactly as reading the field and scanning it.
+TEST_F(MemoryAddressBookTest, FirstTextWithPrefixAnswersAsTheFieldDoes) {
+  const auto by_field = [&](const EntryRef& ref, int32_t field,
+                            std::string_view prefix) -> std::string {
+    try {
+      const Variant value = book().Field(ref, field);
+      if (value.Array() == nullptr) return "(none)";
+      for (const Variant& element : value.Array()->items) {
+        if (element.ToText().starts_with(prefix)) return element.ToText().substr(prefix.size());
+      }
+      return "(none)";
+    } catch (const PlatformError& e) {
+      return "error " + std::to_string(e.number());
+    }
+  };
+  const auto direct = [&](const EntryRef& ref, int32_t field,
+                          std::string_view prefix) -> std::string {
+    try {
+      return book().FirstTextWithPrefix(ref, field, prefix).value_or("(none)");
+    } catch (const PlatformError& e) {
+      return "error " + std::to_string(e.number());
+    }
+  };
+  std::vector<EntryRef> refs;
+  for (uint32_t i = 0; i < book().size(); ++i) refs.push_back(EntryRef{i, ""});
+  refs.push_back(EntryRef{EntryRef::kOneOff, "Someone@Outside.example"});
+  for (const EntryRef& ref : refs) {
+    for (const int32_t field : {tag::kProxyAddresses, tag::kEmailAddress, tag::kSmtpAddress,
+                                int32_t{0x3001001E}}) {
+      for (const std::string_view prefix : {"SMTP:", "smtp:", "X500:", ""}) {
+        SCOPED_TRACE(std::to_string(ref.index) + " " + std::to_string(field) + " " +
+                     std::string(prefix));
+        EXPECT_EQ(direct(ref, field, prefix), by_field(ref, field, prefix));
+      }
+    }
+  }
+  EXPECT_EQ(direct(Ref("Ana Lima"), tag::kProxyAddresses, "SMTP:"), "ana.lima@harbor.example")
+      << "the primary proxy, not the first one";
+}
+
 TEST_F(MemoryAddressBookTest, EntryIdentifiersRoundTrip) {
   const EntryRef ana = Ref("Ana Lima");
   const std::string id = book().EntryId(ana);
@@ -237,6 +278,36 @@ TEST(MemoryAddressBookMembersTest, MemberDnsMatchInAnySpellingOfTheSameDn) {
       EXPECT_EQ(book.entry(members.front()).name, expected);
     }
   }
+}
+
+// A list's members are looked up a few ahead of the one being taken; the
+// answer keeps the list's order whatever mix of spellings it holds.
+TEST(MemoryAddressBookMembersTest, ManyMembersInMixedSpellingsKeepTheListOrder) {
+  std::string ldif = ListWithMember("CN=P2,OU=People,DC=x,DC=example");
+  ldif += "member: CN=Nobody,OU=People,DC=x,DC=example\n";
+  ldif += "member: CN=Smith\\2C John,OU=People,DC=x,DC=example\n";
+  ldif += "member: cn=zo\xc3\xab \xc3\xbcnal, ou=people,DC=x,DC=example\n";
+  ldif += "member: CN = P1 ,OU = People,DC=x,DC=example\n";
+  for (int i = 0; i < 12; ++i) {
+    ldif += i % 2 == 0 ? "member: cn=ana lima,OU=PEOPLE,DC=x,DC=example\n"
+                       : "member: CN=P3,OU=People,DC=x,DC=example\n";
+  }
+  ldif += "member: CN=P1;OU=People,DC=x,DC=example\n";
+  ldif += "member: CN=P1,OU=People,DC=x,DC=example\n";
+  ldif += "\ndn: CN=Zo\xc3\xab \xc3\x9cnal,OU=People,DC=x,DC=example\nobjectClass: user\n"
+          "legacyExchangeDN: /o=x/cn=zoe\n";
+  const auto organisation = LoadFromText("{}", ldif, "t");
+  const AddressBook& book = organisation->address_book();
+  const auto list = book.FirstByName("List");
+  ASSERT_TRUE(list.has_value());
+  std::vector<std::string> names;
+  for (const uint32_t member : book.Members(EntryRef{*list, ""})) {
+    names.emplace_back(book.entry(member).name);
+  }
+  std::vector<std::string> expected = {"P2", "Smith, John", "Zo\xc3\xab \xc3\x9cnal", "P1"};
+  for (int i = 0; i < 6; ++i) expected.emplace_back("Ana Lima");
+  expected.emplace_back("P1");
+  EXPECT_EQ(names, expected);
 }
 
 TEST(MemoryAddressBookMembersTest, LoaderRefusesTheSameDnSpelledTwice) {

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "platform/dn.h"
@@ -181,6 +182,24 @@ uint64_t FoldedHashOf(std::string_view text, bool fold) {
     const uint64_t word = LoadTail(text.data(), at, text.size());
     if (fold && (word & kHighBits) != 0) return FoldedHashOf(text::LCase(text), false);
     hash = MixWord(hash, fold ? LowerAsciiWord(word) : word);
+  }
+  return Finish(hash);
+}
+
+// FoldedHashOf(text, true) of an ASCII text, worked out in the same pass
+// that shows it ASCII; std::nullopt for any other text.
+std::optional<uint64_t> AsciiFoldedHashOf(std::string_view text) {
+  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ text.size();
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    const uint64_t word = LoadWord(text.data() + at);
+    if ((word & kHighBits) != 0) return std::nullopt;
+    hash = MixWord(hash, LowerAsciiWord(word));
+  }
+  if (at < text.size()) {
+    const uint64_t word = LoadTail(text.data(), at, text.size());
+    if ((word & kHighBits) != 0) return std::nullopt;
+    hash = MixWord(hash, LowerAsciiWord(word));
   }
   return Finish(hash);
 }
@@ -576,6 +595,15 @@ void DirectoryData::Reserve(size_t objects, size_t mails, size_t proxies) {
 }
 
 const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
+  DnProbe probe{dn};
+  if (const auto hash = AsciiFoldedHashOf(dn)) {
+    probe.hash = *hash;
+    probe.ascii = true;
+  }
+  return ByDN(probe);
+}
+
+const DirEntry* DirectoryData::ByDN(const DnProbe& probe) const {
   // Members are looked up by DN one by one, nearly all written plainly:
   // an ASCII DN is first looked for as its key would be if it were plain,
   // its letters lower-cased, which costs no look at its syntax. A hit is
@@ -584,12 +612,12 @@ const DirEntry* DirectoryData::ByDN(std::string_view dn) const {
   // not matter in a DN, and a text that is no DN is keyed by its text
   // lower-cased). A miss is final for a plainly written DN only; any
   // other is normalised and looked for again.
-  if (text::IsAsciiText(dn)) {
-    const auto it = by_dn_.find(PlainDn{dn});
+  if (probe.ascii) {
+    const auto it = by_dn_.find(PlainDn{probe.dn}, static_cast<size_t>(probe.hash));
     if (it != by_dn_.end()) return &entries_[PositionOf(*it)];
-    if (IsPlainDn(dn)) return nullptr;
+    if (IsPlainDn(probe.dn)) return nullptr;
   }
-  return ByDnKey(DnKey(dn));
+  return ByDnKey(DnKey(probe.dn));
 }
 
 void DirectoryData::HashKeys(std::string_view dn, bool plain_dn,
@@ -624,8 +652,14 @@ void DirectoryData::Prefetch(const KeyHashes& keys) const {
   }
 }
 
-void DirectoryData::PrefetchDn(std::string_view dn) const {
-  if (text::IsAsciiText(dn)) by_dn_.prefetch(PlainDn{dn});
+DirectoryData::DnProbe DirectoryData::PrefetchDn(std::string_view dn) const {
+  DnProbe probe{dn};
+  if (const auto hash = AsciiFoldedHashOf(dn)) {
+    probe.hash = *hash;
+    probe.ascii = true;
+    by_dn_.prefetch(HashedKey{*hash});
+  }
+  return probe;
 }
 
 const DirEntry* DirectoryData::ByDnKey(std::string_view dn_key) const {

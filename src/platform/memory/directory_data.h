@@ -250,11 +250,19 @@ class DirectoryData {
   // The object with that DN in any spelling of it (blanks, escapes, letter
   // case); nullptr when there is none.
   const DirEntry* ByDN(std::string_view dn) const;
-  // Asks the processor to fetch the DN index slot that ByDN(dn) will read,
-  // and returns at once: a caller about to look up many DNs (a list's
-  // members) asks a few ahead, so that the look-ups do not wait for
-  // memory one after the other. Changes nothing.
-  void PrefetchDn(std::string_view dn) const;
+  // A DN's look-up in two steps, for a caller about to look up many (a
+  // list's members): PrefetchDn works out where the DN would sit and asks
+  // the processor to fetch that slot, returning at once; ByDN(probe), a few
+  // look-ups later, finds the object without hashing again. Asked a few
+  // ahead, the look-ups do not wait for memory one after the other. The
+  // probe holds a view of the DN, which must outlive it.
+  struct DnProbe {
+    std::string_view dn;
+    uint64_t hash = 0;   // folded hash of an ASCII DN
+    bool ascii = false;  // else the DN is looked up by its key
+  };
+  DnProbe PrefetchDn(std::string_view dn) const;
+  const DirEntry* ByDN(const DnProbe& probe) const;
   // The same for a DN already in its DnKey form.
   const DirEntry* ByDnKey(std::string_view dn_key) const;
   // Look-ups without regard to case; nullptr or empty when nothing matches.
