@@ -1,0 +1,29 @@
+// Reading a whole file that the user named (the profile, the LDIF
+// directory): only a regular file is read, and nothing is read from it
+// before that is known.
+#ifndef TARNWICK_PLATFORM_MEMORY_REGULAR_FILE_H_
+#define TARNWICK_PLATFORM_MEMORY_REGULAR_FILE_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace platform::memory {
+
+// The bytes of a file as read: `size` of them at `data`, in a block that
+// holds one byte more, so that a loader may end the last line in place.
+struct FileBytes {
+  std::unique_ptr<char[]> data;
+  size_t size = 0;
+};
+
+// The whole content of the file at `path`. Raises ProfileError "<path>:
+// <what>" for a name holding a NUL, a file that cannot be opened or read,
+// and anything but a regular file (a directory, FIFO or device), which is
+// refused before a byte is read from it.
+FileBytes ReadRegularFileBytes(const std::string& path);
+std::string ReadRegularFile(const std::string& path);
+
+}  // namespace platform::memory
+
+#endif  // TARNWICK_PLATFORM_MEMORY_REGULAR_FILE_H_
