@@ -1,5 +1,6 @@
 // Fuzz target "loader": the profile (JSON) + LDIF loader,
-// LoadOrganisationText.
+// LoadOrganisationText, and the LDIF loader's two ways of screening a text
+// (first, or as it reads), which must agree.
 //
 // Input layout: the profile text, then a line that is exactly
 // "----LDIF----" (ended by "\n", or by the end of the input), then the LDIF
@@ -23,10 +24,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 
 #include "fuzz/finding.h"
+#include "platform/memory/directory_data.h"
+#include "platform/memory/ldif_loader.h"
 #include "platform/memory/memory_backend.h"
 #include "platform/memory/organisation.h"
 
@@ -95,6 +99,25 @@ extern "C" FILE* fopen64(const char* path, const char* mode) {
   return GuardedOpen("fopen64", path, mode);
 }
 
+// What loading the LDIF alone gives: the objects' DNs, or the fault.
+std::string LoadedLdif(const std::string& ldif, size_t screen_while_reading_from) {
+  platform::memory::DirectoryData directory;
+  std::string root_dn;
+  try {
+    const LoadingScope scope;
+    platform::memory::LoadLdifText(ldif, "fuzz.ldif", directory, &root_dn, {},
+                                   screen_while_reading_from);
+  } catch (const platform::memory::ProfileError& e) {
+    return std::string("fault ") + e.what();
+  }
+  std::string out = root_dn;
+  for (const auto& object : directory.Entries()) {
+    out += '\n';
+    out += object.dn;
+  }
+  return out;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string profile;
   std::string ldif;
@@ -103,6 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const LoadingScope scope;
     platform::memory::LoadOrganisationText(profile, ldif, "fuzz");
   } catch (const platform::memory::ProfileError&) {
+  }
+  // A large text is screened as it is read rather than first: a small one
+  // is loaded both ways, which must refuse the same texts and load the
+  // same objects from the others.
+  const std::string first = LoadedLdif(ldif, std::numeric_limits<size_t>::max());
+  const std::string while_reading = LoadedLdif(ldif, 0);
+  if ((first.rfind("fault ", 0) == 0) != (while_reading.rfind("fault ", 0) == 0) ||
+      (first.rfind("fault ", 0) != 0 && first != while_reading)) {
+    fuzz::Finding("screening as the text is read differs from screening it first",
+                  first + "\n----\n" + while_reading);
   }
   return 0;
 }

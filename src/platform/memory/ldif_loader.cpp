@@ -157,9 +157,26 @@ class LdifLoader {
  public:
   // `text` is what the reader reads; it outlives the loader, and the
   // loader may write to it (unfolding) and hand its pages back.
+  // `screen_while_reading`: the text was not screened before (it holds no
+  // NUL and no CR, which the reading needs); each record is screened as it
+  // is read, before libldap reads a line of it (ScreenLdifPart).
   LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
-             const std::function<bool()>& stop)
-      : file_(std::move(file)), directory_(directory), text_(text), reader_(text), stop_(stop) {}
+             const std::function<bool()>& stop, bool screen_while_reading)
+      : file_(std::move(file)),
+        directory_(directory),
+        text_(text),
+        reader_(text),
+        stop_(stop),
+        screen_while_reading_(screen_while_reading) {
+    if (screen_while_reading_) {
+      // From the first record libldap's reader reads on, it reads the rest
+      // of the text: the rest is screened whole before it starts.
+      reader_.CheckBeforeLibldap([this](std::string_view rest, size_t first_line) {
+        ScreenLdifPart(rest, first_line, file_);
+        rest_screened_ = true;
+      });
+    }
+  }
 
   // Reads every record; returns how many entries were added. `root_dn`
   // receives the default root domain naming context.
@@ -289,6 +306,14 @@ class LdifLoader {
         } else {
           batch.text_end = in.text_end;
         }
+        // A record with a continuation or a comment line is screened
+        // whole, before unfolding changes it; any other as its lines are
+        // parsed (ParseRecord).
+        bool screened = !screen_while_reading_ || rest_screened_;
+        if (!screened && !in.plain_lines) {
+          ScreenLdifPart(std::string_view(bytes, in.size), in.first_line, file_);
+          screened = true;
+        }
         batch.lines.clear();
         UnfoldLines(bytes, batch.lines);
         record.start = in.first_line;
@@ -300,7 +325,7 @@ class LdifLoader {
         // before it.
         bool parsed = false;
         try {
-          parsed = ParseRecord(record, batch, first_record);
+          parsed = ParseRecord(record, batch, first_record, screened);
         } catch (...) {
           batch.records.pop_back();
           throw;
@@ -437,7 +462,15 @@ class LdifLoader {
   // it). Then the DN, taken apart. False for a record that holds only the
   // version line. Runs on the reading thread, so it touches nothing but
   // the batch.
-  bool ParseRecord(LdifBatch::Record& record, LdifBatch& batch, bool first_record) const {
+  //
+  // `screened` false: the record was read in place, each of its lines a
+  // logical line of its own, and is not screened yet. A plain line (the
+  // line parser's plain form, not "include", not a bad display type) can
+  // hold no fault the screen would find; at the first line that is not,
+  // the rest of the record is screened (from that line: the lines before
+  // it are plain), before libldap's line parser sees it.
+  bool ParseRecord(LdifBatch::Record& record, LdifBatch& batch, bool first_record,
+                   bool screened) const {
     const size_t start = record.start;
     const auto& lines = batch.lines;
     record.first_value = batch.values.size();
@@ -445,7 +478,12 @@ class LdifLoader {
     for (size_t i = 0; i < lines.size(); ++i) {
       const size_t line = start + lines[i].first;
       LdifLine parsed;
-      if (!ParseLdifLine(lines[i].second, parsed)) {
+      const bool plain = ParsePlainLdifLine(lines[i].second, parsed);
+      if (!screened && (!plain || !PlainLinePassesScreen(parsed, lines[i].second))) {
+        ScreenRecordFrom(record, lines, i);
+        screened = true;
+      }
+      if (!plain && !ParseLdifLine(lines[i].second, parsed)) {
         Fail(line, have_dn ? "malformed line in entry \"" + std::string(record.dn) + "\""
                            : "malformed line");
       }
@@ -496,6 +534,29 @@ class LdifLoader {
     return true;
   }
 
+  // Whether the screen would pass a line in the line parser's plain form
+  // (a keystring name, its colon, neither ":" nor "<" after it): unless the
+  // name is "include" or the value a bad display type, it would.
+  static bool PlainLinePassesScreen(const LdifLine& parsed, const char* line) {
+    const std::string_view name = parsed.name;
+    if (name.size() == 7 && text::AsciiEqualsNoCase(name, "include")) return false;
+    // The screen reads the value from just after the colon.
+    return name.size() != 26 || !text::AsciiEqualsNoCase(name, "msExchRecipientDisplayType") ||
+           IsDisplayTypeValue(std::string_view(line + name.size() + 1));
+  }
+
+  // Screens the lines of a record read in place from its line `from` on:
+  // its lines as they were written, each a logical line of its own.
+  void ScreenRecordFrom(const LdifBatch::Record& record,
+                        const std::vector<std::pair<size_t, char*>>& lines, size_t from) const {
+    std::string rest;
+    for (size_t i = from; i < lines.size(); ++i) {
+      rest += lines[i].second;
+      rest += '\n';
+    }
+    ScreenLdifPart(rest, record.start + lines[from].first, file_);
+  }
+
   std::string file_;
   DirectoryData& directory_;
   std::span<char> text_;
@@ -503,6 +564,8 @@ class LdifLoader {
   LdifRecordReader reader_;
   const std::function<bool()>& stop_;
   bool first_record_ = true;
+  const bool screen_while_reading_;
+  bool rest_screened_ = false;  // the reader's side
   // The adding side: whether it lets go of the text, and how much of it it
   // has let go of; records seen, the best root DN so far, the record being
   // added.
@@ -514,34 +577,70 @@ class LdifLoader {
   DirectoryData::NewEntry entry_;
 };
 
-// Screens the text, then reads it (the loader writes to it and hands its
-// pages back as it goes); returns the entries added.
+// How many records, mails and proxies a text of that size holds, judged
+// from samples at its start, middle and end, with some to spare: what the
+// tables are sized by when the text is not screened (and counted) first. A
+// wrong guess costs time or memory, never a fault.
+LdifCounts GuessCounts(std::string_view text) {
+  constexpr size_t kSample = 256 << 10;
+  if (text.size() <= 3 * kSample) return CountLdifLines(text);
+  LdifCounts sampled;
+  for (const size_t at : {size_t{0}, text.size() / 2, text.size() - kSample}) {
+    const LdifCounts part = CountLdifLines(text.substr(at, kSample));
+    sampled.records += part.records;
+    sampled.mails += part.mails;
+    sampled.proxies += part.proxies;
+  }
+  const double scale = 1.1 * static_cast<double>(text.size()) / (3.0 * kSample);
+  const auto scaled = [scale](size_t n) { return static_cast<size_t>(scale * n) + 16; };
+  return LdifCounts{scaled(sampled.records), scaled(sampled.mails), scaled(sampled.proxies)};
+}
+
+// Screens the text and reads it, or, for a large text that holds no NUL
+// and no CR, screens it as it reads it: a pass of its own over the text was
+// a fifth of loading it. Either way the faults are the screen's and the
+// loader's, and no byte reaches libldap unscreened. The loader writes to
+// the text and hands its pages back as it goes; returns the entries added.
 size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryData& directory,
-                     std::string* root_dn, const std::function<bool()>& stop) {
-  LdifCounts counts;
+                     std::string* root_dn, const std::function<bool()>& stop,
+                     size_t screen_while_reading_from) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   const std::string_view whole(bytes.data(), bytes.size());
-  const size_t skip = ScreenLdif(whole, name, &counts);
+  const size_t mark = whole.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+  const std::string_view after_mark = whole.substr(mark);
+  const bool screen_while_reading =
+      after_mark.size() >= screen_while_reading_from &&
+      std::memchr(after_mark.data(), '\0', after_mark.size()) == nullptr &&
+      std::memchr(after_mark.data(), '\r', after_mark.size()) == nullptr;
+  LdifCounts counts;
+  size_t skip = mark;
+  if (screen_while_reading) {
+    counts = GuessCounts(after_mark);
+  } else {
+    skip = ScreenLdif(whole, name, &counts);
+  }
   directory.Reserve(directory.Entries().size() + counts.records, counts.mails, counts.proxies);
   // The text lives for the load only: the directory keeps copies of what
   // it needs.
   const std::span<char> text = bytes.subspan(skip);
-  LdifLoader loader(name, directory, text, stop);
+  LdifLoader loader(name, directory, text, stop, screen_while_reading);
   return loader.Read(root_dn);
 }
 
 }  // namespace
 
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
-                    std::string* root_dn, const std::function<bool()>& stop) {
-  return LoadLdifBytes(std::span<char>(ldif.data(), ldif.size()), name, directory, root_dn, stop);
+                    std::string* root_dn, const std::function<bool()>& stop,
+                    size_t screen_while_reading_from) {
+  return LoadLdifBytes(std::span<char>(ldif.data(), ldif.size()), name, directory, root_dn, stop,
+                       screen_while_reading_from);
 }
-
 
 void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
                   const std::function<bool()>& stop) {
   FileBytes bytes = ReadRegularFileBytes(file);
   if (LoadLdifBytes(std::span<char>(bytes.data.get(), bytes.size), file, directory, root_dn,
-                    stop) == 0) {
+                    stop, kScreenWhileReadingFrom) == 0) {
     throw ProfileError(file + ": the file holds no directory entries");
   }
 }

@@ -23,9 +23,19 @@ namespace platform::memory {
 void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
                   const std::function<bool()>& stop);
 
-// The same for a text named `name`; returns the entries added.
+// A text of this many bytes or more (after a byte-order mark) that holds
+// no NUL and no CR is screened record by record as it is read, not in a
+// pass before; what is refused, and the fault raised for a text with one
+// fault, are the same either way. (With several, the first in file order
+// is raised; a screen pass first raises the first the screen finds.)
+inline constexpr size_t kScreenWhileReadingFrom = 1 << 20;
+
+// The same for a text named `name`; returns the entries added. Tests and
+// fuzzers set `screen_while_reading_from` to take either way with a text
+// of any size.
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
-                    std::string* root_dn, const std::function<bool()>& stop);
+                    std::string* root_dn, const std::function<bool()>& stop,
+                    size_t screen_while_reading_from = kScreenWhileReadingFrom);
 
 }  // namespace platform::memory
 

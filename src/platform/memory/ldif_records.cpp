@@ -45,25 +45,26 @@ bool StartsInclude(const char* at, size_t size) {
 
 }  // namespace
 
-bool ParseLdifLine(char* line, LdifLine& out) {
+bool ParsePlainLdifLine(const char* line, LdifLine& out) {
   out.decoded = nullptr;
   // The plain form: a letter, name bytes, a colon that is not "::" or
   // ":<", ASCII blanks, then a value that starts with an ASCII byte (what
   // the parser's isspace makes of other bytes depends on the locale).
   const auto* bytes = reinterpret_cast<const unsigned char*>(line);
-  if (IsAsciiLetter(line[0])) {
-    size_t colon = 1;
-    while (IsNameByte(bytes[colon])) ++colon;
-    if (bytes[colon] == ':' && bytes[colon + 1] != ':' && bytes[colon + 1] != '<') {
-      size_t value = colon + 1;
-      while (IsAsciiSpace(bytes[value])) ++value;
-      if (bytes[value] < 0x80) {
-        out.name = std::string_view(line, colon);
-        out.value = std::string_view(line + value);
-        return true;
-      }
-    }
-  }
+  if (!IsAsciiLetter(line[0])) return false;
+  size_t colon = 1;
+  while (IsNameByte(bytes[colon])) ++colon;
+  if (bytes[colon] != ':' || bytes[colon + 1] == ':' || bytes[colon + 1] == '<') return false;
+  size_t value = colon + 1;
+  while (IsAsciiSpace(bytes[value])) ++value;
+  if (bytes[value] >= 0x80) return false;
+  out.name = std::string_view(line, colon);
+  out.value = std::string_view(line + value);
+  return true;
+}
+
+bool ParseLdifLine(char* line, LdifLine& out) {
+  if (ParsePlainLdifLine(line, out)) return true;
   berval type{};
   berval value{};
   int free_value = 0;
@@ -124,11 +125,13 @@ bool LdifRecordReader::NextInPlace(LdifRecord& record) {
   }
   record.text = text + at_;
   record.first_line = line_;
+  record.plain_lines = true;
   size_t end = at_;
   while (at_ < size && line_at(at_) != at_) {
     at_ = next;
     end = next;
     ++line_;
+    if (at_ < size && (text[at_] == ' ' || text[at_] == '#')) record.plain_lines = false;
   }
   // The blank line that ends the record (if any) is passed before its
   // first byte becomes the record's NUL.
@@ -145,6 +148,9 @@ bool LdifRecordReader::NextInPlace(LdifRecord& record) {
 
 bool LdifRecordReader::NextFromLibldap(LdifRecord& record) {
   if (!libldap_) {
+    if (check_before_libldap_) {
+      check_before_libldap_(std::string_view(text_.data() + at_, text_.size() - at_), line_);
+    }
     auto reader = std::make_unique<Libldap>();
     reader->offset = at_;
     reader->lineno = line_ - 1;
@@ -203,6 +209,7 @@ bool LdifRecordReader::NextFromLibldap(LdifRecord& record) {
   record.text = raw;
   record.size = length;
   record.text_end = 0;
+  record.plain_lines = false;
 
   // The same bytes stand in the text just before where the reader stopped
   // (before the blank line that ended the record, or at the end of the

@@ -1,5 +1,7 @@
 // An LDIF text cut into records, as libldap's reader (ldif_read_record)
-// cuts it, for a text that passed ScreenLdif.
+// cuts it, for a text that passed ScreenLdif, or that the caller screens
+// record by record as it reads (then before libldap reads a line of it:
+// CheckBeforeLibldap).
 //
 // libldap's reader reads through stdio, a line at a time, and copies every
 // record into a buffer of its own: most of the cost of reading a large
@@ -16,11 +18,13 @@
 #define TARNWICK_PLATFORM_MEMORY_LDIF_RECORDS_H_
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace platform::memory {
 
@@ -35,6 +39,9 @@ struct LdifRecord {
   // 0 when it points into a buffer of the reader's own (valid until the
   // next call).
   size_t text_end = 0;
+  // For a record cut in place: no line of it starts with a blank (a
+  // continuation) or "#" (a comment), so each line is one logical line.
+  bool plain_lines = false;
 };
 
 // A fault of the reading: the line it concerns (from 1) and what it is.
@@ -60,6 +67,11 @@ struct LdifLine {
   char* decoded = nullptr;
 };
 bool ParseLdifLine(char* line, LdifLine& out);
+// The plain form alone: false, touching nothing else, for a line that is
+// not a plain name, its colon and a plain value (a name of letters, digits
+// and hyphens only, a colon followed by neither ":" nor "<", blanks, and a
+// value that starts with an ASCII byte).
+bool ParsePlainLdifLine(const char* line, LdifLine& out);
 
 class LdifRecordReader {
  public:
@@ -77,6 +89,14 @@ class LdifRecordReader {
   LdifRecordReader(const LdifRecordReader&) = delete;
   LdifRecordReader& operator=(const LdifRecordReader&) = delete;
 
+  // Called once, with the rest of the text and the line it starts on,
+  // before libldap's reader reads any of it: a caller that screens the
+  // text record by record as it goes screens that rest here, as a whole,
+  // since libldap's reader acts on what it reads. What it raises ends the
+  // reading, passed on by Next.
+  using RestCheck = std::function<void(std::string_view rest, size_t first_line)>;
+  void CheckBeforeLibldap(RestCheck check) { check_before_libldap_ = std::move(check); }
+
   // The next record; false when only blank lines (or nothing) are left.
   // Raises LdifRecordError for an include line (which the screen refuses;
   // this is the last line of defence), a record libldap's reader gives no
@@ -93,6 +113,7 @@ class LdifRecordReader {
   size_t at_ = 0;         // where in-place reading goes on
   size_t line_ = 1;       // the line that starts at `at_`
   bool in_place_ = true;  // false once libldap's reader has taken over
+  RestCheck check_before_libldap_;
   std::unique_ptr<Libldap> libldap_;
 };
 

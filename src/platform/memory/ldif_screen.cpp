@@ -346,6 +346,36 @@ size_t ScreenLdif(std::string_view text, const std::string& file, LdifCounts* co
   return skip;
 }
 
+void ScreenLdifPart(std::string_view part, size_t first_line, const std::string& file) {
+  Screen screen(part);
+  try {
+    screen.Run();
+  } catch (ScreenFault& fault) {
+    Raise(file, first_line - 1 + fault.line, fault.what);
+  }
+}
+
+LdifCounts CountLdifLines(std::string_view part) {
+  LdifCounts counts;
+  size_t at = 0;
+  while (at < part.size()) {
+    const size_t end = std::min(part.find('\n', at), part.size());
+    const std::string_view line = StripLeadingBlanks(part.substr(at, end - at));
+    // A continuation line starts with a blank; nothing else it holds is a
+    // name. Comments hold none either.
+    if (end > at && part[at] != ' ' && part[at] != '#') {
+      const std::string_view name = line.substr(0, line.find(':'));
+      if (name.size() < line.size()) {
+        if (text::AsciiEqualsNoCase(name, "dn")) ++counts.records;
+        if (text::AsciiEqualsNoCase(name, "mail")) ++counts.mails;
+        if (text::AsciiEqualsNoCase(name, "proxyAddresses")) ++counts.proxies;
+      }
+    }
+    at = end + 1;
+  }
+  return counts;
+}
+
 bool IsDisplayTypeValue(std::string_view value) {
   value = StripTrailingBlanks(StripLeadingBlanks(value));
   if (value.empty()) return false;

@@ -57,6 +57,19 @@ inline constexpr size_t kSplitScreenFrom = 1 << 20;
 size_t ScreenLdif(std::string_view text, const std::string& file, LdifCounts* counts = nullptr,
                   size_t split_from = kSplitScreenFrom);
 
+// Screens a part of an LDIF text as ScreenLdif screens the whole: `part`
+// starts where a line starts and no logical line is open in the text there
+// (at a record's first line, or after a blank line), and its first line is
+// line `first_line` of the file. Raises the fault ScreenLdif would report
+// first among these lines. For a loader that screens a large text piece
+// by piece as it reads it, ahead of anything libldap reads.
+void ScreenLdifPart(std::string_view part, size_t first_line, const std::string& file);
+
+// The "dn:", "mail:" and "proxyAddresses:" lines of a part as ScreenLdif
+// counts them, without screening it: for a loader that sizes its tables
+// from a sample of a text it screens as it reads.
+LdifCounts CountLdifLines(std::string_view part);
+
 // True for a decimal integer from -2147483648 to 4294967295, blanks around
 // it allowed: the values an msExchRecipientDisplayType may hold.
 bool IsDisplayTypeValue(std::string_view value);
