@@ -1,6 +1,7 @@
 #include "platform/memory/ldif_loader.h"
 
 #include <ldap.h>
+#include <string.h>  // strchrnul
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -134,7 +135,14 @@ struct LdifBatch {
     std::unique_ptr<char[]> copy;
   };
   std::vector<Record> records;
-  std::vector<std::pair<size_t, char*>> lines;  // scratch of the record being read
+  // Scratch of the record being read: each (unfolded) line's place in the
+  // record (0 for its first line) and its NUL-terminated text.
+  struct Line {
+    size_t number;
+    char* text;
+    size_t size;
+  };
+  std::vector<Line> lines;
   std::vector<std::pair<std::string_view, std::string_view>> values;
   std::vector<std::unique_ptr<char, BerFree>> decoded;
   // Where the last record parsed in the text ends (0: none was): no later
@@ -315,7 +323,17 @@ class LdifLoader {
           screened = true;
         }
         batch.lines.clear();
-        UnfoldLines(bytes, batch.lines);
+        if (in.plain_lines) {
+          // Each line is one logical line, and the cutting found where
+          // each ends: it is only NUL-terminated where it stands.
+          for (size_t i = 0; i < in.line_spans.size(); ++i) {
+            const LdifLineSpan& span = in.line_spans[i];
+            bytes[span.end] = '\0';
+            batch.lines.push_back({i, bytes + span.start, span.end - span.start});
+          }
+        } else {
+          UnfoldLines(bytes, batch.lines);
+        }
         record.start = in.first_line;
         const bool first_record = first_record_;
         first_record_ = false;
@@ -341,7 +359,9 @@ class LdifLoader {
   // Adds the batch's records in order, then raises the batch's error.
   void AddBatch(const LdifBatch& batch) {
     // The index slots of the records a little ahead are fetched while
-    // this one is added.
+    // this one is added. The reader hashed their keys: adding waits on
+    // memory (the index slots, the arena), reading on the processor, so
+    // the hashing goes to the reader although it reads more instructions.
     constexpr size_t kAhead = 2;
     const auto& records = batch.records;
     for (size_t r = 0; r < std::min(kAhead, records.size()); ++r) {
@@ -420,7 +440,7 @@ class LdifLoader {
   // appends to `lines` each line's place in the record (0 for its first
   // line) and its NUL-terminated text; comments and their continuations
   // are left out.
-  static void UnfoldLines(char* raw, std::vector<std::pair<size_t, char*>>& lines) {
+  static void UnfoldLines(char* raw, std::vector<LdifBatch::Line>& lines) {
     char* write = raw;
     char* read = raw;
     bool in_comment = false;
@@ -436,11 +456,14 @@ class LdifLoader {
           write += length - 1;
         }
       } else {
-        if (open) *write++ = '\0';
+        if (open) {
+          lines.back().size = static_cast<size_t>(write - lines.back().text);
+          *write++ = '\0';
+        }
         open = false;
         in_comment = length > 0 && read[0] == '#';
         if (!in_comment && length > 0) {
-          lines.emplace_back(number, write);
+          lines.push_back({number, write, 0});
           // Until the first fold, every line stands where it is written.
           if (write != read) std::memmove(write, read, length);
           write += length;
@@ -449,7 +472,10 @@ class LdifLoader {
       }
       read = *end == '\0' ? end : end + 1;
     }
-    if (open) *write = '\0';
+    if (open) {
+      lines.back().size = static_cast<size_t>(write - lines.back().text);
+      *write = '\0';
+    }
   }
 
   // The record UnfoldLines took apart (the batch's `lines`), starting at
@@ -476,14 +502,14 @@ class LdifLoader {
     record.first_value = batch.values.size();
     bool have_dn = false;
     for (size_t i = 0; i < lines.size(); ++i) {
-      const size_t line = start + lines[i].first;
+      const size_t line = start + lines[i].number;
       LdifLine parsed;
-      const bool plain = ParsePlainLdifLine(lines[i].second, parsed);
-      if (!screened && (!plain || !PlainLinePassesScreen(parsed, lines[i].second))) {
+      const bool plain = ParsePlainLdifLine(lines[i].text, lines[i].size, parsed);
+      if (!screened && (!plain || !PlainLinePassesScreen(parsed, lines[i].text))) {
         ScreenRecordFrom(record, lines, i);
         screened = true;
       }
-      if (!plain && !ParseLdifLine(lines[i].second, parsed)) {
+      if (!plain && !ParseLdifLine(lines[i].text, lines[i].size, parsed)) {
         Fail(line, have_dn ? "malformed line in entry \"" + std::string(record.dn) + "\""
                            : "malformed line");
       }
@@ -548,13 +574,13 @@ class LdifLoader {
   // Screens the lines of a record read in place from its line `from` on:
   // its lines as they were written, each a logical line of its own.
   void ScreenRecordFrom(const LdifBatch::Record& record,
-                        const std::vector<std::pair<size_t, char*>>& lines, size_t from) const {
+                        const std::vector<LdifBatch::Line>& lines, size_t from) const {
     std::string rest;
     for (size_t i = from; i < lines.size(); ++i) {
-      rest += lines[i].second;
+      rest.append(lines[i].text, lines[i].size);
       rest += '\n';
     }
-    ScreenLdifPart(rest, record.start + lines[from].first, file_);
+    ScreenLdifPart(rest, record.start + lines[from].number, file_);
   }
 
   std::string file_;
@@ -596,6 +622,9 @@ LdifCounts GuessCounts(std::string_view text) {
   return LdifCounts{scaled(sampled.records), scaled(sampled.mails), scaled(sampled.proxies)};
 }
 
+// `bytes` is followed by a NUL byte (bytes.data()[bytes.size()]), which the
+// reader may overwrite.
+//
 // Screens the text and reads it, or, for a large text that holds no NUL
 // and no CR, screens it as it reads it: a pass of its own over the text was
 // a fifth of loading it. Either way the faults are the screen's and the
@@ -608,10 +637,10 @@ size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryDa
   const std::string_view whole(bytes.data(), bytes.size());
   const size_t mark = whole.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
   const std::string_view after_mark = whole.substr(mark);
+  // One pass finds the first CR or NUL: the text is followed by a NUL.
   const bool screen_while_reading =
       after_mark.size() >= screen_while_reading_from &&
-      std::memchr(after_mark.data(), '\0', after_mark.size()) == nullptr &&
-      std::memchr(after_mark.data(), '\r', after_mark.size()) == nullptr;
+      ::strchrnul(after_mark.data(), '\r') == after_mark.data() + after_mark.size();
   LdifCounts counts;
   size_t skip = mark;
   if (screen_while_reading) {

@@ -7,6 +7,7 @@
 #include <ldif.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -26,9 +27,16 @@ struct BerFree {
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool IsNameByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-}
+// Letters, digits and "-": the bytes of an attribute name after its first.
+constexpr std::array<bool, 256> kNameByte = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    table[static_cast<size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                    (c >= '0' && c <= '9') || c == '-';
+  }
+  return table;
+}();
+bool IsNameByte(unsigned char c) { return kNameByte[c]; }
 
 // The blanks libldap's parser passes between the colon and the value, as
 // the C library's isspace sees them in the "C" locale.
@@ -45,7 +53,7 @@ bool StartsInclude(const char* at, size_t size) {
 
 }  // namespace
 
-bool ParsePlainLdifLine(const char* line, LdifLine& out) {
+bool ParsePlainLdifLine(const char* line, size_t size, LdifLine& out) {
   out.decoded = nullptr;
   // The plain form: a letter, name bytes, a colon that is not "::" or
   // ":<", ASCII blanks, then a value that starts with an ASCII byte (what
@@ -59,12 +67,13 @@ bool ParsePlainLdifLine(const char* line, LdifLine& out) {
   while (IsAsciiSpace(bytes[value])) ++value;
   if (bytes[value] >= 0x80) return false;
   out.name = std::string_view(line, colon);
-  out.value = std::string_view(line + value);
+  // The scans stopped at the line's NUL at the latest: value <= size.
+  out.value = std::string_view(line + value, size - value);
   return true;
 }
 
-bool ParseLdifLine(char* line, LdifLine& out) {
-  if (ParsePlainLdifLine(line, out)) return true;
+bool ParseLdifLine(char* line, size_t size, LdifLine& out) {
+  if (ParsePlainLdifLine(line, size, out)) return true;
   berval type{};
   berval value{};
   int free_value = 0;
@@ -126,13 +135,19 @@ bool LdifRecordReader::NextInPlace(LdifRecord& record) {
   record.text = text + at_;
   record.first_line = line_;
   record.plain_lines = true;
+  const size_t first = at_;
+  line_spans_.clear();
   size_t end = at_;
-  while (at_ < size && line_at(at_) != at_) {
+  while (at_ < size) {
+    const size_t line_end = line_at(at_);
+    if (line_end == at_) break;
+    line_spans_.push_back(LdifLineSpan{at_ - first, line_end - first});
     at_ = next;
     end = next;
     ++line_;
     if (at_ < size && (text[at_] == ' ' || text[at_] == '#')) record.plain_lines = false;
   }
+  record.line_spans = line_spans_;
   // The blank line that ends the record (if any) is passed before its
   // first byte becomes the record's NUL.
   if (at_ < size) {
@@ -210,6 +225,7 @@ bool LdifRecordReader::NextFromLibldap(LdifRecord& record) {
   record.size = length;
   record.text_end = 0;
   record.plain_lines = false;
+  record.line_spans = {};
 
   // The same bytes stand in the text just before where the reader stopped
   // (before the blank line that ended the record, or at the end of the

@@ -25,8 +25,16 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace platform::memory {
+
+// Where a line of a record cut in place stands in the record's text: from
+// `start` to `end`, its line end (LF or CR LF) not included.
+struct LdifLineSpan {
+  size_t start = 0;
+  size_t end = 0;
+};
 
 // One record: its lines, each ended by LF or CR LF (the last line may end
 // in neither), NUL-terminated.
@@ -42,6 +50,9 @@ struct LdifRecord {
   // For a record cut in place: no line of it starts with a blank (a
   // continuation) or "#" (a comment), so each line is one logical line.
   bool plain_lines = false;
+  // For a record with plain_lines, where each line stands, as the cutting
+  // found them; valid until the next call.
+  std::span<const LdifLineSpan> line_spans;
 };
 
 // A fault of the reading: the line it concerns (from 1) and what it is.
@@ -66,12 +77,13 @@ struct LdifLine {
   std::string_view value;
   char* decoded = nullptr;
 };
-bool ParseLdifLine(char* line, LdifLine& out);
+// `size` is the line's length (line[size] is its NUL).
+bool ParseLdifLine(char* line, size_t size, LdifLine& out);
 // The plain form alone: false, touching nothing else, for a line that is
 // not a plain name, its colon and a plain value (a name of letters, digits
 // and hyphens only, a colon followed by neither ":" nor "<", blanks, and a
 // value that starts with an ASCII byte).
-bool ParsePlainLdifLine(const char* line, LdifLine& out);
+bool ParsePlainLdifLine(const char* line, size_t size, LdifLine& out);
 
 class LdifRecordReader {
  public:
@@ -115,6 +127,7 @@ class LdifRecordReader {
   bool in_place_ = true;  // false once libldap's reader has taken over
   RestCheck check_before_libldap_;
   std::unique_ptr<Libldap> libldap_;
+  std::vector<LdifLineSpan> line_spans_;  // of the record last cut in place
 };
 
 }  // namespace platform::memory

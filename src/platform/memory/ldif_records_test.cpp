@@ -157,7 +157,7 @@ TEST(LdifRecordsTest, LinesAreTakenApartAsLibldapsParserDoes) {
 
     std::string ours = line;
     LdifLine parsed;
-    const bool taken = ParseLdifLine(ours.data(), parsed);
+    const bool taken = ParseLdifLine(ours.data(), ours.size(), parsed);
     const bool in_place = parsed.decoded == nullptr && parsed.value.data() >= ours.data() &&
                           parsed.value.data() <= ours.data() + ours.size();
     std::string theirs = line;

@@ -8,12 +8,14 @@
 #include <memory>
 #include <string>
 
+#include "platform/memory/large_blocks.h"
+
 namespace platform::memory {
 
 // The bytes of a file as read: `size` of them at `data`, in a block that
 // holds one byte more, so that a loader may end the last line in place.
 struct FileBytes {
-  std::unique_ptr<char[]> data;
+  BlockPtr data;
   size_t size = 0;
 };
 
