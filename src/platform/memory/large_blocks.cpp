@@ -17,8 +17,10 @@ void* AllocateBlock(size_t size) {
   const size_t rounded = (size + kLargeBlock - 1) / kLargeBlock * kLargeBlock;
   void* block = std::aligned_alloc(kLargeBlock, rounded);
   if (block == nullptr) throw std::bad_alloc();
-  // An advice: refused (huge pages off), it changes nothing.
-  (void)::madvise(block, rounded, MADV_HUGEPAGE);
+  // Only the whole huge pages the block asks for: the rest of the last one
+  // stays in small pages, so that touching it does not back all of it. An
+  // advice: refused (huge pages off), it changes nothing.
+  (void)::madvise(block, size / kLargeBlock * kLargeBlock, MADV_HUGEPAGE);
   return block;
 }
 

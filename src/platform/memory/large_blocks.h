@@ -6,9 +6,9 @@
 //
 // Only an advice to the kernel (madvise MADV_HUGEPAGE): where huge pages
 // are off or cannot be had, a block is ordinary memory. A block of at
-// least kLargeBlock bytes is aligned to it and rounded up to a multiple of
-// it, which costs at most that much address space per block, and memory
-// only where it is touched.
+// least kLargeBlock bytes is aligned to it; the advice covers the whole
+// huge pages within the size asked for, so that a block costs no memory
+// past that size.
 #ifndef TARNWICK_PLATFORM_MEMORY_LARGE_BLOCKS_H_
 #define TARNWICK_PLATFORM_MEMORY_LARGE_BLOCKS_H_
 

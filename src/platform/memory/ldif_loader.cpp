@@ -603,22 +603,28 @@ class LdifLoader {
   DirectoryData::NewEntry entry_;
 };
 
-// How many records, mails and proxies a text of that size holds, judged
-// from samples at its start, middle and end, with some to spare: what the
-// tables are sized by when the text is not screened (and counted) first. A
-// wrong guess costs time or memory, never a fault.
+// How many records, mails and proxies a text holds, judged from 32 samples
+// spread evenly over it, with a tenth to spare: what the tables are sized
+// by when the text is not screened (and counted) first. A wrong guess
+// costs time or memory (a table that grows past its size is made again),
+// never a fault. (Samples at the start, middle and end only guessed a
+// tenth short for a file of persons followed by lists of many members.)
 LdifCounts GuessCounts(std::string_view text) {
-  constexpr size_t kSample = 256 << 10;
-  if (text.size() <= 3 * kSample) return CountLdifLines(text);
+  constexpr size_t kSamples = 32;
+  constexpr size_t kSample = 32 << 10;
+  if (text.size() <= kSamples * kSample) return CountLdifLines(text);
   LdifCounts sampled;
-  for (const size_t at : {size_t{0}, text.size() / 2, text.size() - kSample}) {
-    const LdifCounts part = CountLdifLines(text.substr(at, kSample));
+  const size_t step = (text.size() - kSample) / (kSamples - 1);
+  for (size_t i = 0; i < kSamples; ++i) {
+    const LdifCounts part = CountLdifLines(text.substr(i * step, kSample));
     sampled.records += part.records;
     sampled.mails += part.mails;
     sampled.proxies += part.proxies;
   }
-  const double scale = 1.1 * static_cast<double>(text.size()) / (3.0 * kSample);
-  const auto scaled = [scale](size_t n) { return static_cast<size_t>(scale * n) + 16; };
+  const double scale = 1.1 * static_cast<double>(text.size()) / (kSamples * kSample);
+  const auto scaled = [scale](size_t n) {
+    return static_cast<size_t>(scale * static_cast<double>(n)) + 16;
+  };
   return LdifCounts{scaled(sampled.records), scaled(sampled.mails), scaled(sampled.proxies)};
 }
 
