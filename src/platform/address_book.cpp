@@ -220,7 +220,22 @@ std::optional<std::string> AddressBook::FirstTextWithPrefix(const EntryRef& ref,
 
 std::string AddressBook::EntryId(const EntryRef& ref) const {
   if (ref.one_off()) return text::HexOfBytes("SMTP:" + ref.address);
-  return text::HexOfBytes("EX:" + text::LCase(entry(ref.index).odn));
+  const std::string_view odn = entry(ref.index).odn;
+  // Made in one piece for an ASCII ODN (nearly all): a query-based list
+  // makes the identifier of every member.
+  if (!text::IsAsciiText(odn)) return text::HexOfBytes("EX:" + text::LCase(odn));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  constexpr std::string_view kPrefix = "EX:";
+  std::string id((kPrefix.size() + odn.size()) * 2, '\0');
+  char* to = id.data();
+  const auto put = [&to](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    *to++ = kDigits[b >> 4];
+    *to++ = kDigits[b & 0xF];
+  };
+  for (const char c : kPrefix) put(c);
+  for (const char c : odn) put(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  return id;
 }
 
 std::optional<EntryRef> AddressBook::DecodeEntryId(std::string_view entry_id) const {

@@ -206,9 +206,17 @@ class MemoryRecordset final : public Recordset {
   Variant Field(const std::string& name) override {
     if (FaultHit<"Recordset.Field">(Faults(context_))) return Variant();
     RequireOpen();
-    const std::string lowered = text::LCase(name);
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      if (columns_[i].lowered == lowered) return Value(i);
+    // A query-based list reads a few fields of every row: an ASCII name
+    // (nearly all) is matched without making its lower-cased copy.
+    if (text::IsAsciiText(name)) {
+      for (size_t i = 0; i < columns_.size(); ++i) {
+        if (text::AsciiEqualsNoCase(columns_[i].lowered, name)) return Value(i);
+      }
+    } else {
+      const std::string lowered = text::LCase(name);
+      for (size_t i = 0; i < columns_.size(); ++i) {
+        if (columns_[i].lowered == lowered) return Value(i);
+      }
     }
     throw PlatformError(errnum::kItemNotFound);
   }
