@@ -280,7 +280,13 @@ std::vector<uint32_t> MemoryAddressBook::Members(const EntryRef& ref) const {
     if (i + kAhead < values.size()) ahead[i % kAhead] = directory_.PrefetchDn(values[i + kAhead]);
     const DirEntry* object = directory_.ByDN(probe);
     if (object == nullptr) continue;
-    if (auto index = IndexOf(*object)) members.push_back(*index);
+    if (auto index = IndexOf(*object)) {
+      members.push_back(*index);
+      // The walk reads each member's entry and values right after: they
+      // are fetched now, while the other members are looked up.
+      __builtin_prefetch(&entries_[*index]);
+      object->PrefetchValues();
+    }
   }
   return members;
 }
