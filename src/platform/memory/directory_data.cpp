@@ -127,9 +127,9 @@ void* Arena::Allocate(size_t size, size_t align) {
   if (next_ == nullptr || pad + size > left_) {
     const size_t grown = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, reserved_);
     const size_t block = std::max(grown, size + align);
-    // A block is left as it is, so an unused tail costs address space
-    // only.
-    blocks_.push_back(MakeBlock(block));
+    // new char[] leaves the bytes untouched, so an unused tail of a block
+    // costs address space only.
+    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
     reserved_ += block;
     next_ = blocks_.back().get();
     left_ = block;

@@ -37,7 +37,6 @@
 #include <absl/container/flat_hash_set.h>
 
 #include "platform/dir_record.h"
-#include "platform/memory/large_blocks.h"
 #include "platform/ldap_filter.h"
 
 namespace platform::memory {
@@ -71,7 +70,7 @@ class Arena {
  private:
   void* Allocate(size_t size, size_t align);
 
-  std::vector<BlockPtr> blocks_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
   char* next_ = nullptr;
   size_t left_ = 0;
   size_t reserved_ = 0;
@@ -336,7 +335,7 @@ class DirectoryData {
     bool operator()(PlainDn a, KeyRef b) const { return (*this)(b, a); }
     bool Same(std::string_view a, std::string_view b) const;
   };
-  using RefIndex = absl::flat_hash_set<KeyRef, RefHash, RefEq, BlockAllocator<KeyRef>>;
+  using RefIndex = absl::flat_hash_set<KeyRef, RefHash, RefEq>;
   RefIndex MakeIndex(size_t skip, bool folded) const;
 
   // Values [start, start + count) among an object's values.

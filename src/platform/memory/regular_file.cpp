@@ -82,7 +82,7 @@ FileBytes ReadRegularFileBytes(const std::string& path) {
   const auto expected = static_cast<size_t>(status.st_size);
   size_t capacity = expected + 2;
   FileBytes bytes;
-  bytes.data = MakeBlock(capacity);
+  bytes.data.reset(new char[capacity]);
   const auto fail = [&path](int error) {
     throw ProfileError(path + ": cannot read the file: " + std::strerror(error));
   };
@@ -111,7 +111,7 @@ FileBytes ReadRegularFileBytes(const std::string& path) {
   }
   while (true) {
     if (bytes.size + 1 == capacity) {
-      BlockPtr grown = MakeBlock(capacity * 2);
+      std::unique_ptr<char[]> grown(new char[capacity * 2]);
       std::memcpy(grown.get(), bytes.data.get(), bytes.size);
       bytes.data = std::move(grown);
       capacity *= 2;

@@ -8,14 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/memory/large_blocks.h"
-
 namespace platform::memory {
 
 // The bytes of a file as read: `size` of them at `data`, in a block that
 // holds one byte more, so that a loader may end the last line in place.
 struct FileBytes {
-  BlockPtr data;
+  std::unique_ptr<char[]> data;
   size_t size = 0;
 };
 
