@@ -99,6 +99,13 @@ TEST(LdifLoadTest, TheFirstFaultOfALargeTextIsReportedWithItsLine) {
       {good + "cn: orphan\n", line(next) + "record without dn"},
       {good + "dn: not a dn\ncn: x\n", line(next) + "'not a dn' is not a valid DN"},
       {good + "no colon here\n", line(next) + "malformed line"},
+      // A large text is screened as it is read: a URL value in a record
+      // read in place, and an include line in the rest that libldap's
+      // reader would read, are refused with their lines all the same.
+      {good + "dn: CN=u,DC=x\ncn: u\nmail:< file:///etc/passwd\n",
+       line(next + 2) + "the value of 'mail' is a URL"},
+      {good + "# the rest goes to libldap's reader\ndn: CN=i,DC=x\n\ninclude: file:///etc/passwd\n",
+       line(next + 3) + "include directives are not accepted"},
       {"1ver\n\n" + good, line(1) + "record without dn"},
       // Two faults: the earlier one is reported.
       {"dn: CN=Person 3,DC=x\n\n" + good + "no colon here\n",
