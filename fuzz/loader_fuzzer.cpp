@@ -99,7 +99,8 @@ extern "C" FILE* fopen64(const char* path, const char* mode) {
   return GuardedOpen("fopen64", path, mode);
 }
 
-// What loading the LDIF alone gives: the objects' DNs, or the fault.
+// What loading the LDIF alone gives: the objects (DN, line, values), or
+// the fault.
 std::string LoadedLdif(const std::string& ldif, size_t screen_while_reading_from) {
   platform::memory::DirectoryData directory;
   std::string root_dn;
@@ -114,6 +115,15 @@ std::string LoadedLdif(const std::string& ldif, size_t screen_while_reading_from
   for (const auto& object : directory.Entries()) {
     out += '\n';
     out += object.dn;
+    out += " @" + std::to_string(object.line);
+    for (const auto attribute : object.attributes()) {
+      for (const std::string_view value : attribute.values()) {
+        out += "\n ";
+        out += attribute.name();
+        out += '=';
+        out += value;
+      }
+    }
   }
   return out;
 }
