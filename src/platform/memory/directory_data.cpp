@@ -121,24 +121,68 @@ std::string AsciiLowerCopy(std::string_view name) {
 // ---------------------------------------------------------------------------
 // Arena
 
+size_t Arena::PadFor(const char* at, size_t align) {
+  const auto misalign = reinterpret_cast<uintptr_t>(at) % align;
+  return misalign == 0 ? 0 : align - misalign;
+}
+
 void* Arena::Allocate(size_t size, size_t align) {
-  const auto misalign = [&] { return reinterpret_cast<uintptr_t>(next_) % align; };
-  size_t pad = next_ == nullptr || misalign() == 0 ? 0 : align - misalign();
+  size_t pad = next_ == nullptr ? 0 : PadFor(next_, align);
   if (next_ == nullptr || pad + size > left_) {
-    const size_t grown = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, reserved_);
-    const size_t block = std::max(grown, size + align);
-    // new char[] leaves the bytes untouched, so an unused tail of a block
-    // costs address space only.
-    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
-    reserved_ += block;
-    next_ = blocks_.back().get();
-    left_ = block;
-    pad = misalign() == 0 ? 0 : align - misalign();
+    if (!lent_.empty()) {
+      const Piece piece = lent_.front();
+      if (PadFor(piece.data, align) + size > piece.size) {
+        // Too large for the next piece: a block of its own, and the room
+        // in use stays in use.
+        blocks_.push_back(std::unique_ptr<char[]>(new char[size + align]));
+        reserved_ += size + align;
+        char* block = blocks_.back().get();
+        return block + PadFor(block, align);
+      }
+      lent_.erase(lent_.begin());
+      next_ = piece.data;
+      left_ = piece.size;
+      in_lent_ = true;
+    } else {
+      const size_t grown = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, reserved_);
+      const size_t block = std::max(grown, size + align);
+      // new char[] leaves the bytes untouched, so an unused tail of a block
+      // costs address space only.
+      blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+      reserved_ += block;
+      next_ = blocks_.back().get();
+      left_ = block;
+      in_lent_ = false;
+    }
+    pad = PadFor(next_, align);
   }
   void* at = next_ + pad;
   next_ += pad + size;
   left_ -= pad + size;
   return at;
+}
+
+void Arena::Adopt(std::unique_ptr<char[]> block) {
+  if (block) blocks_.push_back(std::move(block));
+}
+
+void Arena::Lend(char* data, size_t size) {
+  if (data == nullptr || size == 0) return;
+  if (in_lent_ && left_ > 0) {
+    lent_.push_back(Piece{data, size});
+    return;
+  }
+  // The rest of a block of the arena's own is left: its pages not touched
+  // yet cost address space only, and the lent ones are resident.
+  next_ = data;
+  left_ = size;
+  in_lent_ = true;
+}
+
+size_t Arena::LentLeft() const {
+  size_t left = in_lent_ ? left_ : 0;
+  for (const Piece& piece : lent_) left += piece.size;
+  return left;
 }
 
 char* Arena::Bytes(size_t size) { return static_cast<char*>(Allocate(size, 1)); }

@@ -64,16 +64,35 @@ class Arena {
     for (size_t i = 0; i < count; ++i) new (first + i) T();
     return first;
   }
-  // Bytes held in blocks (for the benchmarks and tests).
+  // Bytes held in blocks of the arena's own (for the benchmarks and tests).
   size_t Reserved() const { return reserved_; }
 
+  // Keeps `block` as long as the arena: the owner of bytes it is lent.
+  void Adopt(std::unique_ptr<char[]> block);
+  // Lends the arena `size` bytes at `data` that their owner is done with,
+  // to hand out before it takes a block of its own: memory in use already
+  // (a text read for a load, whose pages are resident) costs no page
+  // faults where a new block costs one per page. The bytes must stay
+  // valid as long as the arena (Adopt). Lent pieces are used in the order
+  // lent; a request larger than the next one gets a block of its own.
+  void Lend(char* data, size_t size);
+  // Bytes lent and not handed out yet (for the tests).
+  size_t LentLeft() const;
+
  private:
+  struct Piece {
+    char* data;
+    size_t size;
+  };
   void* Allocate(size_t size, size_t align);
+  static size_t PadFor(const char* at, size_t align);
 
   std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<Piece> lent_;  // lent pieces after the one in use, in order
   char* next_ = nullptr;
   size_t left_ = 0;
   size_t reserved_ = 0;
+  bool in_lent_ = false;  // next_ points into a lent piece
 };
 
 // One attribute of an object: its name as the file spells it (interned) and
@@ -284,6 +303,13 @@ class DirectoryData {
 
   // Bytes the directory holds in its arena.
   size_t ArenaBytes() const { return arena_.Reserved(); }
+  // The loader's text: the directory keeps `text` as long as itself, and
+  // its arena may be lent pieces of it that the loader is done with
+  // (Arena::Lend), so that the copies of later objects go into pages
+  // that are resident already.
+  void AdoptText(std::unique_ptr<char[]> text) { arena_.Adopt(std::move(text)); }
+  void LendRoom(char* data, size_t size) { arena_.Lend(data, size); }
+  size_t LentRoomLeft() const { return arena_.LentLeft(); }
 
  private:
   // An index slot names where its key is kept instead of holding a view of

@@ -164,15 +164,19 @@ struct LdifBatch {
 class LdifLoader {
  public:
   // `text` is what the reader reads; it outlives the loader, and the
-  // loader may write to it (unfolding) and hand its pages back.
+  // loader may write to it (unfolding). `owner` is the block that holds
+  // it: a large text's block goes to the directory, whose arena is lent
+  // the text behind the records added (ReleaseText).
   // `screen_while_reading`: the text was not screened before (it holds no
   // NUL and no CR, which the reading needs); each record is screened as it
   // is read, before libldap reads a line of it (ScreenLdifPart).
   LdifLoader(std::string file, DirectoryData& directory, std::span<char> text,
-             const std::function<bool()>& stop, bool screen_while_reading)
+             std::unique_ptr<char[]> owner, const std::function<bool()>& stop,
+             bool screen_while_reading)
       : file_(std::move(file)),
         directory_(directory),
         text_(text),
+        owner_(std::move(owner)),
         reader_(text),
         stop_(stop),
         screen_while_reading_(screen_while_reading) {
@@ -200,16 +204,19 @@ class LdifLoader {
   size_t Read(std::string* root_dn) {
     root_dn_ = root_dn;
     // A large text is let go of as it is read: the directory copies what
-    // it keeps, and what lies behind the records added is not read again.
-    release_text_ = text_.size() >= kTwoThreadsFrom;
-    if (text_.size() >= kTwoThreadsFrom && ReadInTwoThreads()) {
-      return directory_.Entries().size();
+    // it keeps, and what lies behind the records added is not read again,
+    // so it becomes room for the copies of the records after them. The
+    // directory keeps the block from here on, whatever the load's end.
+    release_text_ = text_.size() >= kTwoThreadsFrom && owner_ != nullptr;
+    if (release_text_) directory_.AdoptText(std::move(owner_));
+    if (!(text_.size() >= kTwoThreadsFrom && ReadInTwoThreads())) {
+      LdifBatch batch;
+      do {
+        ReadBatch(batch);
+        AddBatch(batch);
+      } while (!batch.last);
     }
-    LdifBatch batch;
-    do {
-      ReadBatch(batch);
-      AddBatch(batch);
-    } while (!batch.last);
+    if (release_text_) ReleaseRest();
     return directory_.Entries().size();
   }
 
@@ -405,22 +412,35 @@ class LdifLoader {
     if (batch.error) std::rethrow_exception(batch.error);
   }
 
-  // Hands the whole pages of the text before `end` back to the system: the
-  // records there are added (the directory holds copies), and the reader
-  // has moved past them, so no byte there is read again. The pages stay
-  // mapped and read as zeros should anything touch them, so a refusal or
-  // a late touch costs memory, never correctness.
+  // Lends the directory's arena the whole pages of the text before `end`:
+  // the records there are added (the directory holds copies), and the
+  // reader has moved past them, so no byte there is read again. Copies
+  // made there cost no page faults (the pages are resident: the file was
+  // read into them), where a new block costs one for each of its pages.
   void ReleaseText(size_t end) {
-    static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    if (kPage == 0 || (kPage & (kPage - 1)) != 0) return;
-    const auto base = reinterpret_cast<uintptr_t>(text_.data());
-    const uintptr_t from = (base + released_ + kPage - 1) & ~(kPage - 1);
-    const uintptr_t to = (base + end) & ~(kPage - 1);
-    // In pieces of some size: each call costs the reading thread a flush of
-    // its address translations.
+    const auto [from, to] = WholePages(end);
+    // In pieces of some size, so that the arena leaves little unused at
+    // the end of each.
     if (to <= from || to - from < kReleaseAtLeast) return;
+    directory_.LendRoom(reinterpret_cast<char*>(from), to - from);
+    released_ = to - reinterpret_cast<uintptr_t>(text_.data());
+  }
+
+  // After the last record: the pages of the text not lent are handed back
+  // to the system (the directory keeps the block, but nothing reads them).
+  void ReleaseRest() {
+    const auto [from, to] = WholePages(text_.size());
+    if (to <= from) return;
     (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-    released_ = to - base;
+    released_ = to - reinterpret_cast<uintptr_t>(text_.data());
+  }
+
+  // The whole pages of the text from what is released up to `end`.
+  std::pair<uintptr_t, uintptr_t> WholePages(size_t end) const {
+    static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    if (kPage == 0 || (kPage & (kPage - 1)) != 0) return {0, 0};
+    const auto base = reinterpret_cast<uintptr_t>(text_.data());
+    return {(base + released_ + kPage - 1) & ~(kPage - 1), (base + end) & ~(kPage - 1)};
   }
 
   static std::string FirstAt(const DirEntry* first) {
@@ -592,6 +612,7 @@ class LdifLoader {
   std::string file_;
   DirectoryData& directory_;
   std::span<char> text_;
+  std::unique_ptr<char[]> owner_;  // until the directory takes it
   // The reader's side.
   LdifRecordReader reader_;
   const std::function<bool()>& stop_;
@@ -641,10 +662,12 @@ LdifCounts GuessCounts(std::string_view text) {
 // and no CR, screens it as it reads it: a pass of its own over the text was
 // a fifth of loading it. Either way the faults are the screen's and the
 // loader's, and no byte reaches libldap unscreened. The loader writes to
-// the text and hands its pages back as it goes; returns the entries added.
-size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryData& directory,
+// the text, and a large text's block goes to the directory, which reuses
+// it as it is read; returns the entries added.
+size_t LoadLdifBytes(FileBytes file_bytes, const std::string& name, DirectoryData& directory,
                      std::string* root_dn, const std::function<bool()>& stop,
                      size_t screen_while_reading_from) {
+  const std::span<char> bytes(file_bytes.data.get(), file_bytes.size);
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   const std::string_view whole(bytes.data(), bytes.size());
   const size_t mark = whole.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
@@ -661,10 +684,11 @@ size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryDa
     skip = ScreenLdif(whole, name, &counts);
   }
   directory.Reserve(directory.Entries().size() + counts.records, counts.mails, counts.proxies);
-  // The text lives for the load only: the directory keeps copies of what
-  // it needs.
+  // The directory keeps copies of what it needs: the text, once read, is
+  // of no use but as room.
   const std::span<char> text = bytes.subspan(skip);
-  LdifLoader loader(name, directory, text, stop, screen_while_reading);
+  LdifLoader loader(name, directory, text, std::move(file_bytes.data), stop,
+                    screen_while_reading);
   return loader.Read(root_dn);
 }
 
@@ -673,15 +697,21 @@ size_t LoadLdifBytes(std::span<char> bytes, const std::string& name, DirectoryDa
 size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& directory,
                     std::string* root_dn, const std::function<bool()>& stop,
                     size_t screen_while_reading_from) {
-  return LoadLdifBytes(std::span<char>(ldif.data(), ldif.size()), name, directory, root_dn, stop,
+  // In a block of its own, as a file's text comes, followed by a NUL.
+  FileBytes bytes;
+  bytes.data.reset(new char[ldif.size() + 1]);
+  std::memcpy(bytes.data.get(), ldif.data(), ldif.size());
+  bytes.data[ldif.size()] = '\0';
+  bytes.size = ldif.size();
+  ldif = std::string();
+  return LoadLdifBytes(std::move(bytes), name, directory, root_dn, stop,
                        screen_while_reading_from);
 }
 
 void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
                   const std::function<bool()>& stop) {
-  FileBytes bytes = ReadRegularFileBytes(file);
-  if (LoadLdifBytes(std::span<char>(bytes.data.get(), bytes.size), file, directory, root_dn,
-                    stop, kScreenWhileReadingFrom) == 0) {
+  if (LoadLdifBytes(ReadRegularFileBytes(file), file, directory, root_dn, stop,
+                    kScreenWhileReadingFrom) == 0) {
     throw ProfileError(file + ": the file holds no directory entries");
   }
 }
