@@ -16,10 +16,14 @@ namespace platform::memory {
 namespace {
 
 constexpr std::string_view kSmtpPrefix = "smtp:";
-// The first arena block, and the largest a block grows to; a text larger
-// than that gets a block of its own.
+// The first arena block (and every block once room has been lent), and
+// the largest a block grows to; a text larger than that gets a block of
+// its own.
 constexpr size_t kFirstBlock = 16 * 1024;
 constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+// A lent piece with this much left stays in use past a request too large
+// for the rest of it.
+constexpr size_t kKeepLentFrom = 4096;
 // Up to this many attributes an object's names are matched by a scan, not
 // a hash: most objects hold a dozen, where a scan wins; a record with very
 // many still groups in linear time.
@@ -127,39 +131,46 @@ size_t Arena::PadFor(const char* at, size_t align) {
 }
 
 void* Arena::Allocate(size_t size, size_t align) {
-  size_t pad = next_ == nullptr ? 0 : PadFor(next_, align);
-  if (next_ == nullptr || pad + size > left_) {
-    if (!lent_.empty()) {
-      const Piece piece = lent_.front();
-      if (PadFor(piece.data, align) + size > piece.size) {
-        // Too large for the next piece: a block of its own, and the room
-        // in use stays in use.
-        blocks_.push_back(std::unique_ptr<char[]>(new char[size + align]));
-        reserved_ += size + align;
-        char* block = blocks_.back().get();
-        return block + PadFor(block, align);
-      }
-      lent_.erase(lent_.begin());
-      next_ = piece.data;
-      left_ = piece.size;
-      in_lent_ = true;
-    } else {
-      const size_t grown = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, reserved_);
-      const size_t block = std::max(grown, size + align);
-      // new char[] leaves the bytes untouched, so an unused tail of a block
-      // costs address space only.
-      blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
-      reserved_ += block;
-      next_ = blocks_.back().get();
-      left_ = block;
-      in_lent_ = false;
-    }
-    pad = PadFor(next_, align);
+  const auto take = [&] {
+    const size_t pad = PadFor(next_, align);
+    void* at = next_ + pad;
+    next_ += pad + size;
+    left_ -= pad + size;
+    return at;
+  };
+  if (next_ != nullptr && PadFor(next_, align) + size <= left_) return take();
+  // A block for this request alone, leaving the room in use as it is.
+  const auto own_block = [&] {
+    blocks_.push_back(std::unique_ptr<char[]>(new char[size + align]));
+    reserved_ += size + align;
+    char* block = blocks_.back().get();
+    return static_cast<void*>(block + PadFor(block, align));
+  };
+  // Lent room is resident: a large request does not end a piece while much
+  // of it is unused.
+  if (in_lent_ && left_ >= kKeepLentFrom) return own_block();
+  if (!lent_.empty()) {
+    const Piece piece = lent_.front();
+    if (PadFor(piece.data, align) + size > piece.size) return own_block();
+    lent_.erase(lent_.begin());
+    next_ = piece.data;
+    left_ = piece.size;
+    in_lent_ = true;
+    return take();
   }
-  void* at = next_ + pad;
-  next_ += pad + size;
-  left_ -= pad + size;
-  return at;
+  // Once room is lent, more is likely to come soon, and the room in use
+  // is left for it: a small block leaves little unused then.
+  const size_t grown = blocks_.empty() || lent_before_ ? kFirstBlock
+                                                       : std::min(kLargestBlock, reserved_);
+  const size_t block = std::max(grown, size + align);
+  // new char[] leaves the bytes untouched, so an unused tail of a block
+  // costs address space only.
+  blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+  reserved_ += block;
+  next_ = blocks_.back().get();
+  left_ = block;
+  in_lent_ = false;
+  return take();
 }
 
 void Arena::Adopt(std::unique_ptr<char[]> block) {
@@ -168,6 +179,7 @@ void Arena::Adopt(std::unique_ptr<char[]> block) {
 
 void Arena::Lend(char* data, size_t size) {
   if (data == nullptr || size == 0) return;
+  lent_before_ = true;
   if (in_lent_ && left_ > 0) {
     lent_.push_back(Piece{data, size});
     return;

@@ -74,7 +74,9 @@ class Arena {
   // (a text read for a load, whose pages are resident) costs no page
   // faults where a new block costs one per page. The bytes must stay
   // valid as long as the arena (Adopt). Lent pieces are used in the order
-  // lent; a request larger than the next one gets a block of its own.
+  // lent; a request too large for the rest of the piece in use (while a
+  // page or more of it is left) or for the next piece gets a block of its
+  // own.
   void Lend(char* data, size_t size);
   // Bytes lent and not handed out yet (for the tests).
   size_t LentLeft() const;
@@ -92,7 +94,8 @@ class Arena {
   char* next_ = nullptr;
   size_t left_ = 0;
   size_t reserved_ = 0;
-  bool in_lent_ = false;  // next_ points into a lent piece
+  bool in_lent_ = false;      // next_ points into a lent piece
+  bool lent_before_ = false;  // room has been lent at some time
 };
 
 // One attribute of an object: its name as the file spells it (interned) and

@@ -1,6 +1,8 @@
 #include "platform/memory/directory_data.h"
 
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -32,6 +34,66 @@ std::vector<std::string> Dns(const std::vector<const DirEntry*>& found) {
   std::vector<std::string> dns;
   for (const DirEntry* entry : found) dns.emplace_back(entry->dn);
   return dns;
+}
+
+// Lent room is handed out in the order lent and before any block of the
+// arena's own; what does not fit the next piece gets a block of its own and
+// leaves the piece in use; nothing handed out overlaps or leaves its room.
+TEST(ArenaTest, LentRoomIsUsedInOrderAndNeverOverrun) {
+  Arena arena;
+  constexpr size_t kFirst = 1000;
+  constexpr size_t kSecond = 12000;
+  auto owned = std::make_unique<char[]>(16384);
+  char* const first = owned.get();
+  char* const second = owned.get() + 1024;
+  arena.Adopt(std::move(owned));
+  arena.Lend(first, kFirst);
+  arena.Lend(second, kSecond);
+  EXPECT_EQ(arena.LentLeft(), kFirst + kSecond);
+  EXPECT_EQ(arena.Reserved(), 0U);
+  const auto in = [](const void* at, size_t size, const char* piece, size_t piece_size) {
+    const auto* p = static_cast<const char*>(at);
+    return p >= piece && p + size <= piece + piece_size;
+  };
+  char* a = arena.Bytes(600);
+  EXPECT_TRUE(in(a, 600, first, kFirst));
+  // 600 + 500 passes the first piece's end: on to the second.
+  char* b = arena.Bytes(500);
+  EXPECT_TRUE(in(b, 500, second, kSecond));
+  // Too large for the rest of the second piece: a block of its own, and
+  // the piece stays the room in use.
+  char* big = arena.Bytes(20000);
+  EXPECT_FALSE(in(big, 20000, first, 16384));
+  auto* views = arena.Make<std::string_view>(3);
+  EXPECT_TRUE(in(views, 3 * sizeof(std::string_view), second, kSecond));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(views) % alignof(std::string_view), 0U);
+  std::memset(a, 'a', 600);
+  std::memset(b, 'b', 500);
+  std::memset(big, 'c', 20000);
+  EXPECT_EQ(std::string_view(a, 600), std::string(600, 'a'));
+  EXPECT_EQ(std::string_view(b, 500), std::string(500, 'b'));
+  // With the lent room used up, the arena takes blocks of its own.
+  const size_t own = arena.Reserved();
+  while (arena.LentLeft() > 0) {
+    char* at = arena.Bytes(1);
+    EXPECT_TRUE(in(at, 1, second, kSecond));
+  }
+  arena.Bytes(1);
+  EXPECT_GT(arena.Reserved(), own);
+}
+
+// Room lent while a block of the arena's own is in use is used at once.
+TEST(ArenaTest, RoomLentAfterABlockIsUsedFirst) {
+  Arena arena;
+  char* own = arena.Bytes(10);
+  auto lent = std::make_unique<char[]>(256);
+  char* const piece = lent.get();
+  arena.Adopt(std::move(lent));
+  arena.Lend(piece, 256);
+  char* next = arena.Bytes(10);
+  EXPECT_GE(next, piece);
+  EXPECT_LE(next + 10, piece + 256);
+  EXPECT_NE(next, own + 10);
 }
 
 // Objects of one kind come in runs and share their grouping; an object

@@ -61,9 +61,10 @@ TEST(LdifLoadTest, ALargeTextLoadsEveryRecordInFileOrder) {
   }
 }
 
-// A text of several MiB is handed back to the system piece by piece as it
-// is read: every object must still hold its own values, the first and the
-// last alike, and a base64 value decoded on the way.
+// A text of several MiB is lent to the directory's arena piece by piece as
+// it is read, and later objects are copied into it: every object must still
+// hold its own values, the first and the last alike, and a base64 value
+// decoded on the way.
 TEST(LdifLoadTest, ObjectsKeepTheirValuesAfterTheTextIsLetGo) {
   constexpr int kMany = 120000;  // about 10 MiB of text
   const std::string ldif = People(kMany) + "dn: CN=Coded,DC=x\nmail:: Y29kZWRAeA==\n";
@@ -81,6 +82,12 @@ TEST(LdifLoadTest, ObjectsKeepTheirValuesAfterTheTextIsLetGo) {
   }
   EXPECT_EQ(objects.back().First("mail"), "coded@x");
   EXPECT_EQ(organisation->directory().ByDN("cn=person 0,dc=x"), &objects.front());
+  // The copies went into the text's own pages behind the records added:
+  // the arena took blocks of its own only while it waited for the next
+  // piece. (Copied into blocks of its own, they would take more than the
+  // text.)
+  EXPECT_LT(organisation->directory().ArenaBytes(), ldif.size() / 2);
+  EXPECT_LT(organisation->directory().LentRoomLeft(), size_t{1} << 20);
 }
 
 // Each fault after a large good part is reported as it is after a small one,

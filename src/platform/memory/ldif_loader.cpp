@@ -115,9 +115,11 @@ constexpr size_t kBatchesAhead = 4;
 // records read are added to the directory; a smaller one is not worth a
 // thread.
 constexpr size_t kTwoThreadsFrom = 1 << 20;
-// A large text is handed back to the system in pieces of at least this
-// many bytes as its records are added.
-constexpr size_t kReleaseAtLeast = 4 << 20;
+// A large text is lent to the directory's arena in pieces of at least this
+// many bytes as its records are added: small enough that the arena takes
+// few blocks of its own while it waits for the next piece, and leaves
+// little of the last one unused.
+constexpr size_t kLendAtLeast = 256 << 10;
 
 // Records as the reader hands them on, parsed: each one's first line in the
 // file, its DN taken apart, and its (name, value) pairs, which point into
@@ -419,9 +421,8 @@ class LdifLoader {
   // read into them), where a new block costs one for each of its pages.
   void ReleaseText(size_t end) {
     const auto [from, to] = WholePages(end);
-    // In pieces of some size, so that the arena leaves little unused at
-    // the end of each.
-    if (to <= from || to - from < kReleaseAtLeast) return;
+    // In pieces of some size: the arena leaves the end of each unused.
+    if (to <= from || to - from < kLendAtLeast) return;
     directory_.LendRoom(reinterpret_cast<char*>(from), to - from);
     released_ = to - reinterpret_cast<uintptr_t>(text_.data());
   }
