@@ -40,15 +40,24 @@ int32_t DisplayTypeOf(const BookAttributes& attributes) {
       return static_cast<int32_t>(static_cast<uint32_t>(number));
     }
   }
-  const auto has = [&](std::string_view wanted) {
-    return std::any_of(attributes.object_class.begin(), attributes.object_class.end(),
-                       [&](std::string_view c) { return NameIs(c, wanted); });
-  };
-  if (has("msExchDynamicDistributionList")) return display_type::kAgent;
-  if (has("group")) return display_type::kDistList;
-  if (has("organization")) return display_type::kOrganization;
-  if (has("contact")) return display_type::kRemoteMailUser;
-  return display_type::kMailUser;
+  // The classes that decide, strongest first, found in one pass; sizes are
+  // compared first, and they differ.
+  static constexpr std::array<std::pair<std::string_view, int32_t>, 4> kDeciding = {{
+      {"msExchDynamicDistributionList", display_type::kAgent},
+      {"group", display_type::kDistList},
+      {"organization", display_type::kOrganization},
+      {"contact", display_type::kRemoteMailUser},
+  }};
+  size_t strongest = kDeciding.size();
+  for (const std::string_view c : attributes.object_class) {
+    for (size_t i = 0; i < strongest; ++i) {
+      if (c.size() == kDeciding[i].first.size() && NameIs(c, kDeciding[i].first)) {
+        strongest = i;
+        break;
+      }
+    }
+  }
+  return strongest < kDeciding.size() ? kDeciding[strongest].second : display_type::kMailUser;
 }
 
 std::optional<std::string> DecodeHex(std::string_view hex) {

@@ -29,36 +29,79 @@ const std::string_view* FirstOf(Values values) {
   return values.empty() ? nullptr : &values.front();
 }
 
-// The attributes the book reads from an object, found in one pass.
+// The attributes the book reads from an object.
 struct Attributes {
   BookAttributes book;
   Values nickname;
   Values given_name;
   Values surname;
+};
 
-  explicit Attributes(const DirEntry& object) {
-    for (const DirAttribute attribute : object.attributes()) {
-      const std::string_view name = attribute.name();
-      const Values values = attribute.values();
-      if (NameIs(name, "legacyExchangeDN")) {
-        book.odn = values;
-      } else if (NameIs(name, "msExchHideFromAddressLists")) {
-        book.hidden = values;
-      } else if (NameIs(name, "displayName")) {
-        book.display_name = values;
-      } else if (NameIs(name, "msExchRecipientDisplayType")) {
-        book.display_type = values;
-      } else if (NameIs(name, "objectClass")) {
-        book.object_class = values;
-      } else if (NameIs(name, "mailNickname")) {
-        nickname = values;
-      } else if (NameIs(name, "givenName")) {
-        given_name = values;
-      } else if (NameIs(name, "sn")) {
-        surname = values;
+// Finds an object's Attributes. Where a shape holds each of them is worked
+// out once for a run of objects of one shape (every person of an
+// organisation, as a rule): matching the names object by object was most
+// of building the book.
+class AttributeFinder {
+ public:
+  Attributes Of(const DirEntry& object) {
+    const std::span<const DirShapeSlot> shape = object.shape();
+    if (shape.data() != shape_.data() || shape.size() != shape_.size()) Learn(shape);
+    const auto values = [&](Place place) {
+      const int slot = places_[static_cast<size_t>(place)];
+      return slot < 0 ? Values() : object.ValuesOf(shape[static_cast<size_t>(slot)]);
+    };
+    Attributes found;
+    found.book.odn = values(Place::kOdn);
+    found.book.hidden = values(Place::kHidden);
+    found.book.display_name = values(Place::kDisplayName);
+    found.book.display_type = values(Place::kDisplayType);
+    found.book.object_class = values(Place::kObjectClass);
+    found.nickname = values(Place::kNickname);
+    found.given_name = values(Place::kGivenName);
+    found.surname = values(Place::kSurname);
+    return found;
+  }
+
+ private:
+  enum class Place : size_t {
+    kOdn,
+    kHidden,
+    kDisplayName,
+    kDisplayType,
+    kObjectClass,
+    kNickname,
+    kGivenName,
+    kSurname,
+    kCount
+  };
+  static constexpr size_t kPlaces = static_cast<size_t>(Place::kCount);
+  static constexpr std::array<std::string_view, kPlaces> kNames = {
+      "legacyExchangeDN", "msExchHideFromAddressLists", "displayName", "msExchRecipientDisplayType",
+      "objectClass",      "mailNickname",               "givenName",   "sn"};
+
+  // An object holds one attribute per name in any case, so each name
+  // matches one slot at most.
+  void Learn(std::span<const DirShapeSlot> shape) {
+    shape_ = shape;
+    places_.fill(-1);
+    for (size_t slot = 0; slot < shape.size(); ++slot) {
+      for (size_t name = 0; name < kNames.size(); ++name) {
+        if (NameIs(*shape[slot].name, kNames[name])) {
+          places_[name] = static_cast<int>(slot);
+          break;
+        }
       }
     }
   }
+
+  // The shape learnt (none at first: an object without attributes has
+  // none either, and all its places are unfound), and its places.
+  std::span<const DirShapeSlot> shape_;
+  std::array<int, kPlaces> places_ = [] {
+    std::array<int, kPlaces> unfound{};
+    unfound.fill(-1);
+    return unfound;
+  }();
 };
 
 // Adds a match; true once `limit` distinct matches are held.
@@ -79,9 +122,10 @@ constexpr size_t kBookTwoThreadsFrom = 1 << 16;
 // that range of `positions`, so two ranges can be done at once.
 void CollectEntries(const std::vector<DirEntry>& objects, size_t begin, size_t end,
                     std::vector<BookEntry>& entries, std::vector<uint32_t>& positions) {
+  AttributeFinder finder;
   for (size_t i = begin; i < end; ++i) {
     const DirEntry& object = objects[i];
-    const std::optional<BookEntry> entry = MakeBookEntry(object, Attributes(object).book);
+    const std::optional<BookEntry> entry = MakeBookEntry(object, finder.Of(object).book);
     if (!entry) continue;
     positions[i] = static_cast<uint32_t>(entries.size());
     entries.push_back(*entry);
@@ -145,9 +189,10 @@ void MemoryAddressBook::BuildKeys(KeyKind kind, KeyList& list) const {
   // A failed attempt (out of memory) leaves call_once to try again afresh.
   list.text.clear();
   list.keys.clear();
+  AttributeFinder finder;
   for (uint32_t index = 0; index < entries_.size(); ++index) {
     const auto& object = static_cast<const DirEntry&>(*entries_[index].object);
-    const Attributes attributes(object);
+    const Attributes attributes = finder.Of(object);
     for (const std::string_view* name :
          {FirstOf(attributes.book.display_name), FirstOf(attributes.nickname)}) {
       if (name != nullptr) AddKey(list, *name, index);

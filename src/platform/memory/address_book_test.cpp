@@ -395,5 +395,53 @@ TEST(MemoryAddressBookBuildTest, ALargeDirectoryMakesTheSameBookInDirectoryOrder
   EXPECT_EQ(book.size(), expected);
 }
 
+// Where an object keeps the attributes the book reads is worked out once
+// for a run of objects of one shape: an object whose names come in another
+// order, another case, or with other counts must be read by its own names,
+// and a later object of an earlier shape by that shape's.
+TEST(MemoryAddressBookBuildTest, EachShapeIsReadByItsOwnNames) {
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  const std::vector<std::pair<std::string, Pairs>> objects = {
+      {"CN=A,DC=x", {{"displayName", "A"}, {"legacyExchangeDN", "/o=x/cn=a"},
+                     {"objectClass", "group"}}},
+      {"CN=B,DC=x", {{"legacyExchangeDN", "/o=x/cn=b"}, {"displayName", "B"},
+                     {"objectClass", "group"}}},
+      {"CN=C,DC=x", {{"DISPLAYNAME", "C"}, {"LEGACYEXCHANGEDN", "/o=x/cn=c"},
+                     {"OBJECTCLASS", "group"}}},
+      {"CN=D,DC=x", {{"legacyExchangeDN", "/o=x/cn=d"}}},
+      {"CN=E,DC=x", {{"legacyExchangeDN", "/o=x/cn=e"}, {"msExchHideFromAddressLists", "TRUE"}}},
+      {"CN=F,DC=x", {{"displayName", "F"}, {"legacyExchangeDN", "/o=x/cn=f"},
+                     {"objectClass", "contact"}}},
+      {"CN=G,DC=x", {{"displayName", "G"}, {"displayName", "G2"},
+                     {"legacyExchangeDN", "/o=x/cn=g"}, {"objectClass", "organization"}}},
+      {"CN=H,DC=x", {}},
+  };
+  DirectoryData directory;
+  for (const auto& [dn, pairs] : objects) {
+    DirectoryData::NewEntry entry;
+    entry.dn = dn;
+    for (const auto& [name, value] : pairs) entry.values.emplace_back(name, value);
+    ASSERT_EQ(directory.Add(entry), DirectoryData::AddResult::kAdded) << dn;
+  }
+  const MemoryAddressBook book(directory);
+  struct Expected {
+    std::string name;
+    std::string odn;
+    int32_t display_type;
+  };
+  const std::vector<std::optional<Expected>> expected = {
+      Expected{"A", "/o=x/cn=a", 1}, Expected{"B", "/o=x/cn=b", 1}, Expected{"C", "/o=x/cn=c", 1},
+      Expected{"D", "/o=x/cn=d", 0}, std::nullopt,                  Expected{"F", "/o=x/cn=f", 6},
+      Expected{"G", "/o=x/cn=g", 4}, std::nullopt};
+  for (size_t i = 0; i < objects.size(); ++i) {
+    const std::optional<uint32_t> index = book.IndexOf(directory.Entries()[i]);
+    ASSERT_EQ(index.has_value(), expected[i].has_value()) << objects[i].first;
+    if (!index) continue;
+    EXPECT_EQ(book.entry(*index).name, expected[i]->name) << objects[i].first;
+    EXPECT_EQ(book.entry(*index).odn, expected[i]->odn) << objects[i].first;
+    EXPECT_EQ(book.entry(*index).display_type, expected[i]->display_type) << objects[i].first;
+  }
+}
+
 }  // namespace
 }  // namespace platform::memory

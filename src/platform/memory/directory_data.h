@@ -186,6 +186,13 @@ class DirEntry final : public DirRecord {
   // The value of the first RDN ("Ana Lima" for "CN=Ana Lima,OU=...").
   std::string_view RdnValue() const override { return rdn_value_; }
   DirAttributeList attributes() const { return {shape_, shape_size_, values_}; }
+  // The object's shape: the same slots, at the same address, for every
+  // object of the directory with the same attribute names and counts.
+  std::span<const DirShapeSlot> shape() const { return {shape_, shape_size_}; }
+  // The values of the attribute in `slot`, one of shape()'s.
+  std::span<const std::string_view> ValuesOf(const DirShapeSlot& slot) const {
+    return {values_ + slot.first, slot.count};
+  }
   // Asks the processor to fetch where the object's first values are
   // listed, and returns at once: for a caller about to read them.
   void PrefetchValues() const { __builtin_prefetch(values_); }
