@@ -121,8 +121,10 @@ const std::string& CachedTimestamp(const std::tm& local_time) {
 void WriteLog(const std::string& message, int32_t level) {
   if (level == kLevelTrace) return;
   Ignoring([&] {
-    const std::shared_ptr<platform::ProcessServices> process = platform::CurrentRuntime().process;
-    if (!process) return;
+    // Borrowed, not shared: nothing called below changes the runtime, and
+    // a count taken and dropped per line is two atomic operations.
+    platform::ProcessServices* const process = platform::CurrentRuntime().process.get();
+    if (process == nullptr) return;
     std::string_view marker = ": ";
     if (level == kLevelError) marker = ": [Error] ";
     if (level == kLevelWarning) marker = ": [Warning] ";

@@ -38,6 +38,16 @@ void ReportPerson(engine::PersonSink& sink, const std::shared_ptr<platform::Addr
                                        engine::PersonRoad::kAddressBook});
 }
 
+// A person's detail line, made in a buffer kept by the thread: a walk
+// writes one for each person it meets. Valid until the thread's next call;
+// WriteLog is done with it when it returns.
+const std::string& PersonLine(const std::string& name) {
+  thread_local std::string line;
+  line.assign("KVL::AddToSourceMCL:reading properties for ");
+  line.append(name);
+  return line;
+}
+
 }  // namespace
 
 bool KVL::StopAtCheckpoint() {
@@ -70,8 +80,7 @@ void KVL::AddToSourceMCL(const std::shared_ptr<platform::AddressEntry>& entry) {
         modTest::WriteLog("KVL::AddToSourceMCL:skipping " + raw_name + ":no valid email address",
                           modTest::kLevelWarning);
       } else {
-        modTest::WriteLog("KVL::AddToSourceMCL:reading properties for " + name,
-                          modTest::kLevelDetail);
+        modTest::WriteLog(PersonLine(name), modTest::kLevelDetail);
         if (PersonSink != nullptr) ReportPerson(*PersonSink, entry, name, smtp, address);
       }
       return;
