@@ -191,6 +191,19 @@ void Arena::Lend(char* data, size_t size) {
   in_lent_ = true;
 }
 
+std::vector<std::span<char>> Arena::TakeBackLent() {
+  std::vector<std::span<char>> unused;
+  if (in_lent_ && left_ > 0) unused.emplace_back(next_, left_);
+  for (const Piece& piece : lent_) unused.emplace_back(piece.data, piece.size);
+  lent_.clear();
+  if (in_lent_) {
+    next_ = nullptr;
+    left_ = 0;
+    in_lent_ = false;
+  }
+  return unused;
+}
+
 size_t Arena::LentLeft() const {
   size_t left = in_lent_ ? left_ : 0;
   for (const Piece& piece : lent_) left += piece.size;

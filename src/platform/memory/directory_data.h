@@ -78,8 +78,11 @@ class Arena {
   // page or more of it is left) or for the next piece gets a block of its
   // own.
   void Lend(char* data, size_t size);
-  // Bytes lent and not handed out yet (for the tests).
+  // Bytes lent and not handed out yet.
   size_t LentLeft() const;
+  // The lent room not handed out yet, which the arena forgets: for its
+  // owner to hand back to the system.
+  std::vector<std::span<char>> TakeBackLent();
 
  private:
   struct Piece {
@@ -320,6 +323,7 @@ class DirectoryData {
   void AdoptText(std::unique_ptr<char[]> text) { arena_.Adopt(std::move(text)); }
   void LendRoom(char* data, size_t size) { arena_.Lend(data, size); }
   size_t LentRoomLeft() const { return arena_.LentLeft(); }
+  std::vector<std::span<char>> TakeBackLentRoom() { return arena_.TakeBackLent(); }
 
  private:
   // An index slot names where its key is kept instead of holding a view of

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,6 +95,30 @@ TEST(ArenaTest, RoomLentAfterABlockIsUsedFirst) {
   EXPECT_GE(next, piece);
   EXPECT_LE(next + 10, piece + 256);
   EXPECT_NE(next, own + 10);
+}
+
+// Lent room taken back is the room not handed out, and the arena uses none
+// of it afterwards.
+TEST(ArenaTest, LentRoomTakenBackIsWhatWasNotHandedOut) {
+  Arena arena;
+  auto owned = std::make_unique<char[]>(3000);
+  char* const first = owned.get();
+  char* const second = owned.get() + 2000;
+  arena.Adopt(std::move(owned));
+  arena.Lend(first, 1000);
+  arena.Lend(second, 1000);
+  char* used = arena.Bytes(300);
+  EXPECT_EQ(used, first);
+  const std::vector<std::span<char>> unused = arena.TakeBackLent();
+  ASSERT_EQ(unused.size(), 2U);
+  EXPECT_EQ(unused[0].data(), first + 300);
+  EXPECT_EQ(unused[0].size(), 700U);
+  EXPECT_EQ(unused[1].data(), second);
+  EXPECT_EQ(unused[1].size(), 1000U);
+  EXPECT_EQ(arena.LentLeft(), 0U);
+  char* after = arena.Bytes(10);
+  EXPECT_FALSE(after >= first && after < first + 3000);
+  EXPECT_TRUE(arena.TakeBackLent().empty());
 }
 
 // Objects of one kind come in runs and share their grouping; an object

@@ -419,29 +419,56 @@ class LdifLoader {
   // reader has moved past them, so no byte there is read again. Copies
   // made there cost no page faults (the pages are resident: the file was
   // read into them), where a new block costs one for each of its pages.
+  // While the arena has a piece's worth lent and unused (its objects take
+  // less than their text), the pages go back to the system instead.
   void ReleaseText(size_t end) {
     const auto [from, to] = WholePages(end);
     // In pieces of some size: the arena leaves the end of each unused.
     if (to <= from || to - from < kLendAtLeast) return;
-    directory_.LendRoom(reinterpret_cast<char*>(from), to - from);
+    if (directory_.LentRoomLeft() < kLendAtLeast) {
+      directory_.LendRoom(reinterpret_cast<char*>(from), to - from);
+    } else {
+      HandBack(from, to);
+    }
     released_ = to - reinterpret_cast<uintptr_t>(text_.data());
   }
 
-  // After the last record: the pages of the text not lent are handed back
-  // to the system (the directory keeps the block, but nothing reads them).
+  // After the last record: the pages of the text not lent, and those lent
+  // that the arena has not used, go back to the system (the directory
+  // keeps the block, but nothing reads them; should the arena be asked for
+  // room later, it takes blocks of its own).
   void ReleaseRest() {
     const auto [from, to] = WholePages(text_.size());
-    if (to <= from) return;
-    (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-    released_ = to - reinterpret_cast<uintptr_t>(text_.data());
+    HandBack(from, to);
+    released_ = std::max(released_, to - reinterpret_cast<uintptr_t>(text_.data()));
+    for (const std::span<char> unused : directory_.TakeBackLentRoom()) {
+      const uintptr_t begin = reinterpret_cast<uintptr_t>(unused.data());
+      HandBack((begin + Page() - 1) & ~(Page() - 1),
+               (begin + unused.size()) & ~(Page() - 1));
+    }
+  }
+
+  // Hands the whole pages [from, to) back to the system; they stay mapped
+  // and read as zeros.
+  static void HandBack(uintptr_t from, uintptr_t to) {
+    if (to > from) (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  }
+
+  // The page size; should the system not tell one, a madvise of pages
+  // that are not its own fails and changes nothing.
+  static uintptr_t Page() {
+    static const uintptr_t kPage = [] {
+      const long size = ::sysconf(_SC_PAGESIZE);
+      const auto page = static_cast<uintptr_t>(size);
+      return size > 0 && (page & (page - 1)) == 0 ? page : uintptr_t{4096};
+    }();
+    return kPage;
   }
 
   // The whole pages of the text from what is released up to `end`.
   std::pair<uintptr_t, uintptr_t> WholePages(size_t end) const {
-    static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    if (kPage == 0 || (kPage & (kPage - 1)) != 0) return {0, 0};
     const auto base = reinterpret_cast<uintptr_t>(text_.data());
-    return {(base + released_ + kPage - 1) & ~(kPage - 1), (base + end) & ~(kPage - 1)};
+    return {(base + released_ + Page() - 1) & ~(Page() - 1), (base + end) & ~(Page() - 1)};
   }
 
   static std::string FirstAt(const DirEntry* first) {
