@@ -120,6 +120,10 @@ constexpr size_t kTwoThreadsFrom = 1 << 20;
 // few blocks of its own while it waits for the next piece, and leaves
 // little of the last one unused.
 constexpr size_t kLendAtLeast = 256 << 10;
+// What the arena is not lent goes back to the system in pieces of at least
+// this many bytes: each madvise costs the reading thread a flush of its
+// address translations.
+constexpr size_t kHandBackAtLeast = 4 << 20;
 
 // Records as the reader hands them on, parsed: each one's first line in the
 // file, its DN taken apart, and its (name, value) pairs, which point into
@@ -420,15 +424,18 @@ class LdifLoader {
   // made there cost no page faults (the pages are resident: the file was
   // read into them), where a new block costs one for each of its pages.
   // While the arena has a piece's worth lent and unused (its objects take
-  // less than their text), the pages go back to the system instead.
+  // less than their text), the pages wait, and go back to the system once
+  // they are many.
   void ReleaseText(size_t end) {
     const auto [from, to] = WholePages(end);
     // In pieces of some size: the arena leaves the end of each unused.
     if (to <= from || to - from < kLendAtLeast) return;
     if (directory_.LentRoomLeft() < kLendAtLeast) {
       directory_.LendRoom(reinterpret_cast<char*>(from), to - from);
-    } else {
+    } else if (to - from >= kHandBackAtLeast) {
       HandBack(from, to);
+    } else {
+      return;
     }
     released_ = to - reinterpret_cast<uintptr_t>(text_.data());
   }
