@@ -233,17 +233,13 @@ std::string AddressBook::EntryId(const EntryRef& ref) const {
   // Made in one piece for an ASCII ODN (nearly all): a query-based list
   // makes the identifier of every member.
   if (!text::IsAsciiText(odn)) return text::HexOfBytes("EX:" + text::LCase(odn));
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   constexpr std::string_view kPrefix = "EX:";
   std::string id((kPrefix.size() + odn.size()) * 2, '\0');
   char* to = id.data();
-  const auto put = [&to](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    *to++ = kDigits[b >> 4];
-    *to++ = kDigits[b & 0xF];
-  };
-  for (const char c : kPrefix) put(c);
-  for (const char c : odn) put(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  for (const char c : kPrefix) to = text::PutHexDigits(c, to);
+  for (const char c : odn) {
+    to = text::PutHexDigits(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c, to);
+  }
   return id;
 }
 

@@ -147,16 +147,11 @@ bool Contains(std::string_view s, std::string_view needle) {
 }
 
 std::string HexOfBytes(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   // Written into place: a query-based list makes an entry identifier of
   // every member, and a check per pushed character was most of it.
   std::string out(bytes.size() * 2, '\0');
   char* to = out.data();
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    *to++ = kDigits[b >> 4];
-    *to++ = kDigits[b & 0xF];
-  }
+  for (const char c : bytes) to = PutHexDigits(c, to);
   return out;
 }
 

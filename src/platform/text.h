@@ -33,6 +33,15 @@ std::string LCase(std::string_view s);
 
 // The bytes as upper-case hexadecimal text, two digits a byte.
 std::string HexOfBytes(std::string_view bytes);
+// Writes the byte's two upper-case hexadecimal digits at `to` and returns
+// where they end: for a caller that builds hexadecimal text in place.
+inline char* PutHexDigits(char byte, char* to) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto b = static_cast<unsigned char>(byte);
+  to[0] = kDigits[b >> 4];
+  to[1] = kDigits[b & 0xF];
+  return to + 2;
+}
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // Whether every byte of the text is below 0x80 (looked at eight at a time).
 bool IsAsciiText(std::string_view s);

@@ -94,6 +94,13 @@ TEST(TextTest, AsciiEqualsNoCaseFoldsOnlyAsciiLetters) {
 }
 
 // The overload for a string given up trims in place; both must agree.
+// Every byte, high bit and NUL included, as two upper-case digits.
+TEST(TextTest, HexOfBytesWritesTwoUpperCaseDigitsAByte) {
+  EXPECT_EQ(text::HexOfBytes(std::string_view("\x00\x0F\x10\xA5\xFF", 5)), "000F10A5FF");
+  EXPECT_EQ(text::HexOfBytes("EX:"), "45583A");
+  EXPECT_EQ(text::HexOfBytes(""), "");
+}
+
 TEST(TextTest, TrimOfAGivenUpStringAgreesWithTrimOfAView) {
   for (const std::string sample : {"", " ", "   ", "a", " a", "a ", "  a b  ", "a  b", "\ta\t"}) {
     std::string given = sample;

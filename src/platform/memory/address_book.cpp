@@ -76,8 +76,10 @@ class AttributeFinder {
   };
   static constexpr size_t kPlaces = static_cast<size_t>(Place::kCount);
   static constexpr std::array<std::string_view, kPlaces> kNames = {
-      "legacyExchangeDN", "msExchHideFromAddressLists", "displayName", "msExchRecipientDisplayType",
-      "objectClass",      "mailNickname",               "givenName",   "sn"};
+      "legacyExchangeDN", "msExchHideFromAddressLists",
+      "displayName",      "msExchRecipientDisplayType",
+      "objectClass",      "mailNickname",
+      "givenName",        "sn"};
 
   // An object holds one attribute per name in any case, so each name
   // matches one slot at most.

@@ -141,8 +141,8 @@ TEST_F(MemoryAddressBookTest, FirstTextWithPrefixAnswersAsTheFieldDoes) {
   for (uint32_t i = 0; i < book().size(); ++i) refs.push_back(EntryRef{i, ""});
   refs.push_back(EntryRef{EntryRef::kOneOff, "Someone@Outside.example"});
   for (const EntryRef& ref : refs) {
-    for (const int32_t field : {tag::kProxyAddresses, tag::kEmailAddress, tag::kSmtpAddress,
-                                int32_t{0x3001001E}}) {
+    for (const int32_t field :
+         {tag::kProxyAddresses, tag::kEmailAddress, tag::kSmtpAddress, int32_t{0x3001001E}}) {
       for (const std::string_view prefix : {"SMTP:", "smtp:", "X500:", ""}) {
         SCOPED_TRACE(std::to_string(ref.index) + " " + std::to_string(field) + " " +
                      std::string(prefix));
@@ -294,8 +294,9 @@ TEST(MemoryAddressBookMembersTest, ManyMembersInMixedSpellingsKeepTheListOrder) 
   }
   ldif += "member: CN=P1;OU=People,DC=x,DC=example\n";
   ldif += "member: CN=P1,OU=People,DC=x,DC=example\n";
-  ldif += "\ndn: CN=Zo\xc3\xab \xc3\x9cnal,OU=People,DC=x,DC=example\nobjectClass: user\n"
-          "legacyExchangeDN: /o=x/cn=zoe\n";
+  ldif +=
+      "\ndn: CN=Zo\xc3\xab \xc3\x9cnal,OU=People,DC=x,DC=example\nobjectClass: user\n"
+      "legacyExchangeDN: /o=x/cn=zoe\n";
   const auto organisation = LoadFromText("{}", ldif, "t");
   const AddressBook& book = organisation->address_book();
   const auto list = book.FirstByName("List");
@@ -402,18 +403,21 @@ TEST(MemoryAddressBookBuildTest, ALargeDirectoryMakesTheSameBookInDirectoryOrder
 TEST(MemoryAddressBookBuildTest, EachShapeIsReadByItsOwnNames) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
   const std::vector<std::pair<std::string, Pairs>> objects = {
-      {"CN=A,DC=x", {{"displayName", "A"}, {"legacyExchangeDN", "/o=x/cn=a"},
-                     {"objectClass", "group"}}},
-      {"CN=B,DC=x", {{"legacyExchangeDN", "/o=x/cn=b"}, {"displayName", "B"},
-                     {"objectClass", "group"}}},
-      {"CN=C,DC=x", {{"DISPLAYNAME", "C"}, {"LEGACYEXCHANGEDN", "/o=x/cn=c"},
-                     {"OBJECTCLASS", "group"}}},
+      {"CN=A,DC=x",
+       {{"displayName", "A"}, {"legacyExchangeDN", "/o=x/cn=a"}, {"objectClass", "group"}}},
+      {"CN=B,DC=x",
+       {{"legacyExchangeDN", "/o=x/cn=b"}, {"displayName", "B"}, {"objectClass", "group"}}},
+      {"CN=C,DC=x",
+       {{"DISPLAYNAME", "C"}, {"LEGACYEXCHANGEDN", "/o=x/cn=c"}, {"OBJECTCLASS", "group"}}},
       {"CN=D,DC=x", {{"legacyExchangeDN", "/o=x/cn=d"}}},
       {"CN=E,DC=x", {{"legacyExchangeDN", "/o=x/cn=e"}, {"msExchHideFromAddressLists", "TRUE"}}},
-      {"CN=F,DC=x", {{"displayName", "F"}, {"legacyExchangeDN", "/o=x/cn=f"},
-                     {"objectClass", "contact"}}},
-      {"CN=G,DC=x", {{"displayName", "G"}, {"displayName", "G2"},
-                     {"legacyExchangeDN", "/o=x/cn=g"}, {"objectClass", "organization"}}},
+      {"CN=F,DC=x",
+       {{"displayName", "F"}, {"legacyExchangeDN", "/o=x/cn=f"}, {"objectClass", "contact"}}},
+      {"CN=G,DC=x",
+       {{"displayName", "G"},
+        {"displayName", "G2"},
+        {"legacyExchangeDN", "/o=x/cn=g"},
+        {"objectClass", "organization"}}},
       {"CN=H,DC=x", {}},
   };
   DirectoryData directory;
@@ -429,10 +433,14 @@ TEST(MemoryAddressBookBuildTest, EachShapeIsReadByItsOwnNames) {
     std::string odn;
     int32_t display_type;
   };
-  const std::vector<std::optional<Expected>> expected = {
-      Expected{"A", "/o=x/cn=a", 1}, Expected{"B", "/o=x/cn=b", 1}, Expected{"C", "/o=x/cn=c", 1},
-      Expected{"D", "/o=x/cn=d", 0}, std::nullopt,                  Expected{"F", "/o=x/cn=f", 6},
-      Expected{"G", "/o=x/cn=g", 4}, std::nullopt};
+  const std::vector<std::optional<Expected>> expected = {Expected{"A", "/o=x/cn=a", 1},
+                                                         Expected{"B", "/o=x/cn=b", 1},
+                                                         Expected{"C", "/o=x/cn=c", 1},
+                                                         Expected{"D", "/o=x/cn=d", 0},
+                                                         std::nullopt,
+                                                         Expected{"F", "/o=x/cn=f", 6},
+                                                         Expected{"G", "/o=x/cn=g", 4},
+                                                         std::nullopt};
   for (size_t i = 0; i < objects.size(); ++i) {
     const std::optional<uint32_t> index = book.IndexOf(directory.Entries()[i]);
     ASSERT_EQ(index.has_value(), expected[i].has_value()) << objects[i].first;

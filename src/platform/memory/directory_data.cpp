@@ -160,8 +160,8 @@ void* Arena::Allocate(size_t size, size_t align) {
   }
   // Once room is lent, more is likely to come soon, and the room in use
   // is left for it: a small block leaves little unused then.
-  const size_t grown = blocks_.empty() || lent_before_ ? kFirstBlock
-                                                       : std::min(kLargestBlock, reserved_);
+  const size_t grown =
+      blocks_.empty() || lent_before_ ? kFirstBlock : std::min(kLargestBlock, reserved_);
   const size_t block = std::max(grown, size + align);
   // new char[] leaves the bytes untouched, so an unused tail of a block
   // costs address space only.

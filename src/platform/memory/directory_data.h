@@ -190,7 +190,8 @@ class DirEntry final : public DirRecord {
   std::string_view RdnValue() const override { return rdn_value_; }
   DirAttributeList attributes() const { return {shape_, shape_size_, values_}; }
   // The object's shape: the same slots, at the same address, for every
-  // object of the directory with the same attribute names and counts.
+  // object of the directory with the same attribute names (as spelt, in
+  // the same order) and value counts.
   std::span<const DirShapeSlot> shape() const { return {shape_, shape_size_}; }
   // The values of the attribute in `slot`, one of shape()'s.
   std::span<const std::string_view> ValuesOf(const DirShapeSlot& slot) const {

@@ -450,8 +450,7 @@ class LdifLoader {
     released_ = std::max(released_, to - reinterpret_cast<uintptr_t>(text_.data()));
     for (const std::span<char> unused : directory_.TakeBackLentRoom()) {
       const uintptr_t begin = reinterpret_cast<uintptr_t>(unused.data());
-      HandBack((begin + Page() - 1) & ~(Page() - 1),
-               (begin + unused.size()) & ~(Page() - 1));
+      HandBack((begin + Page() - 1) & ~(Page() - 1), (begin + unused.size()) & ~(Page() - 1));
     }
   }
 
@@ -634,8 +633,8 @@ class LdifLoader {
 
   // Screens the lines of a record read in place from its line `from` on:
   // its lines as they were written, each a logical line of its own.
-  void ScreenRecordFrom(const LdifBatch::Record& record,
-                        const std::vector<LdifBatch::Line>& lines, size_t from) const {
+  void ScreenRecordFrom(const LdifBatch::Record& record, const std::vector<LdifBatch::Line>& lines,
+                        size_t from) const {
     std::string rest;
     for (size_t i = from; i < lines.size(); ++i) {
       rest.append(lines[i].text, lines[i].size);
@@ -722,8 +721,7 @@ size_t LoadLdifBytes(FileBytes file_bytes, const std::string& name, DirectoryDat
   // The directory keeps copies of what it needs: the text, once read, is
   // of no use but as room.
   const std::span<char> text = bytes.subspan(skip);
-  LdifLoader loader(name, directory, text, std::move(file_bytes.data), stop,
-                    screen_while_reading);
+  LdifLoader loader(name, directory, text, std::move(file_bytes.data), stop, screen_while_reading);
   return loader.Read(root_dn);
 }
 
@@ -739,8 +737,7 @@ size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& di
   bytes.data[ldif.size()] = '\0';
   bytes.size = ldif.size();
   ldif = std::string();
-  return LoadLdifBytes(std::move(bytes), name, directory, root_dn, stop,
-                       screen_while_reading_from);
+  return LoadLdifBytes(std::move(bytes), name, directory, root_dn, stop, screen_while_reading_from);
 }
 
 void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
