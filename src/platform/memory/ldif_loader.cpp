@@ -243,6 +243,16 @@ class LdifLoader {
     size_t read = 0;   // batches filled
     size_t added = 0;  // batches added from, and free again
     bool cancelled = false;
+
+    // Counts one more batch filled (`read`) or added from (`added`), and
+    // wakes the other side.
+    void Advance(size_t& count) {
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        ++count;
+      }
+      changed.notify_all();
+    }
   };
 
   // False when no thread could be started (nothing has been read then).
@@ -261,11 +271,7 @@ class LdifLoader {
           LdifBatch& batch = pipe.batches[pipe.read % kBatchesAhead];
           ReadBatch(batch);
           const bool last = batch.last;
-          {
-            const std::lock_guard<std::mutex> lock(pipe.mutex);
-            ++pipe.read;
-          }
-          pipe.changed.notify_all();
+          pipe.Advance(pipe.read);
           if (last) return;
         }
       });
@@ -293,11 +299,7 @@ class LdifLoader {
       LdifBatch& batch = pipe.batches[pipe.added % kBatchesAhead];
       AddBatch(batch);
       const bool last = batch.last;
-      {
-        const std::lock_guard<std::mutex> lock(pipe.mutex);
-        ++pipe.added;
-      }
-      pipe.changed.notify_all();
+      pipe.Advance(pipe.added);
       if (last) return true;
     }
   }
@@ -449,8 +451,9 @@ class LdifLoader {
     HandBack(from, to);
     released_ = std::max(released_, to - reinterpret_cast<uintptr_t>(text_.data()));
     for (const std::span<char> unused : directory_.TakeBackLentRoom()) {
-      const uintptr_t begin = reinterpret_cast<uintptr_t>(unused.data());
-      HandBack((begin + Page() - 1) & ~(Page() - 1), (begin + unused.size()) & ~(Page() - 1));
+      const auto begin = reinterpret_cast<uintptr_t>(unused.data());
+      const auto [first, end] = PagesWithin(begin, begin + unused.size());
+      HandBack(first, end);
     }
   }
 
@@ -474,7 +477,12 @@ class LdifLoader {
   // The whole pages of the text from what is released up to `end`.
   std::pair<uintptr_t, uintptr_t> WholePages(size_t end) const {
     const auto base = reinterpret_cast<uintptr_t>(text_.data());
-    return {(base + released_ + Page() - 1) & ~(Page() - 1), (base + end) & ~(Page() - 1)};
+    return PagesWithin(base + released_, base + end);
+  }
+
+  // The whole pages between two addresses.
+  static std::pair<uintptr_t, uintptr_t> PagesWithin(uintptr_t begin, uintptr_t end) {
+    return {(begin + Page() - 1) & ~(Page() - 1), end & ~(Page() - 1)};
   }
 
   static std::string FirstAt(const DirEntry* first) {
