@@ -1,12 +1,15 @@
 #include "directory/row_fields.h"
 
+#include <utility>
+
 #include "platform/on_error.h"
 
 namespace directory {
 namespace {
 
-std::string TextOrEmpty(const platform::Variant& value) {
-  return value.IsNull() ? std::string() : value.ToText();
+// Taken by value: a row's text is moved out of it, not copied.
+std::string TextOrEmpty(platform::Variant value) {
+  return value.IsNull() ? std::string() : std::move(value).ToText();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <utility>
 
 #include "platform/error.h"
@@ -11,6 +12,17 @@
 
 namespace platform {
 namespace {
+
+// The digits text::PutHexDigits writes for each byte, ASCII-lower-cased
+// first: an entry identifier is written a pair at a time.
+constexpr std::array<std::array<char, 2>, 256> kLoweredHexPairs = [] {
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (size_t b = 0; b < pairs.size(); ++b) {
+    const auto lowered = static_cast<char>(b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+    text::PutHexDigits(lowered, pairs[b].data());
+  }
+  return pairs;
+}();
 
 constexpr std::array<std::string_view, 12> kBookAttributeNames = {"legacyExchangeDN",
                                                                   "msExchHideFromAddressLists",
@@ -238,7 +250,8 @@ std::string AddressBook::EntryId(const EntryRef& ref) const {
   char* to = id.data();
   for (const char c : kPrefix) to = text::PutHexDigits(c, to);
   for (const char c : odn) {
-    to = text::PutHexDigits(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c, to);
+    std::memcpy(to, kLoweredHexPairs[static_cast<unsigned char>(c)].data(), 2);
+    to += 2;
   }
   return id;
 }

@@ -35,7 +35,7 @@ std::string LCase(std::string_view s);
 std::string HexOfBytes(std::string_view bytes);
 // Writes the byte's two upper-case hexadecimal digits at `to` and returns
 // where they end: for a caller that builds hexadecimal text in place.
-inline char* PutHexDigits(char byte, char* to) {
+constexpr char* PutHexDigits(char byte, char* to) {
   constexpr char kDigits[] = "0123456789ABCDEF";
   const auto b = static_cast<unsigned char>(byte);
   to[0] = kDigits[b >> 4];

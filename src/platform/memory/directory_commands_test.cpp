@@ -266,6 +266,9 @@ TEST(DirectoryDataTest, FoldedHashAgreesWithLowerCasing) {
        "abc",
        "\xFF\xFE"
        "ABC"},  // not UTF-8: bytes kept
+      // Of one size, ASCII words first and then a word that is not.
+      {"ABCDEFGH\xE2\x84\xAA", "abcdefgh\xE2\x84\xAA"},
+      {"K\xE2\x84\xAA", "\xE2\x84\xAAK"},  // both fold to "kk"
   };
   const FoldedHash hash;
   const FoldedEq eq;
@@ -275,7 +278,15 @@ TEST(DirectoryDataTest, FoldedHashAgreesWithLowerCasing) {
     EXPECT_EQ(hash(a), hash(text::LCase(a))) << a;
   }
   const std::vector<std::pair<std::string, std::string>> different = {
-      {"a", "b"}, {"@", "`"}, {"[", "{"}, {"abcdefgh", "abcdefgi"}, {"a", "a "}, {"k@x", "K@y"}};
+      {"a", "b"},
+      {"@", "`"},
+      {"[", "{"},
+      {"abcdefgh", "abcdefgi"},
+      {"a", "a "},
+      {"k@x", "K@y"},
+      {"abcdefghij", "abcdefghik"},
+      // An ASCII word that differs decides, whatever comes after it.
+      {"abcdefgx\xC3\x96", "abcdefgh\xC3\xB6"}};
   for (const auto& [a, b] : different) {
     EXPECT_FALSE(eq(a, b)) << a;
     EXPECT_NE(hash(a), hash(b)) << a;
