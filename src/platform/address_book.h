@@ -103,6 +103,12 @@ class AddressBook {
   // value that names no object, or one outside the book, is passed over.
   virtual std::vector<uint32_t> Members(const EntryRef& ref) const = 0;
 
+  // Asks the processor to fetch the texts a walk reads of the entry at a
+  // position given out by this book (its name, ODN and proxies), and
+  // returns at once: a hint from a caller about to read them, which
+  // changes no result. The default does nothing.
+  virtual void PrefetchTexts(uint32_t /*index*/) const {}
+
  protected:
   // Resolution's look-ups. Each gives entries in book order, without
   // repeats, and may stop once it holds `limit` of them.

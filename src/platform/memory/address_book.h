@@ -40,6 +40,7 @@ class MemoryAddressBook final : public AddressBook {
   const BookEntry& entry(uint32_t index) const override { return entries_[index]; }
   std::optional<uint32_t> ByODN(std::string_view odn) const override;
   std::vector<uint32_t> Members(const EntryRef& ref) const override;
+  void PrefetchTexts(uint32_t index) const override;
   // The book position of a directory object, when it is in the book.
   std::optional<uint32_t> IndexOf(const DirEntry& object) const;
 
