@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -157,6 +158,49 @@ TEST(LdifLoadTest, ALargeFileReadInTwoHalvesLoadsWhole) {
     ASSERT_EQ(object.First("description"), std::string(420, static_cast<char>('a' + i % 26))) << n;
     ASSERT_EQ(object.First("mail"), "p" + n + "@x");
   }
+  std::filesystem::remove_all(dir);
+}
+
+// Whether a large text holds a CR or a NUL, which decides whether it can be
+// screened as it is read, is looked at as a file is read, in pieces on both
+// reading threads. A CR LF line end in the second half of a file read in
+// two halves must be seen: the whole text then goes through the screen
+// first, which reports the include line at its end before the duplicate DN
+// near its start that screening as it reads meets first.
+TEST(LdifLoadTest, ACrInTheSecondHalfOfALargeFileIsSeen) {
+  char folder[] = "/tmp/ldif_load_test.XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::filesystem::path dir(folder);
+  std::string ldif;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string n = std::to_string(i);
+    ldif += "dn: CN=P" + n + ",DC=x\ndescription: " + std::string(420, 'd') + "\nmail: p" + n +
+            "@x\n\n";
+    if (i == 2) ldif += "dn: CN=P1,DC=x\n\n";  // line 13
+  }
+  ldif += "\ninclude: file:///etc/passwd\n";
+  const auto include_line = std::count(ldif.begin(), ldif.end(), '\n');
+  ASSERT_GT(ldif.size(), size_t{8} << 20);
+  const std::string file = (dir / "big.ldif").string();
+  const auto fault = [&](const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    std::ofstream(dir / "p.json") << R"({"directory": "big.ldif"})";
+    try {
+      LoadOrganisationFile((dir / "p.json").string(), nullptr);
+    } catch (const ProfileError& e) {
+      return std::string(e.what());
+    }
+    return std::string("(loaded)");
+  };
+  EXPECT_EQ(fault(ldif), file + ":13: duplicate dn 'CN=P1,DC=x' (first at line 5)");
+  std::string crlf = ldif;
+  const size_t late = crlf.find("@x\n", crlf.size() * 3 / 4);
+  crlf.insert(late + 2, "\r");
+  EXPECT_EQ(
+      fault(crlf).rfind(
+          file + ":" + std::to_string(include_line) + ": include directives are not accepted", 0),
+      0u)
+      << fault(crlf);
   std::filesystem::remove_all(dir);
 }
 

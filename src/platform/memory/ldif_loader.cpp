@@ -1,12 +1,12 @@
 #include "platform/memory/ldif_loader.h"
 
 #include <ldap.h>
-#include <string.h>  // strchrnul
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -706,18 +706,20 @@ LdifCounts GuessCounts(std::string_view text) {
 // loader's, and no byte reaches libldap unscreened. The loader writes to
 // the text, and a large text's block goes to the directory, which reuses
 // it as it is read; returns the entries added.
+// `holds_cr_or_nul`: whether the text holds a CR or a NUL, when the reading
+// found out; looked for here otherwise.
 size_t LoadLdifBytes(FileBytes file_bytes, const std::string& name, DirectoryData& directory,
                      std::string* root_dn, const std::function<bool()>& stop,
-                     size_t screen_while_reading_from) {
+                     size_t screen_while_reading_from, std::optional<bool> holds_cr_or_nul) {
   const std::span<char> bytes(file_bytes.data.get(), file_bytes.size);
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   const std::string_view whole(bytes.data(), bytes.size());
   const size_t mark = whole.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
   const std::string_view after_mark = whole.substr(mark);
-  // One pass finds the first CR or NUL: the text is followed by a NUL.
+  // (A byte-order mark holds neither.)
   const bool screen_while_reading =
       after_mark.size() >= screen_while_reading_from &&
-      ::strchrnul(after_mark.data(), '\r') == after_mark.data() + after_mark.size();
+      !(holds_cr_or_nul ? *holds_cr_or_nul : HoldsCrOrNul(after_mark));
   LdifCounts counts;
   size_t skip = mark;
   if (screen_while_reading) {
@@ -745,13 +747,23 @@ size_t LoadLdifText(std::string ldif, const std::string& name, DirectoryData& di
   bytes.data[ldif.size()] = '\0';
   bytes.size = ldif.size();
   ldif = std::string();
-  return LoadLdifBytes(std::move(bytes), name, directory, root_dn, stop, screen_while_reading_from);
+  return LoadLdifBytes(std::move(bytes), name, directory, root_dn, stop, screen_while_reading_from,
+                       std::nullopt);
 }
 
 void LoadLdifFile(const std::string& file, DirectoryData& directory, std::string* root_dn,
                   const std::function<bool()>& stop) {
-  if (LoadLdifBytes(ReadRegularFileBytes(file), file, directory, root_dn, stop,
-                    kScreenWhileReadingFrom) == 0) {
+  // The one look at the whole text that must come before reading it is
+  // taken as the file is read, piece by piece while each is in the cache,
+  // rather than in a pass of its own.
+  std::atomic<bool> cr_or_nul{false};
+  FileBytes bytes = ReadRegularFileBytes(file, [&cr_or_nul](std::string_view piece, size_t) {
+    if (HoldsCrOrNul(piece)) cr_or_nul = true;
+  });
+  std::optional<bool> holds_cr_or_nul;
+  if (bytes.steady) holds_cr_or_nul = cr_or_nul.load();
+  if (LoadLdifBytes(std::move(bytes), file, directory, root_dn, stop, kScreenWhileReadingFrom,
+                    holds_cr_or_nul) == 0) {
     throw ProfileError(file + ": the file holds no directory entries");
   }
 }

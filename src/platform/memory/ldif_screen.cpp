@@ -12,6 +12,10 @@
 #include <thread>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/memory/memory_backend.h"
 #include "platform/text.h"
 
@@ -374,6 +378,32 @@ LdifCounts CountLdifLines(std::string_view part) {
     at = end + 1;
   }
   return counts;
+}
+
+namespace {
+
+bool IsCrOrNul(char c) { return c == '\r' || c == '\0'; }
+
+}  // namespace
+
+bool HoldsCrOrNul(std::string_view text) {
+  // Sixteen bytes at a time where it can: a loader looks at tens of
+  // megabytes, a piece at a time as it reads them.
+  const char* from = text.data();
+  const char* const to = from + text.size();
+#if defined(__SSE2__)
+  while (from < to && reinterpret_cast<uintptr_t>(from) % 16 != 0) {
+    if (IsCrOrNul(*from++)) return true;
+  }
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i nul = _mm_setzero_si128();
+  for (; to - from >= 16; from += 16) {
+    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, nul));
+    if (_mm_movemask_epi8(hits) != 0) return true;
+  }
+#endif
+  return std::any_of(from, to, IsCrOrNul);
 }
 
 bool IsDisplayTypeValue(std::string_view value) {

@@ -70,6 +70,11 @@ void ScreenLdifPart(std::string_view part, size_t first_line, const std::string&
 // from a sample of a text it screens as it reads.
 LdifCounts CountLdifLines(std::string_view part);
 
+// Whether the text holds a NUL or a CR byte, which only a screen of the
+// whole text deals with: a loader that screens as it reads needs a text
+// without either.
+bool HoldsCrOrNul(std::string_view text);
+
 // True for a decimal integer from -2147483648 to 4294967295, blanks around
 // it allowed: the values an msExchRecipientDisplayType may hold.
 bool IsDisplayTypeValue(std::string_view value);

@@ -89,5 +89,28 @@ TEST(LdifScreenTest, TwoHalvesSayWhatTheWholeSays) {
                 ": include directives are not accepted");
 }
 
+// The look for a NUL or a CR finds either at every place: before, at and
+// after the sixteen-byte steps, from starts on and off them; never in a
+// text without one, nor just past the end of the text it is given.
+TEST(LdifScreenTest, HoldsCrOrNulFindsEitherAnywhere) {
+  const std::string clean(100, 'x');
+  EXPECT_FALSE(HoldsCrOrNul(""));
+  for (size_t start = 0; start < 17; ++start) {
+    EXPECT_FALSE(HoldsCrOrNul(std::string_view(clean).substr(start)));
+    for (size_t at = start; at < clean.size(); ++at) {
+      for (const char c : {'\r', '\0'}) {
+        std::string text = clean;
+        text[at] = c;
+        EXPECT_TRUE(HoldsCrOrNul(std::string_view(text).substr(start)))
+            << "at " << at << " from " << start;
+      }
+    }
+  }
+  const std::string followed = clean + "\r";
+  for (size_t size = 0; size <= clean.size(); ++size) {
+    EXPECT_FALSE(HoldsCrOrNul(std::string_view(followed).substr(clean.size() - size, size)));
+  }
+}
+
 }  // namespace
 }  // namespace platform::memory

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -33,19 +34,29 @@ struct ReadResult {
   int error = 0;
 };
 
-// Reads up to `size` bytes at `offset` into `to`, on through short reads
-// and interruptions; fewer only at the end of the file.
-ReadResult ReadAt(int fd, char* to, size_t size, size_t offset) {
+// What a PieceLook is shown at a time: small enough to be in the cache
+// still when it is looked at.
+constexpr size_t kPiece = 1 << 20;
+
+// Reads up to `size` bytes of the file from `offset` on into `to`, on
+// through short reads and interruptions; fewer only at the end of the
+// file. The file's offsets are the bytes' own, so each piece read is shown
+// to `look` (when there is one) at its file offset.
+ReadResult ReadAt(int fd, char* to, size_t size, size_t offset, const PieceLook& look) {
   ReadResult result;
   while (result.size < size) {
+    const size_t want = look ? std::min(size - result.size, kPiece) : size - result.size;
     const ssize_t got =
-        ::pread(fd, to + result.size, size - result.size, static_cast<off_t>(offset + result.size));
+        ::pread(fd, to + result.size, want, static_cast<off_t>(offset + result.size));
     if (got < 0) {
       if (errno == EINTR) continue;
       result.error = errno;
       return result;
     }
     if (got == 0) break;
+    if (look) {
+      look(std::string_view(to + result.size, static_cast<size_t>(got)), offset + result.size);
+    }
     result.size += static_cast<size_t>(got);
   }
   return result;
@@ -56,7 +67,7 @@ ReadResult ReadAt(int fd, char* to, size_t size, size_t offset) {
 // The whole content of a regular file. The file is opened without blocking
 // and checked before a byte is read, so that a FIFO cannot stall the
 // program and a device such as /dev/zero cannot feed it without end.
-FileBytes ReadRegularFileBytes(const std::string& path) {
+FileBytes ReadRegularFileBytes(const std::string& path, const PieceLook& look) {
   if (path.find('\0') != std::string::npos) {
     throw ProfileError(path.substr(0, path.find('\0')) + ": the file name holds a NUL character");
   }
@@ -94,19 +105,20 @@ FileBytes ReadRegularFileBytes(const std::string& path) {
     ReadResult second;
     std::thread helper;
     try {
-      helper =
-          std::thread([&] { second = ReadAt(fd, bytes.data.get() + half, expected - half, half); });
+      helper = std::thread(
+          [&] { second = ReadAt(fd, bytes.data.get() + half, expected - half, half, look); });
     } catch (const std::system_error&) {
       // No thread to be had: the file is read in one piece below.
     }
     if (helper.joinable()) {
-      const ReadResult first = ReadAt(fd, bytes.data.get(), half, 0);
+      const ReadResult first = ReadAt(fd, bytes.data.get(), half, 0, look);
       helper.join();
       if (first.error != 0) fail(first.error);
       if (second.error != 0) fail(second.error);
       // A file that shrank while it was read is read on from where its
-      // first half stopped short.
+      // first half stopped short: the second half's pieces are read again.
       bytes.size = first.size == half ? half + second.size : first.size;
+      bytes.steady = first.size == half;
     }
   }
   while (true) {
@@ -117,7 +129,7 @@ FileBytes ReadRegularFileBytes(const std::string& path) {
       capacity *= 2;
     }
     const ReadResult got =
-        ReadAt(fd, bytes.data.get() + bytes.size, capacity - 1 - bytes.size, bytes.size);
+        ReadAt(fd, bytes.data.get() + bytes.size, capacity - 1 - bytes.size, bytes.size, look);
     if (got.error != 0) fail(got.error);
     if (got.size == 0) break;
     bytes.size += got.size;
