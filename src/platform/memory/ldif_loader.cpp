@@ -716,7 +716,8 @@ size_t LoadLdifBytes(FileBytes file_bytes, const std::string& name, DirectoryDat
   const std::string_view whole(bytes.data(), bytes.size());
   const size_t mark = whole.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
   const std::string_view after_mark = whole.substr(mark);
-  // (A byte-order mark holds neither.)
+  // A byte-order mark holds neither, so what is known of the whole text
+  // holds for the text after it.
   const bool screen_while_reading =
       after_mark.size() >= screen_while_reading_from &&
       !(holds_cr_or_nul ? *holds_cr_or_nul : HoldsCrOrNul(after_mark));

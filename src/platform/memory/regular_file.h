@@ -25,7 +25,8 @@ struct FileBytes {
 // A look at each piece of a file as it is read, on the thread that read it
 // (a large file is read on two at once), while the piece is still in the
 // processor's cache: `offset` is where the piece sits in the bytes. Unless
-// the bytes are not `steady`, the pieces cover them once each.
+// the bytes are not `steady`, the pieces cover them once each. It must
+// not raise (it may run on a thread of the reader's own).
 using PieceLook = std::function<void(std::string_view piece, size_t offset)>;
 
 // The whole content of the file at `path`. Raises ProfileError "<path>:
