@@ -10,9 +10,9 @@
 # and echoing them (bench/log_floor). The run and the floor both echo into
 # /dev/null. Both are timed in the same bench run, so the ratio holds on a
 # busy machine where the seconds do not. Every time is the best of REPEAT
-# runs (default 3; 1 for the 1,000,000-person rows). query-chain-8000
-# expands a chain of 8,000 query-based lists, each found by its mail
-# (bench/gen_org). --big adds the 1,000,000-person organisation: the
+# runs (default 3; 1 for the 1,000,000-person rows), the run and the floor
+# taken in turns. query-chain-8000 expands a chain of 8,000 query-based
+# lists, each found by its mail (bench/gen_org). --big adds the 1,000,000-person organisation: the
 # expansion of its top list and the resolution of a single person in it.
 # BENCH_BINARY=<program> times that program instead of the build's (an
 # older build, to compare).
@@ -32,25 +32,22 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "${BENCH_BINARY:-$build/tarnwick}" "$work/tarnwick"
 
-# Runs a command `repeat` times under /usr/bin/time; sets best_secs (the
-# shortest wall time) and best_kb (the peak resident set of that run). The
-# wall time is read from the shell's microsecond clock around the command:
-# time's own is in hundredths, a tenth of the 10,000-person row.
-timed() {  # repeat output command...
-  local n="$1" out="$2"
-  shift 2
-  best_secs="" best_kb=""
-  local start end secs kb
-  for _ in $(seq "$n"); do
-    start=$EPOCHREALTIME
-    /usr/bin/time -f "%M" -o "$work/time" "$@" >"$out"
-    end=$EPOCHREALTIME
-    secs=$(echo "$end - $start" | bc -l)
-    read -r kb <"$work/time"
-    if [ -z "$best_secs" ] || [ "$(echo "$secs < $best_secs" | bc -l)" = 1 ]; then
-      best_secs=$secs best_kb=$kb
-    fi
-  done
+# Runs a command once under /usr/bin/time into /dev/null; sets secs (the
+# wall time, read from the shell's microsecond clock around the command:
+# time's own is in hundredths, a tenth of the 10,000-person row) and kb (the
+# peak resident set).
+timed_once() {  # command...
+  local start end
+  start=$EPOCHREALTIME
+  /usr/bin/time -f "%M" -o "$work/time" "$@" >/dev/null
+  end=$EPOCHREALTIME
+  secs=$(echo "$end - $start" | bc -l)
+  read -r kb <"$work/time"
+}
+
+# Keeps the shorter of a best time and a new one; prints the best.
+shorter() {  # best new
+  if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi
 }
 
 generated=""
@@ -77,14 +74,23 @@ row() {  # name repeat persons lists depth query_members list_address [chain]
   # for a file system's appends that the other is spared.
   (cd "$dir" && rm -f "$work/Tarnwick.log" &&
     "$work/tarnwick" /s profile.json /a bench /l "$address" >"$dir/out")
-  timed "$n" /dev/null bash -c "cd '$dir' && rm -f '$work/Tarnwick.log' && \
-    exec '$work/tarnwick' /s profile.json /a bench /l '$address'"
-  local run_secs="$best_secs" run_kb="$best_kb"
-  timed "$n" /dev/null "$build/bench/ldif_floor" "$dir/directory.ldif"
-  local read_secs="$best_secs"
-  timed "$n" /dev/null bash -c "rm -f '$work/floor.log' && \
-    exec '$build/bench/log_floor' '$work/floor.log' <'$dir/out'"
-  local write_secs="$best_secs"
+  # The run and the two halves of the floor are timed in rounds, one of
+  # each per round, rather than all the runs and then all the floors: on a
+  # host whose load comes and goes, a busy minute then falls on both sides
+  # of the ratio instead of on one.
+  local run_secs="" run_kb="" read_secs="" write_secs=""
+  for _ in $(seq "$n"); do
+    timed_once bash -c "cd '$dir' && rm -f '$work/Tarnwick.log' && \
+      exec '$work/tarnwick' /s profile.json /a bench /l '$address'"
+    if [ "$(shorter "$run_secs" "$secs")" != "$run_secs" ]; then
+      run_secs=$secs run_kb=$kb
+    fi
+    timed_once "$build/bench/ldif_floor" "$dir/directory.ldif"
+    read_secs=$(shorter "$read_secs" "$secs")
+    timed_once bash -c "rm -f '$work/floor.log' && \
+      exec '$build/bench/log_floor' '$work/floor.log' <'$dir/out'"
+    write_secs=$(shorter "$write_secs" "$secs")
+  done
   local floor
   floor=$(echo "$read_secs + $write_secs" | bc -l)
   printf '%-20s %9d %8.3f %8.3f %6.2f %10.2f %9.1f %9.0f %9d\n' "$name" "$objects" "$run_secs" \
