@@ -12,8 +12,9 @@
 # busy machine where the seconds do not. Every time is the best of REPEAT
 # runs (default 3; 1 for the 1,000,000-person rows), the run and the floor
 # taken in turns. query-chain-8000 expands a chain of 8,000 query-based
-# lists, each found by its mail (bench/gen_org). --big adds the 1,000,000-person organisation: the
-# expansion of its top list and the resolution of a single person in it.
+# lists, each found by its mail (bench/gen_org). --big adds the
+# 1,000,000-person organisation: the expansion of its top list and the
+# resolution of a single person in it.
 # BENCH_BINARY=<program> times that program instead of the build's (an
 # older build, to compare).
 set -euo pipefail
@@ -45,9 +46,9 @@ timed_once() {  # command...
   read -r kb <"$work/time"
 }
 
-# Keeps the shorter of a best time and a new one; prints the best.
-shorter() {  # best new
-  if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi
+# Whether a time beats the best so far (none yet: it does).
+beats() {  # time best
+  [ -z "$2" ] || [ "$(echo "$1 < $2" | bc -l)" = 1 ]
 }
 
 generated=""
@@ -82,14 +83,12 @@ row() {  # name repeat persons lists depth query_members list_address [chain]
   for _ in $(seq "$n"); do
     timed_once bash -c "cd '$dir' && rm -f '$work/Tarnwick.log' && \
       exec '$work/tarnwick' /s profile.json /a bench /l '$address'"
-    if [ "$(shorter "$run_secs" "$secs")" != "$run_secs" ]; then
-      run_secs=$secs run_kb=$kb
-    fi
+    if beats "$secs" "$run_secs"; then run_secs=$secs run_kb=$kb; fi
     timed_once "$build/bench/ldif_floor" "$dir/directory.ldif"
-    read_secs=$(shorter "$read_secs" "$secs")
+    if beats "$secs" "$read_secs"; then read_secs=$secs; fi
     timed_once bash -c "rm -f '$work/floor.log' && \
       exec '$build/bench/log_floor' '$work/floor.log' <'$dir/out'"
-    write_secs=$(shorter "$write_secs" "$secs")
+    if beats "$secs" "$write_secs"; then write_secs=$secs; fi
   done
   local floor
   floor=$(echo "$read_secs + $write_secs" | bc -l)
