@@ -75,18 +75,27 @@ struct Backend {
 
   // The fault plan of the most recent logon, for the creators' FaultHit;
   // none while nothing is logged on.
-  FaultPlan* Faults() {
-    const auto organisation = Current();
-    return organisation ? &organisation->faults() : nullptr;
+  FaultPlan* Faults() { return FaultsOf(Current().get()); }
+  static FaultPlan* FaultsOf(Organisation* organisation) {
+    return organisation != nullptr ? &organisation->faults() : nullptr;
   }
+};
 
-  void RequireHelperLibrary() {
-    const auto organisation = Current();
+// The creator of a helper library class: the creation fault, then the
+// library's presence, then the object, all for the organisation of the
+// most recent logon, looked up once (a query-based list creates a helper
+// session per member).
+template <OperationName kFault, class Make>
+ObjectFactory::Creator HelperCreator(std::shared_ptr<Backend> backend, Make make) {
+  return [backend = std::move(backend), make]() -> std::shared_ptr<AutomationObject> {
+    const auto organisation = backend->Current();
+    if (FaultHit<kFault>(Backend::FaultsOf(organisation.get()))) return nullptr;
     if (organisation && !organisation->settings().helper_library) {
       throw PlatformError(errnum::kClassNotRegistered);
     }
-  }
-};
+    return make(organisation ? organisation->open_counts() : nullptr);
+  };
+}
 
 // The fault names of the creators are spelt out, so that they are fixed at
 // compile time; they must stay those of the class names.
@@ -124,29 +133,18 @@ void Install(Runtime& runtime, OrganisationSource source) {
                                return nullptr;
                              return NewSession(backend->source, registry);
                            });
-  runtime.factory.Register(kUtilsClass, [backend]() -> std::shared_ptr<AutomationObject> {
-    if (FaultHit<"CreateObject:ZQHelper.ZQMAPIUtils">(backend->Faults())) return nullptr;
-    backend->RequireHelperLibrary();
-    return NewZQMAPIUtils();
-  });
-  runtime.factory.Register(kRdoSessionClass, [backend]() -> std::shared_ptr<AutomationObject> {
-    if (FaultHit<"CreateObject:ZQHelper.RDOSession">(backend->Faults())) return nullptr;
-    backend->RequireHelperLibrary();
-    const auto organisation = backend->Current();
-    return NewRDOSession(organisation ? organisation->open_counts() : nullptr);
-  });
-  runtime.factory.Register(kHelperFolderClass, [backend]() -> std::shared_ptr<AutomationObject> {
-    if (FaultHit<"CreateObject:ZQHelper.ZQMAPIFolder">(backend->Faults())) return nullptr;
-    backend->RequireHelperLibrary();
-    const auto organisation = backend->Current();
-    return NewZQMAPIFolder(organisation ? organisation->open_counts() : nullptr);
-  });
-  runtime.factory.Register(kHelperTableClass, [backend]() -> std::shared_ptr<AutomationObject> {
-    if (FaultHit<"CreateObject:ZQHelper.ZQMAPITable">(backend->Faults())) return nullptr;
-    backend->RequireHelperLibrary();
-    const auto organisation = backend->Current();
-    return NewZQMAPITable(organisation ? organisation->open_counts() : nullptr);
-  });
+  runtime.factory.Register(
+      kUtilsClass, HelperCreator<"CreateObject:ZQHelper.ZQMAPIUtils">(
+                       backend, [](const auto& /*open_counts*/) { return NewZQMAPIUtils(); }));
+  runtime.factory.Register(kRdoSessionClass,
+                           HelperCreator<"CreateObject:ZQHelper.RDOSession">(
+                               backend, [](const auto& counts) { return NewRDOSession(counts); }));
+  runtime.factory.Register(
+      kHelperFolderClass, HelperCreator<"CreateObject:ZQHelper.ZQMAPIFolder">(
+                              backend, [](const auto& counts) { return NewZQMAPIFolder(counts); }));
+  runtime.factory.Register(kHelperTableClass,
+                           HelperCreator<"CreateObject:ZQHelper.ZQMAPITable">(
+                               backend, [](const auto& counts) { return NewZQMAPITable(counts); }));
   runtime.factory.Register(kConnectionClass,
                            [backend, context]() -> std::shared_ptr<AutomationObject> {
                              if (FaultHit<"CreateObject:ADODB.Connection">(backend->Faults()))
