@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the bench scripts; sourced, not run.
 
 # Runs a set-up or build step quietly when it succeeds; a failure shows
