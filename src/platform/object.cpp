@@ -10,7 +10,7 @@ void ObjectFactory::Register(const std::string& class_name, Creator creator) {
 
 void ObjectFactory::Unregister(const std::string& class_name) { creators_.erase(class_name); }
 
-std::shared_ptr<AutomationObject> ObjectFactory::Create(const std::string& class_name) const {
+std::shared_ptr<AutomationObject> ObjectFactory::Create(std::string_view class_name) const {
   const auto it = creators_.find(class_name);
   if (it == creators_.end()) throw PlatformError(errnum::kClassNotRegistered);
   return it->second();

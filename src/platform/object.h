@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/error.h"
 
@@ -30,12 +31,12 @@ class ObjectFactory {
 
   // The new object. Raises 429 for a name nobody registered, or whatever the
   // creator raises. May give nullptr when the creator yields no object.
-  std::shared_ptr<AutomationObject> Create(const std::string& class_name) const;
+  std::shared_ptr<AutomationObject> Create(std::string_view class_name) const;
 
   // Create() as the interface T; raises 13 (type mismatch) when the object is
   // not a T.
   template <class T>
-  std::shared_ptr<T> CreateAs(const std::string& class_name) const {
+  std::shared_ptr<T> CreateAs(std::string_view class_name) const {
     auto object = Create(class_name);
     if (!object) return nullptr;
     auto typed = std::dynamic_pointer_cast<T>(object);
@@ -44,7 +45,8 @@ class ObjectFactory {
   }
 
  private:
-  std::map<std::string, Creator> creators_;
+  // Searched by view: a class name given as a constant makes no string.
+  std::map<std::string, Creator, std::less<>> creators_;
 };
 
 }  // namespace platform

@@ -16,7 +16,7 @@ Runtime& CurrentRuntime() {
   return *g_current;
 }
 
-std::shared_ptr<AutomationObject> CreateObject(const std::string& class_name) {
+std::shared_ptr<AutomationObject> CreateObject(std::string_view class_name) {
   return CurrentRuntime().factory.Create(class_name);
 }
 

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/directory.h"
 #include "platform/object.h"
@@ -26,9 +27,9 @@ struct Runtime {
 Runtime& CurrentRuntime();
 
 // Creates an object by class name through the current runtime's factory.
-std::shared_ptr<AutomationObject> CreateObject(const std::string& class_name);
+std::shared_ptr<AutomationObject> CreateObject(std::string_view class_name);
 template <class T>
-std::shared_ptr<T> CreateObjectAs(const std::string& class_name) {
+std::shared_ptr<T> CreateObjectAs(std::string_view class_name) {
   return CurrentRuntime().factory.CreateAs<T>(class_name);
 }
 // Binds a directory object; raises 0x8007203A without a directory.
