@@ -1,6 +1,7 @@
 #include "addressing/bas_rdo.h"
 
 #include <memory>
+#include <string>
 
 #include "driver/globals.h"
 #include "driver/run_log.h"
@@ -32,7 +33,10 @@ std::string GetIdForODN(const std::string& odn) {
   {
     const auto book = err.Run([&] { return Obj(session).AddressBook(); });
     const auto lists = err.Run([&] { return Obj(book).AddressLists(); });
-    list = err.Run([&] { return Obj(lists).Item("Global Address List"); });
+    // Made once: the name is past the short-string room, and a
+    // query-based list looks an entry up per member.
+    static const std::string kGlobalList = "Global Address List";
+    list = err.Run([&] { return Obj(lists).Item(kGlobalList); });
   }
   const auto entry = err.Run([&] { return Obj(list).GetEntryByODN(odn); });
   if (err.Pending() || !entry) {

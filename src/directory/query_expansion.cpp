@@ -3,8 +3,10 @@
 // walk the rows. Each call owns its connection, command and record sets and
 // closes them on every path; only ExpandedLists is shared across calls.
 #include <array>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "addressing/bas_cdo.h"
 #include "directory/filter_value.h"
@@ -30,7 +32,15 @@ constexpr char kRowAttributes[] =
     "streetAddress,l,st,postalCode,co,givenName,sn,objectCategory";
 constexpr char kLogRowAttributes[] = "name,mail,legacyExchangeDN,objectCategory";
 
-void Log(const std::string& text, int32_t level) { modTest::WriteLog(kPrefix + text, level); }
+// Logs the pieces as one message behind the operation's prefix. The
+// message is made in a buffer the thread keeps: a query-based list logs a
+// line per row, and pieces joined with `+` made three strings a line.
+void Log(std::initializer_list<std::string_view> pieces, int32_t level) {
+  thread_local std::string message;
+  message.assign(kPrefix);
+  for (const std::string_view piece : pieces) message.append(piece);
+  modTest::WriteLog(message, level);
+}
 
 std::string NumberAndDescription(const OnError& err) {
   return std::to_string(err.Number()) + " " + err.Description();
@@ -91,7 +101,7 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   connection = err.Run(
       [] { return platform::CreateObjectAs<platform::Connection>(platform::kConnectionClass); });
   if (err.Pending() || !connection) {
-    Log("unable to create ADO connection object " + NumberAndDescription(err),
+    Log({"unable to create ADO connection object ", NumberAndDescription(err)},
         modTest::kLevelError);
     return;
   }
@@ -100,7 +110,7 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   err.Run([&] { connection->SetProvider("ADsDSOObject"); });
   err.Run([&] { connection->Open("Active Directory Provider", "", "", -1); });
   if (err.Pending()) {
-    Log("error opening Active Directory Provider " + NumberAndDescription(err),
+    Log({"error opening Active Directory Provider ", NumberAndDescription(err)},
         modTest::kLevelError);
     return;
   }
@@ -108,7 +118,7 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   const auto command =
       err.Run([] { return platform::CreateObjectAs<platform::Command>(platform::kCommandClass); });
   if (err.Pending() || !command) {
-    Log("unable to create ADO Command object " + NumberAndDescription(err), modTest::kLevelError);
+    Log({"unable to create ADO Command object ", NumberAndDescription(err)}, modTest::kLevelError);
     return;
   }
   err.Run([&] { command->SetActiveConnection(connection); });
@@ -116,10 +126,10 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   if (basGlobals::StopRequested) return;
   const std::string root = GetRootADsPath();
   if (root.empty()) {
-    Log("failed to get root query path", modTest::kLevelWarning);
+    Log({"failed to get root query path"}, modTest::kLevelWarning);
     return;
   }
-  Log("searching for " + address + " in " + root, modTest::kLevelTrace);
+  Log({"searching for ", address, " in ", root}, modTest::kLevelTrace);
 
   // The address goes into the filter escaped: a "*" or ")" in it must not
   // turn the look-up into a pattern or break the filter.
@@ -132,15 +142,15 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   if (err.Pending() || !rs) {
     OnError text_err;
     const std::string command_text = text_err.Run([&] { return command->CommandText(); });
-    Log("error executing query (" + command_text + "): " + NumberAndDescription(err),
+    Log({"error executing query (", command_text, "): ", NumberAndDescription(err)},
         modTest::kLevelError);
     return;
   }
   const int32_t lookup_state = err.Run([&] { return rs->State(); });
   const bool lookup_empty = err.Run([&] { return rs->AtEOF(); });
   if (lookup_state != 1 || lookup_empty) {
-    Log("no query returned on lookup for " + address +
-            ";address is not a query-based DL in domain " + root,
+    Log({"no query returned on lookup for ", address, ";address is not a query-based DL in domain ",
+         root},
         modTest::kLevelDetail);
     return;
   }
@@ -149,12 +159,12 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   if (!base_dn.empty()) SetBaseDN(parts[0], base_dn);
   err.Run([&] { rs->Close(); });
   if (filter.empty()) {
-    Log("no query returned on lookup for " + address + ";address is not a query-based DL",
+    Log({"no query returned on lookup for ", address, ";address is not a query-based DL"},
         modTest::kLevelDetail);
     return;
   }
-  Log("expanding query-based DL " + address, modTest::kLevelDetail);
-  Log("query filter: " + filter, modTest::kLevelTrace);
+  Log({"expanding query-based DL ", address}, modTest::kLevelDetail);
+  Log({"query filter: ", filter}, modTest::kLevelTrace);
 
   parts[1] = filter;
   parts[2] = addRows ? kRowAttributes : kLogRowAttributes;
@@ -162,16 +172,16 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
   err.Clear();
   rs = err.Run([&] { return command->Execute(-1); });
   if (err.Pending() || !rs) {
-    Log("error running query for " + address + ": " + NumberAndDescription(err),
+    Log({"error running query for ", address, ": ", NumberAndDescription(err)},
         modTest::kLevelError);
     return;
   }
   if (err.Run([&] { return rs->State(); }) != 1) {
     const std::string command_text = err.Run([&] { return command->CommandText(); });
-    Log("no results returned on " + command_text, modTest::kLevelDetail);
+    Log({"no results returned on ", command_text}, modTest::kLevelDetail);
     return;
   }
-  Log("query returned " + std::to_string(err.Run([&] { return rs->RecordCount(); })) + " rows",
+  Log({"query returned ", std::to_string(err.Run([&] { return rs->RecordCount(); })), " rows"},
       modTest::kLevelDetail);
   err.Run([&] { rs->MoveFirst(); });
 
@@ -181,7 +191,7 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
     err.Clear();
     const bool at_end = err.Run([&] { return rs->AtEOF(); });
     if (err.Pending()) {
-      Log("error reading the rows of the query for " + address + ": " + NumberAndDescription(err),
+      Log({"error reading the rows of the query for ", address, ": ", NumberAndDescription(err)},
           modTest::kLevelError);
       return;
     }
@@ -190,20 +200,20 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
 
     const std::string category = FieldText(rs, "objectCategory");
     if (text::ContainsNoCase(category, "CN=Person")) {
-      Log("adding row with objectCategory='" + category + "'", modTest::kLevelDetail);
+      Log({"adding row with objectCategory='", category, "'"}, modTest::kLevelDetail);
       if (addRows) AddToSourceMCLFromQuery(rs);
     } else if (text::ContainsNoCase(category, "CN=Group,")) {
       if (!RegisterMemberList(ExpandedLists.get(), rs)) {
-        Log("skipping repeat expansion of " + FieldText(rs, "name"), modTest::kLevelDetail);
+        Log({"skipping repeat expansion of ", FieldText(rs, "name")}, modTest::kLevelDetail);
       } else {
         const std::string name = FieldText(rs, "name");
         const std::string mail = FieldText(rs, "mail");
         const auto list = basCDO::GetDLEntry(name, mail);
         if (!list) {
-          Log("unable to retrieve address entry for DL named '" + name + "'",
+          Log({"unable to retrieve address entry for DL named '", name, "'"},
               modTest::kLevelWarning);
         } else {
-          Log("expanding member DL named '" + name + "'", modTest::kLevelDetail);
+          Log({"expanding member DL named '", name, "'"}, modTest::kLevelDetail);
           if (addRows) {
             OnError walk_err;
             const auto members = walk_err.Run([&] { return list->Members(); });
@@ -224,21 +234,21 @@ void KVL::ExpandQueryDL(const std::string& address, bool addRows) {
       // would reach its end before a stop is seen, so yield before descending.
       if (StopAtCheckpoint()) return;
       if (!RegisterMemberList(ExpandedLists.get(), rs)) {
-        Log("skipping repeat expansion of " + FieldText(rs, "name"), modTest::kLevelDetail);
+        Log({"skipping repeat expansion of ", FieldText(rs, "name")}, modTest::kLevelDetail);
       } else {
-        Log("expanding member query-based DL named '" + FieldText(rs, "name") + "'",
+        Log({"expanding member query-based DL named '", FieldText(rs, "name"), "'"},
             modTest::kLevelDetail);
         ExpandQueryDL(FieldText(rs, "mail"), addRows);
       }
     } else {
-      Log("ignoring row with objectCategory='" + category + "'", modTest::kLevelDetail);
+      Log({"ignoring row with objectCategory='", category, "'"}, modTest::kLevelDetail);
     }
 
     err.Clear();
     err.Run([&] { rs->MoveNext(); });
     if (err.Pending()) {
-      Log("error moving to the next row of the query for " + address + ": " +
-              NumberAndDescription(err),
+      Log({"error moving to the next row of the query for ", address, ": ",
+           NumberAndDescription(err)},
           modTest::kLevelError);
       return;
     }

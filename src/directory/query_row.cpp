@@ -14,12 +14,17 @@ using directory::FieldText;
 
 void KVL::AddToSourceMCLFromQuery(const std::shared_ptr<platform::Recordset>& rs) {
   if (basGlobals::StopRequested) return;
-  const std::string odn = FieldText(rs, "legacyExchangeDN");
+  // Made once: a name past the short-string room would be allocated for
+  // every row.
+  static const std::string kOdnField = "legacyExchangeDN";
+  const std::string odn = FieldText(rs, kOdnField);
   if (!odn.empty()) basRDO::GetIdForODN(odn);
   const std::string name = FieldText(rs, "name");
   if (!basGlobals::StopRequested) {
-    modTest::WriteLog("KVL::AddToSourceMCLFromQuery:adding record for " + name,
-                      modTest::kLevelDetail);
+    // The line is made in a buffer the thread keeps, one per row.
+    thread_local std::string line;
+    line.assign("KVL::AddToSourceMCLFromQuery:adding record for ").append(name);
+    modTest::WriteLog(line, modTest::kLevelDetail);
     if (PersonSink != nullptr) {
       PersonSink->OnPerson(
           engine::ReportedPerson{name, text::LCase(text::Trim(FieldText(rs, "mail"))),
