@@ -34,7 +34,7 @@ constexpr char kLogRowAttributes[] = "name,mail,legacyExchangeDN,objectCategory"
 
 // Logs the pieces as one message behind the operation's prefix. The
 // message is made in a buffer the thread keeps: a query-based list logs a
-// line per row, and pieces joined with `+` made three strings a line.
+// line per row, and joining the pieces with `+` makes a string for each.
 void Log(std::initializer_list<std::string_view> pieces, int32_t level) {
   thread_local std::string message;
   message.assign(kPrefix);

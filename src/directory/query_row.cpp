@@ -21,7 +21,7 @@ void KVL::AddToSourceMCLFromQuery(const std::shared_ptr<platform::Recordset>& rs
   if (!odn.empty()) basRDO::GetIdForODN(odn);
   const std::string name = FieldText(rs, "name");
   if (!basGlobals::StopRequested) {
-    // The line is made in a buffer the thread keeps, one per row.
+    // Made in a buffer the thread keeps: this line is logged for every row.
     thread_local std::string line;
     line.assign("KVL::AddToSourceMCLFromQuery:adding record for ").append(name);
     modTest::WriteLog(line, modTest::kLevelDetail);
