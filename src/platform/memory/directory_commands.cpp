@@ -206,19 +206,7 @@ class MemoryRecordset final : public Recordset {
   Variant Field(const std::string& name) override {
     if (FaultHit<"Recordset.Field">(Faults(context_))) return Variant();
     RequireOpen();
-    // A query-based list reads a few fields of every row: an ASCII name
-    // (nearly all) is matched without making its lower-cased copy.
-    if (text::IsAsciiText(name)) {
-      for (size_t i = 0; i < columns_.size(); ++i) {
-        if (text::AsciiEqualsNoCase(columns_[i].lowered, name)) return Value(i);
-      }
-    } else {
-      const std::string lowered = text::LCase(name);
-      for (size_t i = 0; i < columns_.size(); ++i) {
-        if (columns_[i].lowered == lowered) return Value(i);
-      }
-    }
-    throw PlatformError(errnum::kItemNotFound);
+    return Value(ColumnOf(name));
   }
 
   int32_t RecordCount() override {
@@ -257,6 +245,40 @@ class MemoryRecordset final : public Recordset {
     if (!open_) throw PlatformError(errnum::kOperationNotAllowedClosed);
   }
 
+  // The column a field name reads, the name compared without regard to
+  // case; raises 3265 when there is none. A query-based list asks every
+  // row for the same few fields, spelt the same way each time, so the
+  // last few spellings are remembered with their columns and only a new
+  // one is looked for among the columns.
+  size_t ColumnOf(const std::string& name) {
+    for (const Asked& asked : asked_) {
+      if (asked.name == name) return asked.column;
+    }
+    const size_t column = FindColumn(name);
+    if (asked_.size() < kAskedKept) {
+      asked_.push_back(Asked{name, column});
+    } else {
+      asked_[next_asked_] = Asked{name, column};
+      next_asked_ = (next_asked_ + 1) % kAskedKept;
+    }
+    return column;
+  }
+
+  size_t FindColumn(const std::string& name) const {
+    // An ASCII name (nearly all) is matched without a lower-cased copy.
+    if (text::IsAsciiText(name)) {
+      for (size_t i = 0; i < columns_.size(); ++i) {
+        if (text::AsciiEqualsNoCase(columns_[i].lowered, name)) return i;
+      }
+    } else {
+      const std::string lowered = text::LCase(name);
+      for (size_t i = 0; i < columns_.size(); ++i) {
+        if (columns_[i].lowered == lowered) return i;
+      }
+    }
+    throw PlatformError(errnum::kItemNotFound);
+  }
+
   Variant Value(size_t position) const {
     if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
     const DirRecord& entry = *rows_[current_];
@@ -275,8 +297,16 @@ class MemoryRecordset final : public Recordset {
     ColumnKind kind;
   };
 
+  struct Asked {
+    std::string name;  // as the caller spelt it
+    size_t column;
+  };
+  static constexpr size_t kAskedKept = 4;
+
   const ContextPtr context_;  // keeps the directory behind rows_ alive
   std::vector<Column> columns_;
+  std::vector<Asked> asked_;  // at most kAskedKept, replaced in turn
+  size_t next_asked_ = 0;
   std::vector<const DirRecord*> rows_;
   std::shared_ptr<const void> keep_;  // what rows_ point into, when the search made it
   size_t current_ = 0;

@@ -545,6 +545,31 @@ TEST_F(DirectoryTest, FieldsFollowTheAttributeList) {
   EXPECT_EQ(RaisedNumber([&] { rows->Field("department"); }), errnum::kItemNotFound);
 }
 
+// A record set remembers where the last few field names it was asked for
+// are: more spellings than it keeps, asked in turn on every row, must each
+// still read their own column, and a name that is no column must keep
+// raising.
+TEST_F(DirectoryTest, FieldNamesAskedInTurnReadTheirOwnColumns) {
+  auto rows = Run(std::string("<GC://") + kRoot +
+                  ">;(objectClass=*);name,mail,distinguishedName,ADsPath,legacyExchangeDN;subTree");
+  ASSERT_GE(rows->RecordCount(), 3);
+  const std::vector<std::pair<std::string, int32_t>> asked = {
+      {"name", 0}, {"MAIL", 1}, {"distinguishedname", 2}, {"AdsPath", 3}, {"legacyExchangeDN", 4},
+      {"Name", 0}, {"mail", 1}, {"LEGACYEXCHANGEDN", 4}};
+  const auto text = [](const Variant& value) { return value.IsNull() ? "(null)" : value.ToText(); };
+  int32_t seen = 0;
+  for (rows->MoveFirst(); !rows->AtEOF(); rows->MoveNext(), ++seen) {
+    for (const auto& [name, column] : asked) {
+      // Twice: the second read is answered from what the first remembered.
+      for (int time = 0; time < 2; ++time) {
+        EXPECT_EQ(text(rows->Field(name)), text(rows->FieldAt(column))) << name << " row " << seen;
+      }
+      EXPECT_EQ(RaisedNumber([&] { rows->Field("department"); }), errnum::kItemNotFound);
+    }
+  }
+  EXPECT_EQ(seen, rows->RecordCount());
+}
+
 TEST_F(DirectoryTest, LookUpAndMemberQueryOfAQueryBasedList) {
   // The two commands the list expansion sends, as it builds them.
   auto lookup = Run(std::string("<GC://") + kRoot +
