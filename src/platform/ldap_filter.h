@@ -88,6 +88,9 @@ class Filter {
  public:
   virtual ~Filter() = default;
   // True only when the filter evaluates to TRUE (FALSE and Undefined give false).
+  // The names it asks the object for (its own texts, or constants) stay at
+  // their addresses as long as the filter: a source may remember what it
+  // found for a name by the name's address, for one filter.
   virtual bool Matches(const AttributeSource& object) const = 0;
   // The filter in strict RFC 4515 form: one pair of parentheses around every
   // item, NOT always with inner parentheses, values escaped as EscapeValue

@@ -334,12 +334,10 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
     const DirShapeSlot& slot = shape_[memo.slot];
     return {values_ + slot.first, slot.count};
   }
-  for (uint32_t i = 0; i < shape_size_; ++i) {
-    const DirShapeSlot& slot = shape_[i];
-    if (slot.name_size == attribute.size() && NameEquals(*slot.name, attribute)) {
-      memo = Found{shape_, attribute.data(), attribute.size(), i};
-      return {values_ + slot.first, slot.count};
-    }
+  if (const auto at = SlotOf(attribute)) {
+    memo = Found{shape_, attribute.data(), attribute.size(), *at};
+    const DirShapeSlot& slot = shape_[*at];
+    return {values_ + slot.first, slot.count};
   }
   if ((empty_name_ || !rdn_value_.empty()) && NameEquals(attribute, "name")) {
     static constexpr std::string_view kEmptyName;
@@ -347,6 +345,14 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
   }
   if (NameEquals(attribute, "distinguishedName")) return {&dn, 1};
   return {};
+}
+
+std::optional<uint32_t> DirEntry::SlotOf(std::string_view attribute) const {
+  for (uint32_t i = 0; i < shape_size_; ++i) {
+    const DirShapeSlot& slot = shape_[i];
+    if (slot.name_size == attribute.size() && NameEquals(*slot.name, attribute)) return i;
+  }
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------

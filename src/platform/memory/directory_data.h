@@ -193,6 +193,10 @@ class DirEntry final : public DirRecord {
   // object of the directory with the same attribute names (as spelt, in
   // the same order) and value counts.
   std::span<const DirShapeSlot> shape() const { return {shape_, shape_size_}; }
+  // Where the attribute is among shape()'s slots, its name compared
+  // without regard to case; std::nullopt when the object has no such
+  // attribute (Values may still answer "name" and "distinguishedName").
+  std::optional<uint32_t> SlotOf(std::string_view attribute) const;
   // The values of the attribute in `slot`, one of shape()'s.
   std::span<const std::string_view> ValuesOf(const DirShapeSlot& slot) const {
     return {values_ + slot.first, slot.count};

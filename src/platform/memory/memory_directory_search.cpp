@@ -1,7 +1,9 @@
 #include "platform/memory/memory_directory_search.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +35,45 @@ std::optional<std::vector<uint32_t>> IndexedCandidates(const DirectoryData& data
   return std::nullopt;
 }
 
+// An object as the filter sees it during one search. The filter asks
+// every object for the same few names and the objects share a handful of
+// shapes, so where each name sits in a shape is learnt once per search and
+// kept under the two addresses: neither the directory nor the filter
+// changes while the search runs, so no other shape or name can come to
+// have them. A name that the shape lacks is asked of the object itself,
+// which answers "name" and "distinguishedName" from its RDN value and DN.
+class SearchedObject final : public ldapfilter::AttributeSource {
+ public:
+  void Show(const DirEntry& object) { object_ = &object; }
+
+  std::span<const std::string_view> Values(std::string_view attribute) const override {
+    const std::span<const DirShapeSlot> shape = object_->shape();
+    // Names sit a string's size apart in a parsed filter: mixed, so that
+    // they fall on different places.
+    const uint64_t key = (reinterpret_cast<uintptr_t>(shape.data()) ^
+                          reinterpret_cast<uintptr_t>(attribute.data())) *
+                         0x9E3779B97F4A7C15ULL;
+    Learnt& learnt = learnt_[key >> (64 - kLearntBits)];
+    if (learnt.shape != shape.data() || learnt.name != attribute.data() ||
+        learnt.size != attribute.size()) {
+      learnt = Learnt{shape.data(), attribute.data(), attribute.size(), object_->SlotOf(attribute)};
+    }
+    return learnt.slot ? object_->ValuesOf(shape[*learnt.slot]) : object_->Values(attribute);
+  }
+
+ private:
+  struct Learnt {
+    const DirShapeSlot* shape = nullptr;
+    const char* name = nullptr;  // no name's text starts at null
+    size_t size = 0;
+    std::optional<uint32_t> slot;
+  };
+  static constexpr int kLearntBits = 6;
+
+  const DirEntry* object_ = nullptr;
+  mutable std::array<Learnt, size_t{1} << kLearntBits> learnt_{};
+};
+
 }  // namespace
 
 std::shared_ptr<const DirRecord> MemoryDirectorySearch::Find(std::string_view dn) const {
@@ -56,10 +97,11 @@ DirectorySearch::Rows MemoryDirectorySearch::Search(const DirectoryCommand& comm
   }
   const std::string_view base =
       base_entry == nullptr ? std::string_view() : std::string_view(base_entry->dn_key);
+  SearchedObject seen;
   const auto test = [&](const DirEntry& entry) {
-    if (InScope(entry.dn_key, base, command.scope) && filter.Matches(entry)) {
-      rows.push_back(&entry);
-    }
+    if (!InScope(entry.dn_key, base, command.scope)) return;
+    seen.Show(entry);
+    if (filter.Matches(seen)) rows.push_back(&entry);
   };
   if (const auto candidates = IndexedCandidates(data_, filter)) {
     for (const uint32_t position : *candidates) test(data_.Entries()[position]);
