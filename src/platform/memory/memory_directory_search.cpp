@@ -68,7 +68,7 @@ class SearchedObject final : public ldapfilter::AttributeSource {
     size_t size = 0;
     std::optional<uint32_t> slot;
   };
-  static constexpr int kLearntBits = 6;
+  static constexpr int kLearntBits = 4;
 
   const DirEntry* object_ = nullptr;
   mutable std::array<Learnt, size_t{1} << kLearntBits> learnt_{};
