@@ -1,6 +1,7 @@
 #include "platform/memory/directory_commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -177,7 +178,8 @@ class MemoryRecordset final : public Recordset {
     // Worked out once here rather than for each of the many field reads.
     columns_.reserve(attributes.size());
     for (const std::string& attribute : attributes) {
-      Column column{attribute, text::LCase(attribute), ColumnKind::kAttribute};
+      Column column{attribute, text::LCase(attribute), ColumnKind::kAttribute, false};
+      column.ascii = text::IsAsciiText(column.lowered);
       if (column.lowered == "adspath") column.kind = ColumnKind::kADsPath;
       columns_.push_back(std::move(column));
     }
@@ -247,20 +249,21 @@ class MemoryRecordset final : public Recordset {
 
   // The column a field name reads, the name compared without regard to
   // case; raises 3265 when there is none. A query-based list asks every
-  // row for the same few fields, spelt the same way each time, so the
-  // last few spellings are remembered with their columns and only a new
-  // one is looked for among the columns.
+  // row for the same few fields, so the columns found last are tried
+  // first. One of them answers only when its name is ASCII and equals the
+  // asked name but for letter case: then the name is ASCII too, that is
+  // the look-up's own test for it, and no column before the remembered
+  // one passes it (else that one would have been found and remembered).
   size_t ColumnOf(const std::string& name) {
-    for (const Asked& asked : asked_) {
-      if (asked.name == name) return asked.column;
+    for (const uint32_t column : found_) {
+      if (column != kNoColumn && columns_[column].ascii &&
+          text::AsciiEqualsNoCase(columns_[column].lowered, name)) {
+        return column;
+      }
     }
     const size_t column = FindColumn(name);
-    if (asked_.size() < kAskedKept) {
-      asked_.push_back(Asked{name, column});
-    } else {
-      asked_[next_asked_] = Asked{name, column};
-      next_asked_ = (next_asked_ + 1) % kAskedKept;
-    }
+    found_[next_found_] = static_cast<uint32_t>(column);
+    next_found_ = (next_found_ + 1) % found_.size();
     return column;
   }
 
@@ -295,18 +298,16 @@ class MemoryRecordset final : public Recordset {
     std::string name;
     std::string lowered;
     ColumnKind kind;
+    bool ascii;  // of `lowered`
   };
 
-  struct Asked {
-    std::string name;  // as the caller spelt it
-    size_t column;
-  };
-  static constexpr size_t kAskedKept = 4;
+  static constexpr uint32_t kNoColumn = UINT32_MAX;
 
   const ContextPtr context_;  // keeps the directory behind rows_ alive
   std::vector<Column> columns_;
-  std::vector<Asked> asked_;  // at most kAskedKept, replaced in turn
-  size_t next_asked_ = 0;
+  // The columns found last, replaced in turn (kNoColumn: none yet).
+  std::array<uint32_t, 4> found_ = {kNoColumn, kNoColumn, kNoColumn, kNoColumn};
+  size_t next_found_ = 0;
   std::vector<const DirRecord*> rows_;
   std::shared_ptr<const void> keep_;  // what rows_ point into, when the search made it
   size_t current_ = 0;
