@@ -37,6 +37,12 @@ class DirectorySearch {
   // directory refuses the filter. Rows carry at least the command's
   // attributes.
   virtual Rows Search(const DirectoryCommand& command, const ldapfilter::Filter& filter) const = 0;
+
+  // A record set names the row after its current one, a row of this
+  // search's: the directory may start fetching what reading that row will
+  // cost, while the caller works on the current one. Changes no answer
+  // and never raises; the default does nothing.
+  virtual void Anticipate(const DirRecord& /*next_row*/) const {}
 };
 
 }  // namespace platform

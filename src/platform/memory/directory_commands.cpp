@@ -175,6 +175,7 @@ class MemoryRecordset final : public Recordset {
         keep_(std::move(rows.keep)),
         open_mark_(context_ ? context_->open_counts : nullptr, &OpenCounts::record_sets,
                    OpenMark::kUntilClosed) {
+    AnticipateNext();
     // Worked out once here rather than for each of the many field reads.
     columns_.reserve(attributes.size());
     for (const std::string& attribute : attributes) {
@@ -223,6 +224,7 @@ class MemoryRecordset final : public Recordset {
     if (FaultHit<"Recordset.MoveFirst">(Faults(context_))) return;
     RequireOpen();
     current_ = 0;
+    AnticipateNext();
   }
 
   void MoveNext() override {
@@ -230,6 +232,7 @@ class MemoryRecordset final : public Recordset {
     RequireOpen();
     if (current_ >= rows_.size()) throw PlatformError(errnum::kNoCurrentRecord);
     ++current_;
+    AnticipateNext();
   }
 
   void Close() override {
@@ -245,6 +248,13 @@ class MemoryRecordset final : public Recordset {
  private:
   void RequireOpen() const {
     if (!open_) throw PlatformError(errnum::kOperationNotAllowedClosed);
+  }
+
+  // Rows are read in order: the search may fetch ahead for the next one.
+  void AnticipateNext() const {
+    if (context_ && context_->search && current_ + 1 < rows_.size()) {
+      context_->search->Anticipate(*rows_[current_ + 1]);
+    }
   }
 
   // The column a field name reads, the name compared without regard to

@@ -692,6 +692,47 @@ TEST_F(DirectoryTest, RecordSetWalkAndErrors) {
   EXPECT_TRUE(none->AtEOF());
 }
 
+// A search that answers as the organisation's and notes each row a record
+// set names as its next.
+class AnticipationRecorder final : public DirectorySearch {
+ public:
+  explicit AnticipationRecorder(const DirectorySearch& inner) : inner_(inner) {}
+  std::shared_ptr<const DirRecord> Find(std::string_view dn) const override {
+    return inner_.Find(dn);
+  }
+  Rows Search(const DirectoryCommand& command, const ldapfilter::Filter& filter) const override {
+    return inner_.Search(command, filter);
+  }
+  void Anticipate(const DirRecord& next_row) const override {
+    anticipated.emplace_back(next_row.RdnValue());
+  }
+  mutable std::vector<std::string> anticipated;
+
+ private:
+  const DirectorySearch& inner_;
+};
+
+TEST_F(DirectoryTest, RecordSetsNameOnlyTheRowAfterTheCurrentOne) {
+  AnticipationRecorder recorder(org_->search);
+  auto context = std::make_shared<DirectoryContext>(org_->context);
+  context->search = &recorder;
+  current_ = context;
+  auto rows = Run(std::string("<GC://") + kRoot + ">;(department=sales);name;subTree");
+  EXPECT_THAT(recorder.anticipated, ElementsAre("Bo Brandt"));
+  rows->MoveNext();
+  rows->MoveNext();  // onto the last row: there is no next one
+  rows->MoveNext();  // past it
+  rows->MoveFirst();
+  EXPECT_THAT(recorder.anticipated, ElementsAre("Bo Brandt", "Odd,OU=Staff", "Bo Brandt"));
+
+  recorder.anticipated.clear();
+  auto one = Run(std::string("<GC://") + kRoot + ">;(mail=ana.lima@harbor.example);name;subTree");
+  EXPECT_EQ(one->RecordCount(), 1);
+  one->MoveFirst();
+  one->MoveNext();
+  EXPECT_THAT(recorder.anticipated, ElementsAre());
+}
+
 TEST_F(DirectoryTest, RecordSetOutlivesTheOrganisationsLogon) {
   auto rows = Run(std::string("<GC://") + kRoot + ">;(department=sales);name;subTree");
   current_ = nullptr;

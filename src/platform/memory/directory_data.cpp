@@ -768,6 +768,10 @@ const DirEntry* DirectoryData::ByLegacyDN(std::string_view odn) const {
   return it == by_legacy_dn_.end() ? nullptr : &entries_[PositionOf(*it)];
 }
 
+void DirectoryData::PrefetchLegacyDN(std::string_view odn) const {
+  if (!odn.empty()) by_legacy_dn_.prefetch(odn);
+}
+
 std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) const {
   std::vector<uint32_t> positions = Positions(by_mail_, address);
   const std::vector<uint32_t> proxies = Positions(by_proxy_, address);

@@ -307,6 +307,9 @@ class DirectoryData {
   const DirEntry* ByDnKey(std::string_view dn_key) const;
   // Look-ups without regard to case; nullptr or empty when nothing matches.
   const DirEntry* ByLegacyDN(std::string_view odn) const;
+  // Asks the processor to fetch the slot where ByLegacyDN(odn) will look,
+  // and returns at once.
+  void PrefetchLegacyDN(std::string_view odn) const;
   // Objects whose mail or SMTP proxy ("smtp:" prefix in any case) is the
   // address, in file order, without duplicates.
   std::vector<const DirEntry*> ByAddress(std::string_view address) const;

@@ -111,4 +111,8 @@ DirectorySearch::Rows MemoryDirectorySearch::Search(const DirectoryCommand& comm
   return result;
 }
 
+void MemoryDirectorySearch::Anticipate(const DirRecord& next_row) const {
+  data_.PrefetchLegacyDN(next_row.First("legacyExchangeDN"));
+}
+
 }  // namespace platform::memory

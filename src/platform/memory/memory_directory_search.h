@@ -20,6 +20,11 @@ class MemoryDirectorySearch final : public DirectorySearch {
 
   std::shared_ptr<const DirRecord> Find(std::string_view dn) const override;
   Rows Search(const DirectoryCommand& command, const ldapfilter::Filter& filter) const override;
+  // A query-based list reads each row's legacyExchangeDN and resolves it
+  // in the address book, whose look-up waits for its slot of the ODN index
+  // in a large directory: the next row's slot is fetched instead while the
+  // current row is worked on (its two log lines, for one).
+  void Anticipate(const DirRecord& next_row) const override;
 
  private:
   const DirectoryData& data_;
