@@ -118,6 +118,11 @@ bool AddMatch(std::vector<uint32_t>& matches, uint32_t index, size_t limit) {
 // From this many objects on, the book is made on two threads.
 constexpr size_t kBookTwoThreadsFrom = 1 << 16;
 
+// One text for both places that read a member's proxies, so that the
+// directory's per-thread memo of where a name sits (keyed by the name's
+// address) serves both.
+constexpr std::string_view kProxyAddresses = "proxyAddresses";
+
 // The book entries of objects [begin, end), in order, with each object's
 // place among them in `positions` (kNotInBook for an object outside the
 // book, set by the caller). Reads the objects and writes only `entries` and
@@ -337,7 +342,10 @@ std::vector<uint32_t> MemoryAddressBook::Members(const EntryRef& ref) const {
       // The walk reads each member's entry and values right after: they
       // are fetched now, while the other members are looked up.
       __builtin_prefetch(&entries_[*index]);
-      object->PrefetchValues();
+      // Of the object's values it reads the proxies, whose views lie a few
+      // lines into the object's list of values: that line, not the first.
+      const auto proxies = object->Values(kProxyAddresses);
+      if (!proxies.empty()) __builtin_prefetch(proxies.data());
     }
   }
   return members;
@@ -347,7 +355,7 @@ void MemoryAddressBook::PrefetchTexts(uint32_t index) const {
   const BookEntry& entry = entries_[index];
   __builtin_prefetch(entry.name.data());
   __builtin_prefetch(entry.odn.data());
-  for (const std::string_view proxy : entry.object->Values("proxyAddresses")) {
+  for (const std::string_view proxy : entry.object->Values(kProxyAddresses)) {
     __builtin_prefetch(proxy.data());
   }
 }
