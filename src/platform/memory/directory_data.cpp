@@ -322,13 +322,9 @@ std::span<const std::string_view> DirEntry::Values(std::string_view attribute) c
     size_t size = 0;
     uint32_t slot = 0;
   };
-  thread_local std::array<Found, 16> found;
-  // Names sit a string's size apart in a parsed filter: mixed, so that
-  // they fall on different places.
-  const uint64_t key =
-      (reinterpret_cast<uintptr_t>(shape_) ^ reinterpret_cast<uintptr_t>(attribute.data())) *
-      0x9E3779B97F4A7C15ULL;
-  Found& memo = found[key >> 60];
+  constexpr int kFoundBits = 4;
+  thread_local std::array<Found, size_t{1} << kFoundBits> found;
+  Found& memo = found[ShapeNamePlace<kFoundBits>(shape_, attribute.data())];
   if (memo.shape == shape_ && memo.name == attribute.data() && memo.size == attribute.size() &&
       memo.slot < shape_size_ && NameEquals(*shape_[memo.slot].name, attribute)) {
     const DirShapeSlot& slot = shape_[memo.slot];

@@ -131,6 +131,19 @@ struct DirShapeSlot {
   uint32_t first = 0;
 };
 
+// The place of a shape and an attribute name among the 2^kBits places of a
+// memo of where names sit in shapes, keyed by the two addresses. A parsed
+// filter's names sit a string's size apart, so the addresses are mixed
+// rather than masked.
+template <int kBits>
+size_t ShapeNamePlace(const DirShapeSlot* shape, const char* name) {
+  static_assert(kBits > 0 && kBits < 64);
+  const uint64_t mixed = (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(shape)) ^
+                          static_cast<uint64_t>(reinterpret_cast<uintptr_t>(name))) *
+                         0x9E3779B97F4A7C15ULL;
+  return static_cast<size_t>(mixed >> (64 - kBits));
+}
+
 // An object's attributes, in order of first appearance, one per name in any
 // case: a view over its shape and its values.
 class DirAttributeList {

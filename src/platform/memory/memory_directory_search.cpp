@@ -48,12 +48,7 @@ class SearchedObject final : public ldapfilter::AttributeSource {
 
   std::span<const std::string_view> Values(std::string_view attribute) const override {
     const std::span<const DirShapeSlot> shape = object_->shape();
-    // Names sit a string's size apart in a parsed filter: mixed, so that
-    // they fall on different places.
-    const uint64_t key = (reinterpret_cast<uintptr_t>(shape.data()) ^
-                          reinterpret_cast<uintptr_t>(attribute.data())) *
-                         0x9E3779B97F4A7C15ULL;
-    Learnt& learnt = learnt_[key >> (64 - kLearntBits)];
+    Learnt& learnt = learnt_[ShapeNamePlace<kLearntBits>(shape.data(), attribute.data())];
     if (learnt.shape != shape.data() || learnt.name != attribute.data() ||
         learnt.size != attribute.size()) {
       learnt = Learnt{shape.data(), attribute.data(), attribute.size(), object_->SlotOf(attribute)};
