@@ -765,7 +765,9 @@ const DirEntry* DirectoryData::ByLegacyDN(std::string_view odn) const {
 }
 
 void DirectoryData::PrefetchLegacyDN(std::string_view odn) const {
-  if (!odn.empty()) by_legacy_dn_.prefetch(odn);
+  // Folding a text that is not ASCII makes a lower-cased copy: such an ODN
+  // (rare) is not fetched, so that fetching never allocates.
+  if (const auto hash = AsciiFoldedHashOf(odn)) by_legacy_dn_.prefetch(HashedKey{*hash});
 }
 
 std::vector<const DirEntry*> DirectoryData::ByAddress(std::string_view address) const {

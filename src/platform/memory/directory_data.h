@@ -321,7 +321,7 @@ class DirectoryData {
   // Look-ups without regard to case; nullptr or empty when nothing matches.
   const DirEntry* ByLegacyDN(std::string_view odn) const;
   // Asks the processor to fetch the slot where ByLegacyDN(odn) will look,
-  // and returns at once.
+  // for an ASCII ODN, and returns at once; allocates nothing.
   void PrefetchLegacyDN(std::string_view odn) const;
   // Objects whose mail or SMTP proxy ("smtp:" prefix in any case) is the
   // address, in file order, without duplicates.
